@@ -1,0 +1,23 @@
+# kovirlm.dll: PE32, exports exactly DllEntryPoint and InitializeMonitorEx
+# (undecorated, through kovirlm.def), carries the version resource, and imports
+# only system DLLs.
+#
+# DllEntryPoint is the image's entry point. The DLL is linked without the C
+# runtime's start-up files: the monitor has no global constructors or destructors,
+# no thread-local storage and no use of the runtime that needs initialising, so
+# nothing is lost by skipping the runtime's own entry.
+enable_language(RC)
+
+configure_file(${CMAKE_SOURCE_DIR}/monitor/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
+
+add_library(kovirlm SHARED
+  ${KOVIRLM_OBJECTS}
+  ${CMAKE_SOURCE_DIR}/monitor/kovirlm.def
+  ${CMAKE_BINARY_DIR}/version.rc)
+set_target_properties(kovirlm PROPERTIES PREFIX "" OUTPUT_NAME kovirlm
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+  LINK_DEPENDS ${CMAKE_SOURCE_DIR}/monitor/kovirlm.def)
+target_link_libraries(kovirlm PRIVATE kovirlm_platform)
+target_link_options(kovirlm PRIVATE
+  -nostartfiles -Wl,--entry,_DllEntryPoint@12
+  -Wl,--enable-stdcall-fixup -Wl,--kill-at -Wl,--no-undefined)

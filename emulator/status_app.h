@@ -1,0 +1,42 @@
+// Test rig: a stand-in for the maker's status monitor application. It meets the
+// monitor only through the printer's StMonitor key, through the real registry
+// calls (ours on Linux, Wine's under Wine).
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/win32.h"
+
+namespace emu::status_app {
+
+// "System\CurrentControlSet\control\Print\Printers\<printer>\StMonitor".
+std::string KeyPath(const std::string& printerName);
+
+// Creates the key and registers the application: StMonExistFlag = `presentFlag`,
+// IDMDL = `model`, StRealThreadExistFlag = 0, GetRealTimeStatusStartFlag =
+// `pollEnabled`, GetRealTimeStatusTime = `pollIntervalMs`.
+void Install(const std::string& printerName, const std::string& model, DWORD presentFlag = 1,
+             DWORD pollEnabled = 1, DWORD pollIntervalMs = 3000);
+// Deletes the key (and only the key) if it exists.
+void Uninstall(const std::string& printerName);
+bool KeyExists(const std::string& printerName);
+
+void SetDword(const std::string& printerName, const std::string& value, DWORD data);
+// Writes raw bytes with the given type (for wrong-size and wrong-type values).
+void SetRaw(const std::string& printerName, const std::string& value, DWORD type,
+            const std::string& bytes);
+void SetString(const std::string& printerName, const std::string& value,
+               const std::string& text);
+void DeleteValue(const std::string& printerName, const std::string& value);
+
+std::optional<DWORD> ReadDword(const std::string& printerName, const std::string& value);
+std::optional<std::string> ReadString(const std::string& printerName, const std::string& value);
+// Type and size of a value as stored, if it exists.
+struct ValueInfo {
+  DWORD type;
+  DWORD size;
+};
+std::optional<ValueInfo> Describe(const std::string& printerName, const std::string& value);
+
+}  // namespace emu::status_app

@@ -1,0 +1,83 @@
+// The per-port record, its status bits, and the module-wide state of the monitor.
+//
+// One PortRecord exists per port the spooler opened through us; it is the handle
+// the spooler passes back on every port call. PortList owns the records; a record
+// owns its printer-name copy, its printer handle, its events and its poller-thread
+// handle.
+//
+// Sharing: `status` is changed by spooler threads (StartDocPort, EndDocPort,
+// ClosePort, the job-start exchange) and read by the record's poller thread, so it
+// is atomic and only ever changed with fetch_or / fetch_and. Every other field is
+// written by spooler threads only, before the poller starts or after it ended.
+#pragma once
+
+#include <atomic>
+
+#include "monitor/monitor_table.h"
+#include "platform/win32.h"
+
+constexpr DWORD PORT_SIGNATURE = 0x4F50;  // the bytes 50 4F: "PO"
+
+// Status bits; every other bit of the word stays zero.
+constexpr DWORD PS_JOB_ACTIVE = 0x01;        // a document is in progress on this port
+constexpr DWORD PS_DEVICE_DOC_OPEN = 0x40;   // the device monitor has an open document
+constexpr DWORD PS_PRINTER_MATCHED = 0x80;   // the printer passed IdentifyPrinter
+constexpr DWORD PS_POLLER_RUN = 0x800;       // the poller may run; it ends when this clears
+
+struct PortRecord {
+  DWORD signature;                 // PORT_SIGNATURE; set at creation, never tested
+  DWORD size;                      // allocation size: fixed fields + port name + NUL
+  PortRecord* next;                // next record in PortList
+  LPSTR portName;                  // copy stored right behind the fixed fields
+  std::atomic<DWORD> status;       // PS_* bits
+  LPSTR printerName;               // DuplicateString copy, owned
+  HANDLE devicePort;               // the device monitor's handle for this port
+  HANDLE printerHandle;            // OpenPrinterA handle, or null
+  HANDLE readIdleEvent;            // manual-reset; reset while ReadPrinterReply runs
+  HANDLE writeIdleEvent;           // manual-reset; reset while SendPrinterCommand runs
+  HANDLE pollerThread;             // the status poller's thread handle, or null
+  MONITOR deviceMonitor;           // copy of the device monitor's table
+  HANDLE pollerStopEvent;          // manual-reset; set when PS_POLLER_RUN is cleared, so a
+                                   // waiting poller wakes at once
+};
+
+static_assert(std::atomic<DWORD>::is_always_lock_free,
+              "the status word lives in a zero-filled heap block");
+
+// Status-word helpers: every change is one atomic read-modify-write, so a bit set
+// by one thread is never lost to another thread's update.
+inline void SetStatusBits(PortRecord* record, DWORD bits) { record->status.fetch_or(bits); }
+inline void ClearStatusBits(PortRecord* record, DWORD bits) { record->status.fetch_and(~bits); }
+inline bool HasStatusBits(const PortRecord* record, DWORD bits) {
+  return (record->status.load() & bits) == bits;
+}
+
+// Module-wide state. PortList is read and changed only with MonitorLock held.
+extern PortRecord* PortList;
+extern CRITICAL_SECTION MonitorLock;
+
+void EnterMonitorLock();
+void LeaveMonitorLock();
+
+// RAII form of the pair above for code paths with more than one exit.
+struct MonitorLockGuard {
+  MonitorLockGuard() { EnterMonitorLock(); }
+  ~MonitorLockGuard() { LeaveMonitorLock(); }
+  MonitorLockGuard(const MonitorLockGuard&) = delete;
+  MonitorLockGuard& operator=(const MonitorLockGuard&) = delete;
+};
+
+// Copies `text` into a fresh zero-filled local-heap block of lstrlenA(text) + 1
+// bytes. A null source or a failed allocation gives null.
+LPSTR DuplicateString(LPCSTR text);
+// Frees a block from DuplicateString; null is ignored.
+void FreeString(LPSTR block);
+
+// Port records (port_list.cpp). Create and Delete are called with MonitorLock held.
+PortRecord* CreatePortRecord(LPSTR portName, LPSTR printerName);
+PortRecord* FindPortRecord(PortRecord* list, LPCSTR portName);
+BOOL DeletePortRecord(PortRecord* record);
+
+// Clears PS_POLLER_RUN, wakes the poller, waits until its thread has ended and
+// closes the thread handle.
+void StopStatusPoller(PortRecord* record);

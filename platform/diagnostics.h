@@ -1,0 +1,40 @@
+// Test and benchmark probes that sit outside the Win32 names. The Linux layer
+// answers them exactly from its own counters; the Windows build answers what the
+// real system can tell (thread count from a Toolhelp snapshot, process memory)
+// and reports the rest as unknown, so a test can tell "not measurable here" from
+// "zero".
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+namespace diag {
+
+constexpr long kUnknown = -1;
+
+struct ResourceCounts {
+  long heapBlocks;  // live LocalAlloc blocks, or kUnknown
+  long handles;     // open kernel-object handles (events, threads, printers), or kUnknown
+  long openKeys;    // open registry key handles, or kUnknown
+  long threads;     // threads alive in the process (including the caller)
+  std::uint64_t memoryBytes;  // process private/resident memory, 0 when unknown
+};
+
+ResourceCounts CurrentResourceCounts();
+
+// Registry key opens (RegOpenKeyExA and RegCreateKeyExA calls that succeeded) since
+// start. Only the Linux layer counts them; the Windows build returns kUnknown.
+long long RegistryKeyOpens();
+
+// Makes GetTickCount() read `start` now and count on from there, so tests can start
+// near the 32-bit wrap. Linux layer only: returns false where the real clock is used.
+bool SetTickCountStart(DWORD start);
+
+// The stand-in spooler's printers: OpenPrinterA succeeds only for a registered
+// name. Linux layer only: returns false on Windows, where the real spooler answers.
+bool AddSpoolerPrinter(const char* printerName);
+bool RemoveSpoolerPrinter(const char* printerName);
+long OpenPrinterHandles();  // open spooler printer handles, or kUnknown
+
+}  // namespace diag

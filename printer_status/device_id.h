@@ -1,0 +1,22 @@
+// Identifying the printer on a port from its IEEE 1284 device ID.
+#pragma once
+
+#include "monitor/port_record.h"
+#include "platform/win32.h"
+
+constexpr DWORD DEVICE_ID_CONTROL_CODE = 17;  // GetPrinterDataFromPort: read the device ID
+constexpr DWORD DEVICE_ID_BUFFER_SIZE = 1024;
+constexpr DWORD MODEL_NAME_SIZE = 256;
+constexpr char MAKER_NAME[] = "KOVIR";
+
+// The MDL value of the last parsed device ID (emptied at the start of each parse).
+// Module-wide and written without a lock by the spooler thread in StartDocPort.
+extern char ModelName[MODEL_NAME_SIZE];
+
+// Parses `text` in place (each field's ';' becomes NUL) and returns the MFG value
+// inside it, or null. Sets ModelName from the MDL field, cut to 255 characters.
+LPSTR ParseDeviceId(LPSTR text);
+
+// TRUE when the printer's device ID names the maker in MFG and the model that the
+// status monitor application registered in IDMDL.
+BOOL IdentifyPrinter(PortRecord* record);

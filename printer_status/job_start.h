@@ -1,0 +1,8 @@
+// The printer-status work StartDocPort does once the device document is open.
+#pragma once
+
+#include "monitor/port_record.h"
+
+constexpr char INK_REPORTING_MODEL[] = "KP-210S";
+
+void JobStartExchange(PortRecord* record);
