@@ -1,0 +1,126 @@
+// The printer-status work at the start of a job, run by StartDocPort once the
+// device document is open.
+//
+// For a printer that identifies as the maker's registered model, and only while
+// the status monitor application is present: send the model's status command and,
+// if every byte of it went out, start the poller. For the one model that reports
+// ink levels, also read the status reply, ask for the ink levels and publish the
+// answer in InkLevel.
+//
+// Nothing here fails StartDocPort: every failure only skips the rest of the work.
+// The ink query runs on the spooler thread while the new poller already runs on
+// the same back channel; polling is paused (GetRealTimeStatusStartFlag 0) for the
+// whole query and put back to its earlier value on every path, and the poller
+// cannot read before a full interval has passed anyway.
+
+#include "printer_status/job_start.h"
+
+#include <cstring>
+
+#include "monitor/back_channel.h"
+#include "printer_status/device_id.h"
+#include "printer_status/remote_commands.h"
+#include "printer_status/status_poller.h"
+#include "status_store/status_key.h"
+
+namespace {
+
+constexpr WORD REPLY_TRIES = 10;
+constexpr DWORD REPLY_PAUSE_MS = 500;
+constexpr char INK_MARKER[] = "IQ:";
+constexpr DWORD INK_MARKER_LENGTH = sizeof INK_MARKER - 1;
+// Where a status reply says the printer is ready for the ink query.
+constexpr DWORD INK_READY_OFFSET = 12;
+constexpr char INK_READY[] = "04";
+
+// Sends the registered model's status command; TRUE only if all of it was written.
+BOOL SendStatusCommand(PortRecord* record) {
+  char model[REGISTERED_MODEL_SIZE];
+  if (!ReadRegisteredModel(model)) return FALSE;
+  const StatusCommand& command = ChooseStatusCommand(model);
+  return SendPrinterCommand(record, command.data(), static_cast<DWORD>(command.size()));
+}
+
+// Reads until a reply arrives whose first byte is set, up to REPLY_TRIES reads with
+// a pause after each empty one. A reply starting with NUL counts as none: the
+// buffer is zeroed before each read, so that is all an empty read leaves behind.
+bool ReadStatusReply(PortRecord* record, char (&reply)[REPLY_BUFFER_SIZE]) {
+  WORD tries = REPLY_TRIES;
+  DWORD count = 0;
+  for (;;) {
+    std::memset(reply, 0, sizeof reply);
+    ReadPrinterReply(record, reply, &count);
+    if (reply[0] != '\0') return true;
+    --tries;
+    Sleep(REPLY_PAUSE_MS);
+    if (tries == 0) return false;
+  }
+}
+
+bool ReadyForInkQuery(const char (&statusReply)[REPLY_BUFFER_SIZE]) {
+  return std::memcmp(statusReply + INK_READY_OFFSET, INK_READY, sizeof INK_READY - 1) == 0;
+}
+
+// Reads until a reply containing the ink marker arrives, up to REPLY_TRIES reads
+// with a pause before the first and after each miss; returns its length, or 0.
+DWORD ReadInkReply(PortRecord* record, char (&reply)[REPLY_BUFFER_SIZE]) {
+  WORD tries = REPLY_TRIES;
+  DWORD count = 0;
+  Sleep(REPLY_PAUSE_MS);
+  for (;;) {
+    std::memset(reply, 0, sizeof reply);
+    if (ReadPrinterReply(record, reply, &count) != 0 &&
+        ReplyContains(INK_MARKER, INK_MARKER_LENGTH, reply, count)) {
+      return count;
+    }
+    --tries;
+    Sleep(REPLY_PAUSE_MS);
+    if (tries == 0) return 0;
+  }
+}
+
+void QueryInkLevel(PortRecord* record) {
+  LoadPollSettings();
+  const DWORD saved = PollEnabled.load();
+  SetPollEnabled(0);
+
+  char reply[REPLY_BUFFER_SIZE];
+  if (ReadStatusReply(record, reply) && ReadyForInkQuery(reply) &&
+      SendPrinterCommand(record, InkQueryCommand.data(),
+                         static_cast<DWORD>(InkQueryCommand.size()))) {
+    const DWORD count = ReadInkReply(record, reply);
+    if (count != 0) {
+      StripInkLengthBytes(reply, count);
+      StoreInkLevel(reply);
+    }
+  }
+
+  SetPollEnabled(saved);
+}
+
+}  // namespace
+
+void JobStartExchange(PortRecord* record) {
+  // Set only by a status command written in full in this very exchange: the ink
+  // query follows only the status reply it asked for.
+  BOOL sent = FALSE;
+
+  if (IdentifyPrinter(record)) {
+    SetStatusBits(record, PS_PRINTER_MATCHED);
+    if (!HasStatusBits(record, PS_POLLER_RUN) && IsStatusMonitorPresent()) {
+      sent = SendStatusCommand(record);
+      if (sent) StartStatusPoller(record);
+    }
+  } else {
+    // No poller can be running here: EndDocPort stopped the last one and a second
+    // document on the port is refused.
+    ClearStatusBits(record, PS_PRINTER_MATCHED | PS_POLLER_RUN);
+  }
+
+  // The order of the tests matters: asking whether the application is present
+  // writes its flag's default back when the value is missing.
+  if (HasStatusBits(record, PS_PRINTER_MATCHED) && IsStatusMonitorPresent() &&
+      lstrcmpA(ModelName, INK_REPORTING_MODEL) == 0 && sent) {
+    QueryInkLevel(record);
+  }
+}

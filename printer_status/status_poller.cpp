@@ -1,0 +1,115 @@
+// The real-time status poller.
+//
+// One thread per port with a document on a matched printer. It sends nothing: it
+// only drains what the printer says on the back channel and publishes the latest
+// reply in RealTimeStatusStrings for the status monitor application. Whether it
+// polls, and how often, follows GetRealTimeStatusStartFlag and
+// GetRealTimeStatusTime, re-read on every pass so that the application's changes
+// take effect at once.
+//
+// Invariants:
+// - The thread only reads the record's status word; PS_POLLER_RUN is cleared by
+//   StopStatusPoller, which then sets pollerStopEvent and waits for the thread to
+//   end. So the record outlives the thread, and every wait here wakes on a stop.
+// - The thread never takes MonitorLock: EndDocPort holds it while waiting for us.
+// - A poll stores a reply only when one of its reads delivered one; a poll that
+//   ends empty (ten empty reads, or a stop between reads) leaves the published
+//   reply as it was.
+
+#include "printer_status/status_poller.h"
+
+#include "monitor/back_channel.h"
+#include "status_store/status_key.h"
+
+namespace {
+
+bool PollerRunning(const PortRecord* record) {
+  return HasStatusBits(record, PS_POLLER_RUN);
+}
+
+// Waits `ms` milliseconds, or less when the poller is told to stop; true when it
+// was. Waiting on the stop event instead of sleeping (or spinning) is what lets a
+// stop end a wait at once. Without a usable event it falls back to a plain sleep,
+// which is slower to notice a stop but never spins.
+bool PauseUnlessStopped(PortRecord* record, DWORD ms) {
+  if (record->pollerStopEvent == nullptr ||
+      WaitForSingleObject(record->pollerStopEvent, ms) == WAIT_FAILED) {
+    Sleep(ms);
+  }
+  return !PollerRunning(record);
+}
+
+// One poll: up to POLL_READ_ATTEMPTS reads, POLL_READ_PAUSE_MS apart, until one
+// delivers something; then publish it.
+void PollOnce(PortRecord* record, char (&reply)[REPLY_BUFFER_SIZE]) {
+  DWORD tries = POLL_READ_ATTEMPTS;
+  // Let a reply read or command write of the job-start exchange finish first. The
+  // read wait is bounded like a command write's; the write wait is not, as in
+  // ReadPrinterReply itself.
+  WaitForSingleObject(record->readIdleEvent, READ_IDLE_WAIT_MS);
+  WaitForSingleObject(record->writeIdleEvent, INFINITE);
+  DWORD count = 0;
+  while (PollerRunning(record)) {
+    if (ReadPrinterReply(record, reply, &count) != 0) break;
+    if (--tries == 0) break;
+    if (!PollerRunning(record)) break;
+    // A stop during the pause ends the poll; the read before it delivered nothing,
+    // so there is nothing to store.
+    if (PauseUnlessStopped(record, POLL_READ_PAUSE_MS)) break;
+  }
+  // tries is 0 only when the tenth read came back empty; a count from a completed
+  // read is stored even if a stop arrived meanwhile.
+  if (count != 0 && tries != 0) StoreStatusString(reply);
+}
+
+}  // namespace
+
+BOOL StartStatusPoller(PortRecord* record) {
+  // A stop of the previous poller left the event set; the new one must not see it.
+  ResetEvent(record->pollerStopEvent);
+  // Set before the thread exists: the thread ends itself as soon as it sees the
+  // bit clear.
+  SetStatusBits(record, PS_POLLER_RUN);
+  record->pollerThread = CreateThread(nullptr, POLLER_STACK_SIZE, StatusPoller, record, 0, nullptr);
+  if (record->pollerThread == nullptr) {
+    // No thread to stop: a later StopStatusPoller must not wait for one, and the
+    // next StartDocPort may try again.
+    ClearStatusBits(record, PS_POLLER_RUN);
+    return TRUE;
+  }
+  SetThreadPriority(record->pollerThread, THREAD_PRIORITY_LOWEST);
+  return TRUE;
+}
+
+DWORD WINAPI StatusPoller(LPVOID parameter) {
+  auto* record = static_cast<PortRecord*>(parameter);
+  // Sized for the largest reply ReadPrinterReply can deliver, so no reply is cut
+  // and nothing is written past the buffer.
+  char reply[REPLY_BUFFER_SIZE];
+  bool timing = false;  // an interval is being timed from startTick
+  DWORD startTick = 0;
+
+  while (PollerRunning(record)) {
+    LoadPollSettings();
+    if (PollEnabled.load() == 0) {
+      // Suspended; a pending start tick stays, so a resumed poller polls as soon as
+      // the interval since it has passed.
+      PauseUnlessStopped(record, POLL_IDLE_WAIT_MS);
+      continue;
+    }
+    const DWORD interval = PollInterval.load();
+    if (!timing) {
+      timing = true;
+      startTick = GetTickCount();
+    }
+    // Unsigned 32-bit difference: right across the tick counter's wrap.
+    const DWORD elapsed = static_cast<DWORD>(GetTickCount() - startTick);
+    if (elapsed <= interval) {
+      PauseUnlessStopped(record, POLL_IDLE_WAIT_MS);
+      continue;
+    }
+    PollOnce(record, reply);
+    timing = false;
+  }
+  ExitThread(0);
+}
