@@ -1,0 +1,153 @@
+// The values of the current status key, read and written for the status monitor
+// application.
+//
+// Every operation goes through WithStatusKey: take a copy of the current path (no
+// key current: stop), open the key, do one piece of work, close it. Nothing is
+// cached except PollEnabled and PollInterval, so a value the application changes is
+// seen by the very next operation. Registry failures are silent: a missing key makes
+// an operation do nothing and a reader report FALSE; a flag or setting that cannot
+// be read is written back with its default.
+#include <cstring>
+
+#include "status_store/status_key.h"
+
+// Written by LoadPollSettings and SetPollEnabled on spooler and poller threads,
+// read by the poller. Zero until the first successful load.
+constinit std::atomic<DWORD> PollEnabled{0};
+constinit std::atomic<DWORD> PollInterval{0};
+
+namespace {
+
+// Read and write access: the monitor writes through the same handle it reads with,
+// and a registry that checks access masks refuses a write through KEY_READ alone.
+constexpr REGSAM STATUS_KEY_ACCESS = KEY_READ | KEY_SET_VALUE;
+
+constexpr DWORD DEFAULT_STATUS_MONITOR = 0;
+constexpr DWORD DEFAULT_STATUS_THREAD = 0;
+// StMonExistFlag values that mean the application is not running.
+constexpr DWORD STATUS_MONITOR_ABSENT = 0;
+constexpr DWORD STATUS_MONITOR_CLOSED = 16;
+
+// An open handle to the current key, closed when the operation's work is done.
+struct StatusKey {
+  HKEY handle = nullptr;
+  StatusKey() = default;
+  ~StatusKey() {
+    if (handle != nullptr) RegCloseKey(handle);
+  }
+  StatusKey(const StatusKey&) = delete;
+  StatusKey& operator=(const StatusKey&) = delete;
+};
+
+// The one way into the registry: runs `work(key)` on the current key and returns
+// its result, or `unavailable` when no key is current or it cannot be opened.
+template <typename Result, typename Work>
+Result WithStatusKey(Result unavailable, Work work) {
+  char path[STATUS_KEY_BUFFER_SIZE];
+  if (!CopyStatusKeyPath(path)) return unavailable;
+  StatusKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, STATUS_KEY_ACCESS, &key.handle) != ERROR_SUCCESS) {
+    key.handle = nullptr;
+    return unavailable;
+  }
+  return work(key.handle);
+}
+
+// The value types are never asked for: the application has always written them
+// as REG_DWORD, and a value of any type that fits four bytes is taken as it is.
+// One stored with more data fails the query (ERROR_MORE_DATA).
+bool QueryDword(HKEY key, const char* name, DWORD& value) {
+  DWORD size = sizeof value;
+  return RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(&value), &size) ==
+         ERROR_SUCCESS;
+}
+
+void WriteDword(HKEY key, const char* name, DWORD value) {
+  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+// Strings are written without their terminator, as the application expects; an
+// empty string is a REG_SZ of size 0.
+void WriteString(HKEY key, const char* name, LPCSTR text) {
+  if (text == nullptr) text = "";
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                 static_cast<DWORD>(lstrlenA(text)));
+}
+
+// Reads a flag, writing `fallback` back (and returning it) when the value is
+// missing or not four bytes.
+DWORD ReadFlagOrRestore(HKEY key, const char* name, DWORD fallback) {
+  DWORD value = fallback;
+  if (!QueryDword(key, name, value)) {
+    value = fallback;
+    WriteDword(key, name, value);
+  }
+  return value;
+}
+
+}  // namespace
+
+void LoadPollSettings() {
+  WithStatusKey(0, [](HKEY key) {
+    PollEnabled.store(ReadFlagOrRestore(key, VALUE_POLL_ENABLED, DEFAULT_POLL_ENABLED));
+    PollInterval.store(ReadFlagOrRestore(key, VALUE_POLL_INTERVAL, DEFAULT_POLL_INTERVAL_MS));
+    return 0;
+  });
+}
+
+void SetPollEnabled(DWORD value) {
+  WithStatusKey(0, [value](HKEY key) {
+    PollEnabled.store(value);
+    WriteDword(key, VALUE_POLL_ENABLED, value);
+    return 0;
+  });
+}
+
+BOOL IsStatusMonitorPresent() {
+  return WithStatusKey(FALSE, [](HKEY key) -> BOOL {
+    DWORD flag = ReadFlagOrRestore(key, VALUE_STATUS_MONITOR, DEFAULT_STATUS_MONITOR);
+    return flag != STATUS_MONITOR_ABSENT && flag != STATUS_MONITOR_CLOSED;
+  });
+}
+
+BOOL IsStatusThreadActive() {
+  return WithStatusKey(FALSE, [](HKEY key) -> BOOL {
+    return ReadFlagOrRestore(key, VALUE_STATUS_THREAD, DEFAULT_STATUS_THREAD) != 0;
+  });
+}
+
+void SetLanMonitorFlag(BOOL on) {
+  WithStatusKey(0, [on](HKEY key) {
+    WriteDword(key, VALUE_LAN_MONITOR, on ? 1 : 0);
+    return 0;
+  });
+}
+
+void StoreStatusString(LPCSTR text) {
+  WithStatusKey(0, [text](HKEY key) {
+    WriteString(key, VALUE_STATUS_STRING, text);
+    return 0;
+  });
+}
+
+void StoreInkLevel(LPCSTR text) {
+  WithStatusKey(0, [text](HKEY key) {
+    WriteString(key, VALUE_INK_LEVEL, text);
+    return 0;
+  });
+}
+
+BOOL ReadRegisteredModel(char (&out)[REGISTERED_MODEL_SIZE]) {
+  // Zero-filled, so a shorter value is terminated whether or not it was stored
+  // with its NUL. A value that fills all 512 bytes without one has no end we could
+  // trust, and counts as a failed read like one that does not fit.
+  char model[REGISTERED_MODEL_SIZE] = {};
+  BOOL read = WithStatusKey(FALSE, [&model](HKEY key) -> BOOL {
+    DWORD size = sizeof model;
+    return RegQueryValueExA(key, VALUE_REGISTERED_MODEL, nullptr, nullptr,
+                            reinterpret_cast<LPBYTE>(model), &size) == ERROR_SUCCESS;
+  });
+  if (!read || std::memchr(model, '\0', sizeof model) == nullptr) return FALSE;
+  lstrcpyA(out, model);
+  return TRUE;
+}
