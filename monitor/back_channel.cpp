@@ -1,0 +1,71 @@
+// The monitor's own exchange with the printer over the port: a command out
+// (SendPrinterCommand), the printer's queued replies back (ReadPrinterReply).
+//
+// The two per-port events keep a command write and a reply read apart. Both are
+// manual-reset and signalled while their operation is not running:
+// - a reply read waits, without a time limit, until no command write runs, and
+//   resets readIdleEvent for as long as it reads;
+// - a command write waits at most READ_IDLE_WAIT_MS for a running read to finish,
+//   and resets writeIdleEvent for as long as it writes.
+// Neither takes MonitorLock; the poller thread calls ReadPrinterReply too.
+//
+// Reply sizes: every destination holds REPLY_BUFFER_SIZE (2048) bytes, which the
+// parameter's array type enforces. A read asks for at most REPLY_CHUNK_SIZE
+// (2047) bytes, so the largest reply we can deliver, one full chunk, fits with
+// its terminator.
+#include "monitor/back_channel.h"
+
+#include <cstring>
+
+#include "monitor/monitor.h"
+
+BOOL SendPrinterCommand(PortRecord* record, const BYTE* bytes, DWORD length) {
+  if (!HasStatusBits(record, PS_DEVICE_DOC_OPEN)) return FALSE;
+
+  // A read that has not finished in time is not waited for any longer; the
+  // command goes out regardless.
+  WaitForSingleObject(record->readIdleEvent, READ_IDLE_WAIT_MS);
+  ResetEvent(record->writeIdleEvent);
+  DWORD written = 0;
+  // Straight to the device monitor, not through WritePort. The table's write slot
+  // takes a writable buffer, but a write only reads it.
+  record->deviceMonitor.pfnWritePort(record->devicePort, const_cast<LPBYTE>(bytes), length,
+                                     &written);
+  SetEvent(record->writeIdleEvent);
+  return written == length;
+}
+
+DWORD ReadPrinterReply(PortRecord* record, char (&dest)[REPLY_BUFFER_SIZE], DWORD* outCount) {
+  if (!HasStatusBits(record, PS_DEVICE_DOC_OPEN)) return 0;
+
+  WaitForSingleObject(record->writeIdleEvent, INFINITE);
+  ResetEvent(record->readIdleEvent);
+
+  // Drain everything the printer has queued and keep the last non-empty chunk: a
+  // full chunk means more may be waiting, so another read follows, and the most
+  // recent reply is the one that counts. When that next read finds nothing, the
+  // full chunk before it is the reply, not the empty read.
+  char scratch[REPLY_BUFFER_SIZE];
+  DWORD delivered = 0;
+  DWORD count = 0;
+  do {
+    count = 0;
+    ReadPort(record, reinterpret_cast<LPBYTE>(scratch), REPLY_CHUNK_SIZE, &count);
+    // A device monitor that claims more than it was asked for must not make us
+    // write past the chunk.
+    if (count > REPLY_CHUNK_SIZE) count = REPLY_CHUNK_SIZE;
+    if (count != 0) {
+      // Copied out at once, so an empty read that scribbles on its buffer cannot
+      // spoil the chunk before it.
+      std::memcpy(dest, scratch, count);
+      dest[count] = '\0';
+      delivered = count;
+    }
+  } while (count == REPLY_CHUNK_SIZE);
+
+  if (delivered == 0) dest[0] = '\0';
+  *outCount = delivered;
+
+  SetEvent(record->readIdleEvent);
+  return delivered;
+}
