@@ -17,6 +17,12 @@ extern char ModelName[MODEL_NAME_SIZE];
 // inside it, or null. Sets ModelName from the MDL field, cut to 255 characters.
 LPSTR ParseDeviceId(LPSTR text);
 
+// The same for a text held in `size` bytes that need not contain a terminator:
+// nothing at or behind text[size] is read or written. When the bytes hold no NUL,
+// the last one is replaced by NUL, so the text and the MFG value returned end
+// inside the buffer.
+LPSTR ParseDeviceId(LPSTR text, DWORD size);
+
 // TRUE when the printer's device ID names the maker in MFG and the model that the
 // status monitor application registered in IDMDL.
 BOOL IdentifyPrinter(PortRecord* record);

@@ -1,0 +1,67 @@
+// Parsing an IEEE 1284 device ID: "KEY:value;KEY:value;...".
+//
+// The parse is in place, the way the printer's text is used afterwards: each
+// field's ';' becomes NUL, so the MFG value we return is a string inside the
+// caller's buffer. Keys are compared exactly and case-sensitively; the key runs
+// from the start of a field to the next ':' even across a ';' (so "FOO;MFG:X"
+// has no MFG key), a later MFG replaces an earlier one, and a last field without
+// ';' runs to the end of the text.
+//
+// ModelName is emptied before every parse: a device ID without MDL must not
+// inherit the model of whichever printer, on whichever port, was parsed before.
+#include <cstring>
+#include <string_view>
+
+#include "printer_status/device_id.h"
+
+char ModelName[MODEL_NAME_SIZE];
+
+namespace {
+
+void StoreModelName(std::string_view value) {
+  // An over-long model cannot be the registered one (IDMDL is compared whole),
+  // but it must not overrun the buffer: keep the first 255 characters.
+  const std::size_t kept = value.size() < MODEL_NAME_SIZE ? value.size() : MODEL_NAME_SIZE - 1;
+  std::memcpy(ModelName, value.data(), kept);
+  ModelName[kept] = '\0';
+}
+
+// `text` holds `length` characters and no NUL among them; text[length] is NUL.
+LPSTR ParseFields(LPSTR text, std::size_t length) {
+  const std::string_view all(text, length);
+  LPSTR manufacturer = nullptr;
+  std::size_t field = 0;
+  while (field < length) {
+    const std::size_t colon = all.find(':', field);
+    if (colon == std::string_view::npos) break;
+    const std::string_view key = all.substr(field, colon - field);
+    const std::size_t valueStart = colon + 1;
+    const std::size_t semicolon = all.find(';', valueStart);
+    if (key == "MFG") manufacturer = text + valueStart;
+    if (key == "MDL") {
+      const std::size_t valueEnd = semicolon == std::string_view::npos ? length : semicolon;
+      StoreModelName(all.substr(valueStart, valueEnd - valueStart));
+    }
+    if (semicolon == std::string_view::npos) break;
+    text[semicolon] = '\0';
+    field = semicolon + 1;
+  }
+  return manufacturer;
+}
+
+}  // namespace
+
+LPSTR ParseDeviceId(LPSTR text) {
+  ModelName[0] = '\0';
+  if (text == nullptr) return nullptr;
+  return ParseFields(text, std::strlen(text));
+}
+
+LPSTR ParseDeviceId(LPSTR text, DWORD size) {
+  ModelName[0] = '\0';
+  if (text == nullptr || size == 0) return nullptr;
+  const void* nul = std::memchr(text, '\0', size);
+  std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : size;
+  if (nul == nullptr) text[--length] = '\0';  // keep the terminator inside the buffer
+  return ParseFields(text, length);
+}

@@ -1,0 +1,189 @@
+// Parsing the printer's IEEE 1284 device ID: which MFG value comes back, which
+// model lands in ModelName, what the text looks like afterwards, and that the
+// parse never leaves the buffer it was given.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "printer_status/device_id.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+struct ParseCase {
+  std::string deviceId;
+  std::optional<std::string> manufacturer;  // nullopt: no MFG value found
+  std::string model;                        // ModelName afterwards
+  const char* why;
+};
+
+// Parses a copy of `text` held in a block of exactly its length plus terminator.
+struct Parsed {
+  std::unique_ptr<char[]> buffer;
+  std::size_t size;
+  LPSTR manufacturer;
+};
+
+Parsed Parse(const std::string& text) {
+  Parsed parsed{std::make_unique<char[]>(text.size() + 1), text.size() + 1, nullptr};
+  std::memcpy(parsed.buffer.get(), text.c_str(), text.size() + 1);
+  parsed.manufacturer = ParseDeviceId(parsed.buffer.get());
+  return parsed;
+}
+
+const ParseCase kCases[] = {
+    {"MFG:KOVIR;CMD:X;MDL:KP-210S;", "KOVIR", "KP-210S", "a full device ID"},
+    {"MFG:KOVIR;MDL:KP-210S", "KOVIR", "KP-210S", "last field without ';' runs to the end"},
+    {"CMD:X;MFG:KOVIR", "KOVIR", "", "MFG as an unterminated last field"},
+    {"FOO;MFG:KOVIR;MDL:KP-210S;", std::nullopt, "KP-210S",
+     "the first key runs from FOO up to the first colon"},
+    {"MFG:OTHER;MFG:KOVIR;", "KOVIR", "", "a later MFG replaces an earlier one"},
+    {"MDL:KP-210S;MDL:KP-6600S;", std::nullopt, "KP-6600S", "a later MDL replaces an earlier one"},
+    {"mfg:KOVIR;mdl:KP-210S;", std::nullopt, "", "keys are case-sensitive"},
+    {"MANUFACTURER:KOVIR;MODEL:KP-210S;", std::nullopt, "", "only the exact keys count"},
+    {"MFG :KOVIR;MDL :KP-210S;", std::nullopt, "", "a blank belongs to the key"},
+    {" MFG:KOVIR;", std::nullopt, "", "the text starts directly with the key"},
+    {"MFGX:KOVIR;XMDL:KP-210S;", std::nullopt, "", "longer keys do not match"},
+    {"MFG:;MDL:;", "", "", "empty values"},
+    {"MFG:KOVIR;MDL:A:B;", "KOVIR", "A:B", "a value may contain ':'"},
+    {"MFG:KOVIR;;MDL:KP-210S;", "KOVIR", "", "an empty field makes the next key run from its ';'"},
+    {"MFG:KOVIR;NOCOLON", "KOVIR", "", "a last field without ':' ends the parse"},
+    {"NOCOLON;MFG:KOVIR;", std::nullopt, "", "a first field without ':' swallows the next key"},
+    {"", std::nullopt, "", "empty text"},
+    {"MFG:THE KOVIR CO;MDL:KP 210S;", "THE KOVIR CO", "KP 210S", "values keep their blanks"},
+};
+
+TEST(ParseDeviceId, FindsManufacturerAndModelByExactKeys) {
+  for (const ParseCase& c : kCases) {
+    SCOPED_TRACE(c.why);
+    std::strcpy(ModelName, "LEFT OVER");
+    const Parsed parsed = Parse(c.deviceId);
+    if (c.manufacturer) {
+      ASSERT_NE(parsed.manufacturer, nullptr);
+      EXPECT_EQ(std::string(parsed.manufacturer), *c.manufacturer);
+      EXPECT_GE(parsed.manufacturer, parsed.buffer.get());
+      EXPECT_LT(parsed.manufacturer, parsed.buffer.get() + parsed.size);
+    } else {
+      EXPECT_EQ(parsed.manufacturer, nullptr);
+    }
+    EXPECT_STREQ(ModelName, c.model.c_str());
+  }
+}
+
+TEST(ParseDeviceId, TurnsEachFieldSeparatorIntoNulInPlace) {
+  const Parsed parsed = Parse("MFG:KOVIR;CMD:X;MDL:KP-210S;");
+  EXPECT_EQ(std::string(parsed.buffer.get(), parsed.size), "MFG:KOVIR\0CMD:X\0MDL:KP-210S\0\0"s);
+  EXPECT_EQ(parsed.manufacturer, parsed.buffer.get() + 4);
+}
+
+TEST(ParseDeviceId, StopsChangingSeparatorsWhereTheParseStops) {
+  // The parse ends at a field without ':', so the ';' behind it stays.
+  const Parsed parsed = Parse("MFG:A;NOCOLON;B");
+  EXPECT_EQ(std::string(parsed.buffer.get(), parsed.size), "MFG:A\0NOCOLON;B\0"s);
+}
+
+TEST(ParseDeviceId, NullTextGivesNull) {
+  std::strcpy(ModelName, "KP-210S");
+  EXPECT_EQ(ParseDeviceId(nullptr), nullptr);
+  EXPECT_EQ(ParseDeviceId(nullptr, 16), nullptr);
+  EXPECT_STREQ(ModelName, "");
+}
+
+TEST(ParseDeviceId, DeviceIdWithoutModelEmptiesModelNameEvenRightAfterAModel) {
+  Parse("MFG:KOVIR;CMD:X;MDL:KP-210S;");
+  ASSERT_STREQ(ModelName, "KP-210S");
+  const Parsed parsed = Parse("MFG:KOVIR;CMD:X;");
+  ASSERT_NE(parsed.manufacturer, nullptr);
+  EXPECT_STREQ(ModelName, "");
+}
+
+TEST(ParseDeviceId, LongModelIsCutTo255Characters) {
+  struct {
+    std::size_t length;
+    std::size_t kept;
+  } const lengths[] = {{254, 254}, {255, 255}, {256, 255}, {300, 255}, {1000, 255}};
+  for (const auto& l : lengths) {
+    SCOPED_TRACE(l.length);
+    std::string model(l.length, 'M');
+    for (std::size_t i = 0; i < model.size(); ++i) model[i] = static_cast<char>('A' + i % 26);
+    const Parsed parsed = Parse("MFG:KOVIR;MDL:" + model + ";CLS:PRINTER;");
+    EXPECT_EQ(std::string(ModelName), model.substr(0, l.kept));
+    ASSERT_NE(parsed.manufacturer, nullptr);
+    EXPECT_STREQ(parsed.manufacturer, "KOVIR");
+  }
+}
+
+// A block of exactly `text.size()` bytes: no terminator behind it, so a read past
+// it is caught.
+std::unique_ptr<char[]> Unterminated(const std::string& text) {
+  auto block = std::make_unique<char[]>(text.size());
+  std::memcpy(block.get(), text.data(), text.size());
+  return block;
+}
+
+TEST(ParseDeviceId, FullBufferWithoutTerminatorIsNeverReadPast) {
+  // The device ID fills all 1024 bytes and ends inside the MFG value.
+  std::string text = "MDL:KP-210S;MFG:";
+  text += std::string(DEVICE_ID_BUFFER_SIZE - text.size(), 'K');
+  auto block = Unterminated(text);
+  const LPSTR manufacturer = ParseDeviceId(block.get(), DEVICE_ID_BUFFER_SIZE);
+  ASSERT_NE(manufacturer, nullptr);
+  EXPECT_EQ(manufacturer, block.get() + 16);
+  // The last byte gives way to the terminator.
+  EXPECT_EQ(std::strlen(manufacturer), DEVICE_ID_BUFFER_SIZE - 16 - 1);
+  EXPECT_EQ(block[DEVICE_ID_BUFFER_SIZE - 1], '\0');
+  EXPECT_STREQ(ModelName, "KP-210S");
+}
+
+TEST(ParseDeviceId, FullBufferEndingInsideTheModelIsNeverReadPast) {
+  std::string text = "MFG:KOVIR;MDL:";
+  text += std::string(DEVICE_ID_BUFFER_SIZE - text.size(), 'M');
+  auto block = Unterminated(text);
+  const LPSTR manufacturer = ParseDeviceId(block.get(), DEVICE_ID_BUFFER_SIZE);
+  ASSERT_NE(manufacturer, nullptr);
+  EXPECT_STREQ(manufacturer, "KOVIR");
+  EXPECT_EQ(std::string(ModelName), std::string(MODEL_NAME_SIZE - 1, 'M'));
+}
+
+TEST(ParseDeviceId, FullBufferOfSeparatorsIsNeverReadPast) {
+  for (const char fill : {';', ':', 'x'}) {
+    SCOPED_TRACE(fill);
+    auto block = Unterminated(std::string(DEVICE_ID_BUFFER_SIZE, fill));
+    EXPECT_EQ(ParseDeviceId(block.get(), DEVICE_ID_BUFFER_SIZE), nullptr);
+    EXPECT_STREQ(ModelName, "");
+  }
+}
+
+TEST(ParseDeviceId, BoundedParseOfATerminatedTextMatchesTheUnboundedOne) {
+  for (const ParseCase& c : kCases) {
+    SCOPED_TRACE(c.why);
+    std::string bytes = c.deviceId + '\0' + "MFG:BEHIND;MDL:BEHIND;";
+    auto block = Unterminated(bytes);
+    const LPSTR manufacturer = ParseDeviceId(block.get(), static_cast<DWORD>(bytes.size()));
+    if (c.manufacturer) {
+      ASSERT_NE(manufacturer, nullptr);
+      EXPECT_EQ(std::string(manufacturer), *c.manufacturer);
+    } else {
+      EXPECT_EQ(manufacturer, nullptr);
+    }
+    EXPECT_STREQ(ModelName, c.model.c_str());
+    // The bytes behind the terminator are not part of the text.
+    const std::size_t behind = c.deviceId.size() + 1;
+    EXPECT_EQ(std::string(block.get() + behind, bytes.size() - behind), "MFG:BEHIND;MDL:BEHIND;");
+  }
+}
+
+TEST(ParseDeviceId, ZeroSizeReadsNothing) {
+  std::strcpy(ModelName, "KP-210S");
+  char nothing = 'M';
+  EXPECT_EQ(ParseDeviceId(&nothing, 0), nullptr);
+  EXPECT_EQ(nothing, 'M');
+  EXPECT_STREQ(ModelName, "");
+}
+
+}  // namespace
