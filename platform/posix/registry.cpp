@@ -1,0 +1,303 @@
+// The registry: one in-process tree shared by every thread, behind one lock.
+//
+// Keys and values are found by case-folded name and keep the spelling they were
+// created with. An open HKEY is a number from a counter naming an entry of
+// `Store::open`, which holds the key node and the access the key was opened with;
+// the predefined roots are the Win32 constants and grant everything. A deleted key
+// stays alive for the handles still open on it, and every call through such a
+// handle fails with ERROR_KEY_DELETED, as on Windows.
+//
+// Value data is kept as the ANSI bytes the caller wrote. Windows keeps strings as
+// UTF-16, and the ANSI calls convert both ways; the two quirks that conversion
+// leaves visible are reproduced where the data passes through (see
+// RegSetValueExA and RegQueryValueExA, and platform/README.md).
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/diagnostics.h"
+#include "platform/posix/win32_posix.h"
+
+namespace {
+
+struct Value {
+  std::string name;  // as first written
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+struct KeyNode {
+  std::string name;                                         // as created
+  std::map<std::string, std::shared_ptr<KeyNode>> subkeys;  // by folded name
+  std::map<std::string, Value> values;                      // by folded name
+  bool deleted = false;
+};
+
+struct OpenKey {
+  std::shared_ptr<KeyNode> node;
+  REGSAM access;
+};
+
+struct Store {
+  std::mutex mutex;
+  std::shared_ptr<KeyNode> roots[4];
+  std::unordered_map<std::uintptr_t, OpenKey> open;
+  std::uintptr_t next = 0x10000;  // HKEY values: multiples of four, never reused
+  std::atomic<long long> keyOpens{0};
+};
+
+Store& TheStore() {
+  static Store* store = [] {
+    auto* s = new Store;  // lives to the end of the process
+    for (auto& root : s->roots) root = std::make_shared<KeyNode>();
+    return s;
+  }();
+  return *store;
+}
+
+constexpr std::uintptr_t kFirstRoot = 0x80000000u;
+
+// Generic rights map onto the key rights as Windows maps them.
+REGSAM MapAccess(REGSAM access) {
+  constexpr REGSAM kGenericRead = 0x80000000u, kGenericWrite = 0x40000000u,
+                   kGenericExecute = 0x20000000u, kGenericAll = 0x10000000u,
+                   kMaximumAllowed = 0x02000000u;
+  REGSAM mapped = access & 0x00FFFFFFu;
+  if (access & (kGenericRead | kGenericExecute)) mapped |= KEY_READ;
+  if (access & kGenericWrite) mapped |= KEY_WRITE;
+  if (access & (kGenericAll | kMaximumAllowed)) mapped |= KEY_ALL_ACCESS;
+  return mapped;
+}
+
+// Windows compares key and value names case-insensitively over the whole
+// character set; for the ANSI code page this is ASCII plus the Latin-1 letters.
+unsigned char FoldByte(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
+  return c;
+}
+
+std::string Fold(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = static_cast<char>(FoldByte(static_cast<unsigned char>(c)));
+  return folded;
+}
+
+bool IsString(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Resolves `key` to its node, checking that the handle grants `required`.
+// Caller holds the store lock.
+LSTATUS Resolve(Store& store, HKEY key, REGSAM required, std::shared_ptr<KeyNode>* node) {
+  auto value = reinterpret_cast<std::uintptr_t>(key);
+  if (value >= kFirstRoot && value < kFirstRoot + 4) {
+    *node = store.roots[value - kFirstRoot];
+    return ERROR_SUCCESS;
+  }
+  auto it = store.open.find(value);
+  if (it == store.open.end()) return ERROR_INVALID_HANDLE;
+  if (it->second.node->deleted) return ERROR_KEY_DELETED;
+  if ((it->second.access & required) != required) return ERROR_ACCESS_DENIED;
+  *node = it->second.node;
+  return ERROR_SUCCESS;
+}
+
+// Splits a subkey path into its names. Windows refuses a path that starts with a
+// backslash and ignores one at the end.
+bool SplitPath(LPCSTR path, std::vector<std::string_view>* names) {
+  std::string_view rest = path == nullptr ? std::string_view() : std::string_view(path);
+  if (!rest.empty() && rest.front() == '\\') return false;
+  while (!rest.empty()) {
+    std::size_t cut = rest.find('\\');
+    std::string_view name = rest.substr(0, cut);
+    if (name.empty()) return false;
+    names->push_back(name);
+    if (cut == std::string_view::npos) break;
+    rest.remove_prefix(cut + 1);
+  }
+  return true;
+}
+
+// Walks `names` down from `node`; null when a key on the way is missing.
+std::shared_ptr<KeyNode> Walk(std::shared_ptr<KeyNode> node,
+                              const std::vector<std::string_view>& names) {
+  for (std::string_view name : names) {
+    auto it = node->subkeys.find(Fold(name));
+    if (it == node->subkeys.end()) return nullptr;
+    node = it->second;
+  }
+  return node;
+}
+
+HKEY AddOpenKey(Store& store, std::shared_ptr<KeyNode> node, REGSAM access) {
+  std::uintptr_t value = store.next;
+  store.next += 4;
+  store.open.emplace(value, OpenKey{std::move(node), access});
+  store.keyOpens.fetch_add(1, std::memory_order_relaxed);
+  return reinterpret_cast<HKEY>(value);
+}
+
+}  // namespace
+
+LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  Store& store = TheStore();
+  std::lock_guard<std::mutex> lock(store.mutex);
+  std::shared_ptr<KeyNode> parent;
+  // Opening needs no right on the key it starts from.
+  LSTATUS status = Resolve(store, key, 0, &parent);
+  if (status != ERROR_SUCCESS) return status;
+  std::vector<std::string_view> names;
+  if (!SplitPath(subKey, &names)) return ERROR_BAD_PATHNAME;
+  std::shared_ptr<KeyNode> node = Walk(parent, names);
+  if (!node) return ERROR_FILE_NOT_FOUND;
+  *result = AddOpenKey(store, std::move(node), MapAccess(access));
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access,
+                        LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  Store& store = TheStore();
+  std::lock_guard<std::mutex> lock(store.mutex);
+  std::shared_ptr<KeyNode> node;
+  LSTATUS status = Resolve(store, key, 0, &node);
+  if (status != ERROR_SUCCESS) return status;
+  std::vector<std::string_view> names;
+  if (subKey == nullptr || !SplitPath(subKey, &names)) return ERROR_BAD_PATHNAME;
+  DWORD outcome = REG_OPENED_EXISTING_KEY;
+  for (std::string_view name : names) {
+    std::shared_ptr<KeyNode>& child = node->subkeys[Fold(name)];
+    if (!child) {
+      child = std::make_shared<KeyNode>();
+      child->name = std::string(name);
+      outcome = REG_CREATED_NEW_KEY;
+    }
+    node = child;
+  }
+  *result = AddOpenKey(store, std::move(node), MapAccess(access));
+  if (disposition != nullptr) *disposition = outcome;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD dataSize) {
+  if ((data != nullptr && dataSize == nullptr) || reserved != nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  Store& store = TheStore();
+  std::lock_guard<std::mutex> lock(store.mutex);
+  std::shared_ptr<KeyNode> node;
+  LSTATUS status = Resolve(store, key, KEY_QUERY_VALUE, &node);
+  if (status != ERROR_SUCCESS) return status;
+  auto it = node->values.find(Fold(valueName == nullptr ? "" : valueName));
+  if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
+  const Value& value = it->second;
+  DWORD size = static_cast<DWORD>(value.data.size());
+  if (type != nullptr) *type = value.type;
+  if (data != nullptr && size != 0) {
+    if (size > *dataSize) {
+      status = ERROR_MORE_DATA;
+    } else {
+      std::memcpy(data, value.data.data(), size);
+      // A string stored without its terminator gets one in the caller's buffer
+      // when there is room for it; the size reported stays the stored size.
+      if (IsString(value.type) && size < *dataSize && data[size - 1] != 0) data[size] = 0;
+    }
+  }
+  if (dataSize != nullptr) *dataSize = size;
+  return status;
+}
+
+LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data,
+                       DWORD dataSize) {
+  if (data == nullptr && dataSize != 0) return ERROR_NOACCESS;
+  // Windows adds a string's terminator to the stored size when the caller counted
+  // only the characters, which it detects by looking at the byte just past the
+  // given size. The look is Windows' own; callers that count the terminator, as
+  // ours do, never trigger it.
+  if (dataSize != 0 && IsString(type) && data[dataSize - 1] != 0 && data[dataSize] == 0) {
+    ++dataSize;
+  }
+  Store& store = TheStore();
+  std::lock_guard<std::mutex> lock(store.mutex);
+  std::shared_ptr<KeyNode> node;
+  LSTATUS status = Resolve(store, key, KEY_SET_VALUE, &node);
+  if (status != ERROR_SUCCESS) return status;
+  std::string_view name = valueName == nullptr ? "" : valueName;
+  Value& value = node->values[Fold(name)];
+  if (value.name.empty()) value.name = std::string(name);
+  value.type = type;
+  value.data.assign(data, data + dataSize);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  Store& store = TheStore();
+  std::lock_guard<std::mutex> lock(store.mutex);
+  std::shared_ptr<KeyNode> node;
+  LSTATUS status = Resolve(store, key, KEY_SET_VALUE, &node);
+  if (status != ERROR_SUCCESS) return status;
+  return node->values.erase(Fold(valueName == nullptr ? "" : valueName)) ? ERROR_SUCCESS
+                                                                         : ERROR_FILE_NOT_FOUND;
+}
+
+LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+  if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
+  Store& store = TheStore();
+  std::lock_guard<std::mutex> lock(store.mutex);
+  std::shared_ptr<KeyNode> parent;
+  LSTATUS status = Resolve(store, key, 0, &parent);
+  if (status != ERROR_SUCCESS) return status;
+  std::vector<std::string_view> names;
+  if (!SplitPath(subKey, &names)) return ERROR_BAD_PATHNAME;
+  // Windows deletes only a key without subkeys, and reports the refusal as
+  // ERROR_ACCESS_DENIED. Neither a root nor the key named by `key` itself (an
+  // empty path) is deleted here.
+  if (names.empty()) return ERROR_ACCESS_DENIED;
+  std::string last = Fold(names.back());
+  names.pop_back();
+  parent = Walk(parent, names);
+  if (!parent) return ERROR_FILE_NOT_FOUND;
+  auto it = parent->subkeys.find(last);
+  if (it == parent->subkeys.end()) return ERROR_FILE_NOT_FOUND;
+  if (!it->second->subkeys.empty()) return ERROR_ACCESS_DENIED;
+  it->second->deleted = true;
+  parent->subkeys.erase(it);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+  auto value = reinterpret_cast<std::uintptr_t>(key);
+  if (value >= kFirstRoot && value < kFirstRoot + 4) return ERROR_SUCCESS;
+  Store& store = TheStore();
+  std::shared_ptr<KeyNode> released;  // a deleted key may die here, after the lock
+  std::lock_guard<std::mutex> lock(store.mutex);
+  auto it = store.open.find(value);
+  if (it == store.open.end()) return ERROR_INVALID_HANDLE;
+  released = std::move(it->second.node);
+  store.open.erase(it);
+  return ERROR_SUCCESS;
+}
+
+namespace kovirlm::posix {
+
+long CountOpenKeys() {
+  Store& store = TheStore();
+  std::lock_guard<std::mutex> lock(store.mutex);
+  return static_cast<long>(store.open.size());
+}
+
+}  // namespace kovirlm::posix
+
+long long diag::RegistryKeyOpens() {
+  return TheStore().keyOpens.load(std::memory_order_relaxed);
+}

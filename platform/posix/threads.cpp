@@ -1,0 +1,210 @@
+// CreateThread and friends on POSIX threads.
+//
+// The thread object lives as long as its last handle or its thread, whichever is
+// later: the new thread holds its own reference until its routine has returned
+// (or called ExitThread) and the object has been signalled. Threads are detached;
+// waiting is done on the object, never by joining.
+//
+// ExitThread leaves through pthread_exit, whose forced unwind runs the destructor
+// of the guard in Trampoline, so an ended thread always records its exit code and
+// signals, whichever way it left.
+#include <dirent.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <set>
+
+#include "platform/posix/kernel_object.h"
+
+namespace kovirlm::posix {
+namespace {
+
+// What ExitThread asked for, picked up by the guard as the thread unwinds.
+thread_local DWORD pendingExitCode = 0;
+thread_local bool exitRequested = false;
+
+// Kernel ids of our threads whose routine has ended but whose kernel task may
+// still be winding down. Win32 counts such a thread as gone (its handle is
+// signalled), so CountLiveThreads leaves them out.
+std::mutex endedMutex;
+std::set<long> endedThreadIds;
+
+long KernelThreadId() {
+  return static_cast<long>(syscall(SYS_gettid));
+}
+
+// Lowering a thread's priority lowers its nice value, so a low-priority poller
+// really does yield to the spooler's threads. Raising needs privileges we may
+// not have; Win32 callers cannot tell, as GetThreadPriority reports what was set.
+int NiceFor(int priority) {
+  if (priority <= -15) return 19;
+  if (priority <= THREAD_PRIORITY_LOWEST) return 10;
+  if (priority == THREAD_PRIORITY_BELOW_NORMAL) return 5;
+  return 0;
+}
+
+void ApplyPriority(long nativeId, int priority) {
+  if (nativeId != 0) {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(nativeId), NiceFor(priority));
+  }
+}
+
+bool ValidPriority(int priority) {
+  return priority == -15 || priority == 15 || (priority >= THREAD_PRIORITY_LOWEST && priority <= 2);
+}
+
+struct StartBlock {
+  std::shared_ptr<KernelObject> self;
+  LPTHREAD_START_ROUTINE routine;
+  LPVOID parameter;
+};
+
+// Records the exit code and signals the object as the thread ends.
+struct EndGuard {
+  StartBlock* start;
+  DWORD returned = 0;
+  ~EndGuard() {
+    KernelObject& self = *start->self;
+    {
+      std::lock_guard<std::mutex> lock(endedMutex);
+      endedThreadIds.insert(KernelThreadId());
+    }
+    {
+      std::lock_guard<std::mutex> lock(self.mutex);
+      self.exitCode = exitRequested ? pendingExitCode : returned;
+    }
+    Signal(self);
+    delete start;  // drops the thread's own reference to its object
+  }
+};
+
+void* Trampoline(void* argument) {
+  auto* start = static_cast<StartBlock*>(argument);
+  long nativeId = KernelThreadId();
+  {
+    // A kernel id is reused only after its previous thread has gone.
+    std::lock_guard<std::mutex> lock(endedMutex);
+    endedThreadIds.erase(nativeId);
+  }
+  int priority;
+  {
+    std::lock_guard<std::mutex> lock(start->self->mutex);
+    start->self->nativeThreadId = nativeId;
+    priority = start->self->priority;
+  }
+  ApplyPriority(nativeId, priority);
+  EndGuard guard{start};
+  guard.returned = start->routine(start->parameter);
+  return nullptr;
+}
+
+}  // namespace
+
+long CountLiveThreads() {
+  DIR* dir = opendir("/proc/self/task");
+  if (dir == nullptr) return 0;
+  std::set<long> present;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    present.insert(std::strtol(entry->d_name, nullptr, 10));
+  }
+  closedir(dir);
+  std::lock_guard<std::mutex> lock(endedMutex);
+  long live = 0;
+  for (auto it = endedThreadIds.begin(); it != endedThreadIds.end();) {
+    // Forget ended threads whose task has gone, so their ids can be reused.
+    it = present.count(*it) ? std::next(it) : endedThreadIds.erase(it);
+  }
+  for (long id : present) {
+    if (!endedThreadIds.count(id)) ++live;
+  }
+  return live;
+}
+
+}  // namespace kovirlm::posix
+
+using kovirlm::posix::KernelObject;
+using kovirlm::posix::ObjectKind;
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                    LPVOID parameter, DWORD creationFlags, LPDWORD threadId) {
+  // Suspended creation and the other flags are not used by anything here.
+  if (start == nullptr || creationFlags != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  // Windows reserves 1 MiB for a thread unless asked for more, and then rounds the
+  // request up to whole mebibytes; a thread here gets the same.
+  constexpr SIZE_T kMiB = 1024 * 1024;
+  SIZE_T reserve = stackSize <= kMiB ? kMiB : (stackSize + kMiB - 1) / kMiB * kMiB;
+
+  auto object = std::make_shared<KernelObject>(ObjectKind::kThread);
+  auto* block = new kovirlm::posix::StartBlock{object, start, parameter};
+
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_attr_setstacksize(&attributes, reserve);
+  pthread_t thread;
+  int failed = pthread_create(&thread, &attributes, kovirlm::posix::Trampoline, block);
+  pthread_attr_destroy(&attributes);
+  if (failed) {
+    delete block;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  static std::atomic<DWORD> nextThreadId{0x100};
+  if (threadId != nullptr) *threadId = nextThreadId.fetch_add(4);
+  return kovirlm::posix::InsertHandle(std::move(object));
+}
+
+BOOL SetThreadPriority(HANDLE handle, int priority) {
+  auto thread = kovirlm::posix::LookupHandle(handle, ObjectKind::kThread);
+  if (!thread) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!kovirlm::posix::ValidPriority(priority)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  long nativeId;
+  {
+    std::lock_guard<std::mutex> lock(thread->mutex);
+    thread->priority = priority;
+    nativeId = thread->signalled ? 0 : thread->nativeThreadId;
+  }
+  kovirlm::posix::ApplyPriority(nativeId, priority);
+  return TRUE;
+}
+
+int GetThreadPriority(HANDLE handle) {
+  auto thread = kovirlm::posix::LookupHandle(handle, ObjectKind::kThread);
+  if (!thread) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return THREAD_PRIORITY_ERROR_RETURN;
+  }
+  std::lock_guard<std::mutex> lock(thread->mutex);
+  return thread->priority;
+}
+
+BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
+  auto thread = kovirlm::posix::LookupHandle(handle, ObjectKind::kThread);
+  if (!thread) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> lock(thread->mutex);
+  *exitCode = thread->exitCode;
+  return TRUE;
+}
+
+void ExitThread(DWORD exitCode) {
+  kovirlm::posix::pendingExitCode = exitCode;
+  kovirlm::posix::exitRequested = true;
+  pthread_exit(nullptr);
+}
