@@ -8,6 +8,14 @@
 # nothing is lost by skipping the runtime's own entry.
 enable_language(RC)
 
+# The product code uses no exceptions. Compiled without them, its cleanups need no
+# unwinding tables and so no personality routine: nothing in the DLL pulls in the
+# C++ runtime's exception machinery, whose emergency pool has a static constructor
+# and an atexit handler that only the skipped start-up code would run.
+foreach(part monitor status_store printer_status)
+  target_compile_options(kovirlm_${part} PRIVATE -fno-exceptions)
+endforeach()
+
 configure_file(${CMAKE_SOURCE_DIR}/monitor/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
 
 add_library(kovirlm SHARED

@@ -34,13 +34,15 @@ LPSTR ParseFields(LPSTR text, std::size_t length) {
   while (field < length) {
     const std::size_t colon = all.find(':', field);
     if (colon == std::string_view::npos) break;
-    const std::string_view key = all.substr(field, colon - field);
+    // Views are cut with the constructor, not substr(): substr's range check can
+    // throw, which would pull the C++ runtime's exception machinery into the DLL.
+    const std::string_view key(text + field, colon - field);
     const std::size_t valueStart = colon + 1;
     const std::size_t semicolon = all.find(';', valueStart);
     if (key == "MFG") manufacturer = text + valueStart;
     if (key == "MDL") {
       const std::size_t valueEnd = semicolon == std::string_view::npos ? length : semicolon;
-      StoreModelName(all.substr(valueStart, valueEnd - valueStart));
+      StoreModelName(std::string_view(text + valueStart, valueEnd - valueStart));
     }
     if (semicolon == std::string_view::npos) break;
     text[semicolon] = '\0';
