@@ -12,13 +12,21 @@
 #include <string>
 #include <vector>
 
+#include "emulator/printer_replies.h"
 #include "monitor/monitor_table.h"
 #include "platform/win32.h"
 
 namespace emu {
 
-enum class Slot { OpenPort, StartDocPort, WritePort, ReadPort, EndDocPort, ClosePort,
-                  GetPrinterDataFromPort };
+enum class Slot {
+  OpenPort,
+  StartDocPort,
+  WritePort,
+  ReadPort,
+  EndDocPort,
+  ClosePort,
+  GetPrinterDataFromPort
+};
 
 enum class Fault {
   None,
@@ -34,11 +42,19 @@ constexpr int kAlways = -1;
 
 struct Call {
   Slot slot;
-  std::string port;   // port name the device port handle belongs to
-  std::string text;   // printer name (StartDocPort), value name (GetPrinterData)
-  DWORD number = 0;   // job id (StartDocPort), control id (GetPrinterData), byte count asked
-  DWORD result = 0;   // the BOOL returned
-  DWORD bytes = 0;    // bytes written / read / returned
+  std::string port;  // port name the device port handle belongs to
+  std::string text;  // printer name (StartDocPort), value name (GetPrinterData)
+  DWORD number = 0;  // job id (StartDocPort), control id (GetPrinterData), byte count asked
+  DWORD result = 0;  // the BOOL returned
+  DWORD bytes = 0;   // bytes written / read / returned
+  // Further arguments and effects, where the slot has them.
+  HANDLE handle = nullptr;  // the device port handle passed (or stored, for OpenPort)
+  DWORD level = 0;          // StartDocPort: level
+  DWORD inSize = 0;         // GetPrinterDataFromPort: input size
+  DWORD outSize = 0;        // GetPrinterDataFromPort: output size
+  bool inBuffer = false;    // GetPrinterDataFromPort: an input buffer was given
+  DWORD error = 0;          // the last-error code set when the call failed
+  std::string data;         // bytes accepted (WritePort), delivered (ReadPort, GetPrinterData)
 };
 
 // The emulated device monitor's table. pfnEnumPorts, pfnAddPort, pfnConfigurePort,
@@ -54,12 +70,14 @@ void Reset();
 // (pfnOpenPort fails with ERROR_FILE_NOT_FOUND). Port names match ignoring case.
 struct PrinterOptions {
   std::string deviceId = "MFG:KOVIR;CMD:REMOTE1;MDL:KP-210S;CLS:PRINTER;";
-  bool answersCommands = true;  // reply to status commands and the ink query
-  bool inkReady = true;         // status reply carries "04" at offsets 12-13
-  int replyDelayReads = 0;      // a reply becomes readable only after this many reads
-  std::size_t readChunk = 0;    // the most one read returns (0: as much as asked)
-  DWORD statusUpdateEveryMs = 0;  // while a document is open, queue a status update
-                                  // this often (0: never)
+  bool answersCommands = true;         // reply to status commands and the ink query
+  bool inkReady = true;                // status reply carries "04" at offsets 12-13
+  int replyDelayReads = 0;             // a reply becomes readable only after this many reads
+  std::size_t readChunk = 0;           // the most one read returns (0: as much as asked)
+  DWORD statusUpdateEveryMs = 0;       // while a document is open, queue a status update
+                                       // this often (0: never)
+  bool answersInkQuery = true;         // with answersCommands: also answer the ink query
+  InkLevels ink = DefaultInkLevels();  // what the ink reply reports
 };
 void AttachPrinter(const std::string& portName, const PrinterOptions& options = {});
 void DetachPrinter(const std::string& portName);
@@ -81,6 +99,8 @@ std::vector<std::string> Commands(const std::string& portName);
 // Whether the device monitor has a document open / the port open.
 bool DocumentOpen(const std::string& portName);
 bool PortOpen(const std::string& portName);
+// The device port handle pfnOpenPort gave out for the port, or null when it is not open.
+HANDLE PortHandle(const std::string& portName);
 
 // Fault injection.
 void InjectFault(Slot slot, Fault fault, int times = 1);

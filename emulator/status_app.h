@@ -13,12 +13,15 @@ namespace emu::status_app {
 // "System\CurrentControlSet\control\Print\Printers\<printer>\StMonitor".
 std::string KeyPath(const std::string& printerName);
 
-// Creates the key and registers the application: StMonExistFlag = `presentFlag`,
+// Creates the key afresh (a key left from an earlier run is deleted first) and
+// registers the application: StMonExistFlag = `presentFlag`,
 // IDMDL = `model`, StRealThreadExistFlag = 0, GetRealTimeStatusStartFlag =
 // `pollEnabled`, GetRealTimeStatusTime = `pollIntervalMs`.
 void Install(const std::string& printerName, const std::string& model, DWORD presentFlag = 1,
              DWORD pollEnabled = 1, DWORD pollIntervalMs = 3000);
 // Deletes the key (and only the key) if it exists.
+// Writers below create the key when it is missing; readers never do. IDMDL and
+// SetString values are stored with their terminator, as a C program would.
 void Uninstall(const std::string& printerName);
 bool KeyExists(const std::string& printerName);
 
@@ -26,8 +29,7 @@ void SetDword(const std::string& printerName, const std::string& value, DWORD da
 // Writes raw bytes with the given type (for wrong-size and wrong-type values).
 void SetRaw(const std::string& printerName, const std::string& value, DWORD type,
             const std::string& bytes);
-void SetString(const std::string& printerName, const std::string& value,
-               const std::string& text);
+void SetString(const std::string& printerName, const std::string& value, const std::string& text);
 void DeleteValue(const std::string& printerName, const std::string& value);
 
 std::optional<DWORD> ReadDword(const std::string& printerName, const std::string& value);
@@ -38,5 +40,14 @@ struct ValueInfo {
   DWORD size;
 };
 std::optional<ValueInfo> Describe(const std::string& printerName, const std::string& value);
+// The value's data exactly as the registry returns it.
+std::optional<std::string> ReadRaw(const std::string& printerName, const std::string& value);
+
+// What the application does while a job prints.
+void SetRealThreadExists(const std::string& printerName, bool exists);  // StRealThreadExistFlag
+void SetPollSettings(const std::string& printerName, DWORD pollEnabled, DWORD pollIntervalMs);
+// What the monitor published: RealTimeStatusStrings and InkLevel, up to their first NUL.
+std::optional<std::string> PublishedStatus(const std::string& printerName);
+std::optional<std::string> PublishedInkLevel(const std::string& printerName);
 
 }  // namespace emu::status_app
