@@ -37,6 +37,7 @@ struct KeyNode {
   std::string name;                                         // as created
   std::map<std::string, std::shared_ptr<KeyNode>> subkeys;  // by folded name
   std::map<std::string, Value> values;                      // by folded name
+  std::weak_ptr<KeyNode> parent;                            // null for a root
   bool deleted = false;
 };
 
@@ -111,15 +112,14 @@ LSTATUS Resolve(Store& store, HKEY key, REGSAM required, std::shared_ptr<KeyNode
 }
 
 // Splits a subkey path into its names. Windows refuses a path that starts with a
-// backslash and ignores one at the end.
+// backslash and otherwise skips empty names, so "a\\\\b\\" is "a\\b".
 bool SplitPath(LPCSTR path, std::vector<std::string_view>* names) {
   std::string_view rest = path == nullptr ? std::string_view() : std::string_view(path);
   if (!rest.empty() && rest.front() == '\\') return false;
   while (!rest.empty()) {
     std::size_t cut = rest.find('\\');
     std::string_view name = rest.substr(0, cut);
-    if (name.empty()) return false;
-    names->push_back(name);
+    if (!name.empty()) names->push_back(name);
     if (cut == std::string_view::npos) break;
     rest.remove_prefix(cut + 1);
   }
@@ -137,6 +137,11 @@ std::shared_ptr<KeyNode> Walk(std::shared_ptr<KeyNode> node,
   return node;
 }
 
+bool IsRoot(HKEY key) {
+  auto value = reinterpret_cast<std::uintptr_t>(key);
+  return value >= kFirstRoot && value < kFirstRoot + 4;
+}
+
 HKEY AddOpenKey(Store& store, std::shared_ptr<KeyNode> node, REGSAM access) {
   std::uintptr_t value = store.next;
   store.next += 4;
@@ -149,6 +154,7 @@ HKEY AddOpenKey(Store& store, std::shared_ptr<KeyNode> node, REGSAM access) {
 
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;  // a failed open leaves a null key behind, as on Windows
   Store& store = TheStore();
   std::lock_guard<std::mutex> lock(store.mutex);
   std::shared_ptr<KeyNode> parent;
@@ -157,6 +163,12 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY resul
   if (status != ERROR_SUCCESS) return status;
   std::vector<std::string_view> names;
   if (!SplitPath(subKey, &names)) return ERROR_BAD_PATHNAME;
+  // An empty path opens a new handle to the same key, except that a root stays
+  // itself.
+  if (names.empty() && IsRoot(key)) {
+    *result = key;
+    return ERROR_SUCCESS;
+  }
   std::shared_ptr<KeyNode> node = Walk(parent, names);
   if (!node) return ERROR_FILE_NOT_FOUND;
   *result = AddOpenKey(store, std::move(node), MapAccess(access));
@@ -166,19 +178,23 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY resul
 LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access,
                         LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
   Store& store = TheStore();
   std::lock_guard<std::mutex> lock(store.mutex);
   std::shared_ptr<KeyNode> node;
   LSTATUS status = Resolve(store, key, 0, &node);
   if (status != ERROR_SUCCESS) return status;
+  // Creating no key at all, from a null or empty path, is a new handle to `key`
+  // that Wine's registry reports as a created key; ours does the same.
   std::vector<std::string_view> names;
-  if (subKey == nullptr || !SplitPath(subKey, &names)) return ERROR_BAD_PATHNAME;
-  DWORD outcome = REG_OPENED_EXISTING_KEY;
+  if (!SplitPath(subKey, &names)) return ERROR_BAD_PATHNAME;
+  DWORD outcome = names.empty() ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   for (std::string_view name : names) {
     std::shared_ptr<KeyNode>& child = node->subkeys[Fold(name)];
     if (!child) {
       child = std::make_shared<KeyNode>();
       child->name = std::string(name);
+      child->parent = node;
       outcome = REG_CREATED_NEW_KEY;
     }
     node = child;
@@ -193,13 +209,20 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD t
   if ((data != nullptr && dataSize == nullptr) || reserved != nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
+  // Past the argument checks, a failed query reports type REG_NONE and, to a
+  // caller asking for the size alone, size 0 (measured on Wine).
+  auto fail = [&](LSTATUS error) {
+    if (type != nullptr) *type = REG_NONE;
+    if (data == nullptr && dataSize != nullptr) *dataSize = 0;
+    return error;
+  };
   Store& store = TheStore();
   std::lock_guard<std::mutex> lock(store.mutex);
   std::shared_ptr<KeyNode> node;
   LSTATUS status = Resolve(store, key, KEY_QUERY_VALUE, &node);
-  if (status != ERROR_SUCCESS) return status;
+  if (status != ERROR_SUCCESS) return fail(status);
   auto it = node->values.find(Fold(valueName == nullptr ? "" : valueName));
-  if (it == node->values.end()) return ERROR_FILE_NOT_FOUND;
+  if (it == node->values.end()) return fail(ERROR_FILE_NOT_FOUND);
   const Value& value = it->second;
   DWORD size = static_cast<DWORD>(value.data.size());
   if (type != nullptr) *type = value.type;
@@ -254,30 +277,29 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
   Store& store = TheStore();
   std::lock_guard<std::mutex> lock(store.mutex);
-  std::shared_ptr<KeyNode> parent;
-  LSTATUS status = Resolve(store, key, 0, &parent);
+  std::shared_ptr<KeyNode> start;
+  // Like Wine, deleting asks for no particular right on either handle.
+  LSTATUS status = Resolve(store, key, 0, &start);
   if (status != ERROR_SUCCESS) return status;
   std::vector<std::string_view> names;
   if (!SplitPath(subKey, &names)) return ERROR_BAD_PATHNAME;
-  // Windows deletes only a key without subkeys, and reports the refusal as
-  // ERROR_ACCESS_DENIED. Neither a root nor the key named by `key` itself (an
-  // empty path) is deleted here.
-  if (names.empty()) return ERROR_ACCESS_DENIED;
-  std::string last = Fold(names.back());
-  names.pop_back();
-  parent = Walk(parent, names);
-  if (!parent) return ERROR_FILE_NOT_FOUND;
-  auto it = parent->subkeys.find(last);
-  if (it == parent->subkeys.end()) return ERROR_FILE_NOT_FOUND;
-  if (!it->second->subkeys.empty()) return ERROR_ACCESS_DENIED;
-  it->second->deleted = true;
-  parent->subkeys.erase(it);
+  std::shared_ptr<KeyNode> victim = Walk(start, names);
+  if (!victim) return ERROR_FILE_NOT_FOUND;
+  // An empty path deletes `key` itself; a root is never deleted. Windows deletes
+  // only a key without subkeys, and reports the refusal as ERROR_ACCESS_DENIED.
+  if (names.empty() && IsRoot(key)) return ERROR_ACCESS_DENIED;
+  if (!victim->subkeys.empty()) return ERROR_ACCESS_DENIED;
+  if (!victim->parent.expired()) {
+    std::shared_ptr<KeyNode> parent = victim->parent.lock();
+    parent->subkeys.erase(Fold(victim->name));
+  }
+  victim->deleted = true;
   return ERROR_SUCCESS;
 }
 
 LSTATUS RegCloseKey(HKEY key) {
+  if (IsRoot(key)) return ERROR_SUCCESS;
   auto value = reinterpret_cast<std::uintptr_t>(key);
-  if (value >= kFirstRoot && value < kFirstRoot + 4) return ERROR_SUCCESS;
   Store& store = TheStore();
   std::shared_ptr<KeyNode> released;  // a deleted key may die here, after the lock
   std::lock_guard<std::mutex> lock(store.mutex);

@@ -3,7 +3,9 @@
 // A CRITICAL_SECTION is recursive on Windows: the owner may enter again and must
 // leave as often as it entered. std::recursive_mutex has exactly that contract, so
 // it is built in the section's opaque storage.
+#include <map>
 #include <new>
+#include <string>
 
 #include "platform/posix/kernel_object.h"
 
@@ -37,19 +39,35 @@ void LeaveCriticalSection(LPCRITICAL_SECTION section) {
 using kovirlm::posix::KernelObject;
 using kovirlm::posix::ObjectKind;
 
+namespace {
+
+// Named events, by exact name, for as long as a handle to them is open. One
+// process is all there is here, so the process-wide namespace is enough.
+std::mutex namesMutex;
+std::map<std::string, std::weak_ptr<KernelObject>> namedEvents;
+
+}  // namespace
+
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) {
-  // Named events would need a namespace shared with other processes; nothing
-  // here uses one, so a name is refused rather than silently ignored.
-  if (name != nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
+  std::shared_ptr<KernelObject> event;
+  bool existed = false;
+  {
+    std::lock_guard<std::mutex> lock(namesMutex);
+    if (name != nullptr) {
+      event = namedEvents[name].lock();
+      existed = event != nullptr;
+    }
+    if (!event) {
+      event = std::make_shared<KernelObject>(ObjectKind::kEvent);
+      event->manualReset = manualReset != FALSE;
+      event->signalled = initialState != FALSE;
+      if (name != nullptr) namedEvents[name] = event;
+    }
   }
-  auto event = std::make_shared<KernelObject>(ObjectKind::kEvent);
-  event->manualReset = manualReset != FALSE;
-  event->signalled = initialState != FALSE;
   HANDLE handle = kovirlm::posix::InsertHandle(std::move(event));
-  // A new, unnamed event leaves ERROR_SUCCESS behind, as on Windows.
-  SetLastError(ERROR_SUCCESS);
+  // Windows leaves ERROR_ALREADY_EXISTS when a named event was opened rather
+  // than created, and ERROR_SUCCESS otherwise.
+  SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return handle;
 }
 
