@@ -1,0 +1,215 @@
+// WritePort, ReadPort and GetPrinterDataFromPort: straight through to the device
+// monitor while a device document is open, and not at all otherwise.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "monitor/back_channel.h"
+#include "tests/support/monitor_fixture.h"
+
+namespace {
+
+using monitor_test::MonitorTest;
+using monitor_test::OpenDeviceDocument;
+using monitor_test::Spooler;
+
+constexpr DWORD kDeviceIdControl = 17;
+
+using PassThrough = MonitorTest;
+
+// Every operation that talks to the device, tried on a port without a device
+// document: each must fail (or deliver nothing) without a single device call.
+struct GatedCase {
+  const char* what;
+  std::function<void(PortRecord*)> tryIt;
+};
+
+TEST_F(PassThrough, NoDeviceCallWhileNoDeviceDocumentIsOpen) {
+  const GatedCase cases[] = {
+      {"WritePort",
+       [](PortRecord* record) {
+         BYTE data[] = {'j', 'o', 'b'};
+         DWORD written = 77;
+         EXPECT_EQ(Spooler().pfnWritePort(record, data, sizeof data, &written), FALSE);
+         EXPECT_EQ(written, 0u);
+       }},
+      {"ReadPort",
+       [](PortRecord* record) {
+         BYTE buffer[16];
+         DWORD read = 77;
+         EXPECT_EQ(Spooler().pfnReadPort(record, buffer, sizeof buffer, &read), FALSE);
+         EXPECT_EQ(read, 0u);
+       }},
+      {"GetPrinterDataFromPort",
+       [](PortRecord* record) {
+         char out[64];
+         DWORD returned = 77;
+         EXPECT_EQ(Spooler().pfnGetPrinterDataFromPort(record, kDeviceIdControl, nullptr, nullptr,
+                                                       0, out, sizeof out, &returned),
+                   FALSE);
+       }},
+      {"SendPrinterCommand",
+       [](PortRecord* record) {
+         const BYTE command[] = {0x1B, 'S'};
+         EXPECT_EQ(SendPrinterCommand(record, command, sizeof command), FALSE);
+       }},
+      {"ReadPrinterReply",
+       [](PortRecord* record) {
+         char reply[REPLY_BUFFER_SIZE];
+         std::memset(reply, '#', sizeof reply);
+         DWORD count = 77;
+         EXPECT_EQ(ReadPrinterReply(record, reply, &count), 0u);
+         EXPECT_EQ(count, 77u) << "count touched";
+         EXPECT_EQ(reply[0], '#') << "reply touched";
+       }},
+  };
+
+  PortRecord* record = OpenPort("KOVIR1:");
+  ASSERT_NE(record, nullptr);
+  emu::QueueBackChannel("KOVIR1:", "the printer has something to say");
+  // Before any document, and again after one was opened and closed on the device.
+  for (int round = 0; round < 2; ++round) {
+    for (const GatedCase& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (round == 0 ? " before" : " after") + " a document");
+      emu::ClearCalls();
+      c.tryIt(record);
+      EXPECT_TRUE(emu::Calls().empty());
+    }
+    ASSERT_TRUE(OpenDeviceDocument(record));
+    ClearStatusBits(record, PS_DEVICE_DOC_OPEN);  // as before the device's EndDocPort
+    record->deviceMonitor.pfnEndDocPort(record->devicePort);
+  }
+}
+
+TEST_F(PassThrough, GetPrinterDataFromPortRefusesControlCodeZeroEvenWithADocumentOpen) {
+  PortRecord* record = OpenPort("KOVIR1:");
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(OpenDeviceDocument(record));
+  emu::ClearCalls();
+  char out[256] = "untouched";
+  DWORD returned = 77;
+  SetLastError(ERROR_SUCCESS);
+
+  EXPECT_EQ(Spooler().pfnGetPrinterDataFromPort(record, 0, const_cast<LPSTR>("Name"), nullptr, 0,
+                                                out, sizeof out, &returned),
+            FALSE);
+
+  EXPECT_TRUE(emu::Calls().empty());
+  EXPECT_STREQ(out, "untouched");
+  EXPECT_EQ(returned, 77u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS)) << "a refusal sets no error";
+}
+
+TEST_F(PassThrough, GetPrinterDataFromPortRefusesWhenTheDeviceMonitorHasNoSuchSlot) {
+  emu::SetDeviceDataSupported(false);  // before the open: the record copies the table then
+  PortRecord* record = OpenPort("KOVIR1:");
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(OpenDeviceDocument(record));
+  emu::ClearCalls();
+  char out[256];
+  DWORD returned = 0;
+
+  EXPECT_EQ(Spooler().pfnGetPrinterDataFromPort(record, kDeviceIdControl, nullptr, nullptr, 0, out,
+                                                sizeof out, &returned),
+            FALSE);
+  EXPECT_TRUE(emu::Calls().empty());
+}
+
+TEST_F(PassThrough, GetPrinterDataFromPortPassesEveryArgumentAndTheAnswerThrough) {
+  emu::PrinterOptions options;
+  options.deviceId = "MFG:KOVIR;MDL:KP-100;CLS:PRINTER;";
+  PortRecord* record = OpenPort("KOVIR1:", monitor_test::kDefaultPrinter, options);
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(OpenDeviceDocument(record));
+  emu::ClearCalls();
+  char in[8] = "in";
+  char out[300];
+  DWORD returned = 0;
+
+  EXPECT_EQ(
+      Spooler().pfnGetPrinterDataFromPort(record, kDeviceIdControl, const_cast<LPSTR>("DeviceId"),
+                                          in, sizeof in, out, sizeof out, &returned),
+      TRUE);
+
+  EXPECT_EQ(std::string(out, returned), options.deviceId);
+  const std::vector<emu::Call> calls = emu::Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].slot, emu::Slot::GetPrinterDataFromPort);
+  EXPECT_EQ(calls[0].handle, record->devicePort);
+  EXPECT_EQ(calls[0].number, kDeviceIdControl);
+  EXPECT_EQ(calls[0].text, "DeviceId");
+  EXPECT_TRUE(calls[0].inBuffer);
+  EXPECT_EQ(calls[0].inSize, sizeof in);
+  EXPECT_EQ(calls[0].outSize, sizeof out);
+
+  // The device monitor's refusal reaches the spooler as it is.
+  emu::InjectFault(emu::Slot::GetPrinterDataFromPort, emu::Fault::Refuse, 1);
+  EXPECT_EQ(Spooler().pfnGetPrinterDataFromPort(record, kDeviceIdControl, nullptr, nullptr, 0, out,
+                                                sizeof out, &returned),
+            FALSE);
+}
+
+TEST_F(PassThrough, WritePortForwardsEveryByteExactlyAndInOrder) {
+  PortRecord* record = OpenPort("KOVIR1:");
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(OpenDeviceDocument(record));
+  emu::ClearReceived("KOVIR1:");
+
+  // Every byte value, NULs and escape codes included, in writes of odd sizes.
+  std::string job;
+  for (int i = 0; i < 3 * 256; ++i) job.push_back(static_cast<char>((i * 7 + i / 256) & 0xFF));
+  std::string expected;
+  std::size_t offset = 0;
+  for (std::size_t size : {1u, 0u, 255u, 256u, 2u, 1000u}) {
+    size = std::min(size, job.size() - offset);
+    DWORD written = 77;
+    EXPECT_EQ(Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(&job[offset]),
+                                     static_cast<DWORD>(size), &written),
+              TRUE);
+    EXPECT_EQ(written, size);
+    expected.append(job, offset, size);
+    offset += size;
+  }
+  ASSERT_EQ(offset, job.size());
+  EXPECT_EQ(emu::Received("KOVIR1:"), expected);
+}
+
+TEST_F(PassThrough, WritePortHandsBackTheDeviceMonitorsCountAndResult) {
+  PortRecord* record = OpenPort("KOVIR1:");
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(OpenDeviceDocument(record));
+  BYTE data[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  DWORD written = 0;
+
+  emu::InjectFault(emu::Slot::WritePort, emu::Fault::ShortWrite, 1);
+  EXPECT_EQ(Spooler().pfnWritePort(record, data, sizeof data, &written), TRUE);
+  EXPECT_EQ(written, 5u);
+
+  emu::InjectFault(emu::Slot::WritePort, emu::Fault::Refuse, 1);
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_EQ(Spooler().pfnWritePort(record, data, sizeof data, &written), FALSE);
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(emu::Received("KOVIR1:"), std::string("\x01\x02\x03\x04\x05", 5));
+}
+
+TEST_F(PassThrough, ReadPortDeliversWhatThePrinterQueued) {
+  PortRecord* record = OpenPort("KOVIR1:");
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(OpenDeviceDocument(record));
+  const std::string said("status\0OK", 9);
+  emu::QueueBackChannel("KOVIR1:", said);
+  BYTE buffer[64];
+  DWORD read = 0;
+
+  EXPECT_EQ(Spooler().pfnReadPort(record, buffer, sizeof buffer, &read), TRUE);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), read), said);
+  const std::vector<emu::Call> calls = emu::CallsTo(emu::Slot::ReadPort);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].handle, record->devicePort);
+  EXPECT_EQ(calls[0].number, sizeof buffer);
+}
+
+}  // namespace

@@ -1,0 +1,321 @@
+// OpenPortEx and ClosePort: the record the spooler gets as its port handle, the
+// list that owns it, and the order in which a close takes a port apart.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/support/monitor_fixture.h"
+
+namespace {
+
+using monitor_test::ListedPorts;
+using monitor_test::MonitorTest;
+using monitor_test::OpenDeviceDocument;
+using monitor_test::Spooler;
+using monitor_test::StandInPoller;
+using monitor_test::StartStandInPoller;
+
+bool Signalled(HANDLE event) {
+  return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
+std::vector<emu::Slot> DeviceSlotsCalled() {
+  std::vector<emu::Slot> slots;
+  for (const emu::Call& call : emu::Calls()) slots.push_back(call.slot);
+  return slots;
+}
+
+// Heap blocks and kernel handles, where the platform can count them exactly.
+struct Counts {
+  long heapBlocks;
+  long handles;
+};
+Counts Now() {
+  const diag::ResourceCounts counts = diag::CurrentResourceCounts();
+  return {counts.heapBlocks, counts.handles};
+}
+void ExpectSameCounts(const Counts& before, const Counts& after) {
+  if (before.heapBlocks != diag::kUnknown) {
+    EXPECT_EQ(after.heapBlocks, before.heapBlocks);
+  }
+  if (before.handles != diag::kUnknown) {
+    EXPECT_EQ(after.handles, before.handles);
+  }
+}
+
+HANDLE OpenThroughSpooler(const char* port, const char* printer, BOOL* result) {
+  HANDLE handle = reinterpret_cast<HANDLE>(0x5EED);  // must stay untouched on failure
+  *result = Spooler().pfnOpenPortEx(const_cast<LPSTR>(port), const_cast<LPSTR>(printer), &handle,
+                                    emu::DeviceMonitor());
+  return handle;
+}
+
+using OpenPortEx_ = MonitorTest;
+
+TEST_F(OpenPortEx_, ListsARecordThatHoldsThePortAndACopyOfTheDeviceTable) {
+  const std::string port = "KOVIR1:";
+  const std::string printer = "KOVIR Open Fields";
+  PortRecord* record = OpenPort(port, printer);
+  ASSERT_NE(record, nullptr);
+
+  EXPECT_EQ(ListedPorts(), std::vector<PortRecord*>{record});
+  EXPECT_EQ(record->signature, PORT_SIGNATURE);
+  unsigned char signatureBytes[2];
+  std::memcpy(signatureBytes, &record->signature, 2);
+  EXPECT_EQ(signatureBytes[0], 0x50);  // 'P'
+  EXPECT_EQ(signatureBytes[1], 0x4F);  // 'O'
+  // The port name lives right behind the fixed fields, in the same block.
+  EXPECT_EQ(record->portName, reinterpret_cast<char*>(record + 1));
+  EXPECT_STREQ(record->portName, port.c_str());
+  EXPECT_EQ(record->size, sizeof(PortRecord) + port.size() + 1);
+  ASSERT_NE(record->printerName, nullptr);
+  EXPECT_STREQ(record->printerName, printer.c_str());
+  EXPECT_EQ(record->next, nullptr);
+  EXPECT_EQ(record->status.load(), 0u);
+  EXPECT_EQ(record->pollerThread, nullptr);
+
+  EXPECT_EQ(record->devicePort, emu::PortHandle(port));
+  EXPECT_EQ(std::memcmp(&record->deviceMonitor, emu::DeviceMonitor(), sizeof(MONITOR)), 0);
+  const std::vector<emu::Call> calls = emu::Calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].slot, emu::Slot::OpenPort);
+  EXPECT_EQ(calls[0].port, port);
+
+  if (diag::OpenPrinterHandles() != diag::kUnknown) {
+    EXPECT_NE(record->printerHandle, nullptr) << "the stand-in spooler knows the printer";
+  }
+}
+
+TEST_F(OpenPortEx_, GivesEveryRecordIdleEventsThatAreSignalledAndAStopEventThatIsNot) {
+  PortRecord* first = OpenPort("KOVIR1:");
+  PortRecord* second = OpenPort("KOVIR2:");
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  for (PortRecord* record : {first, second}) {
+    ASSERT_NE(record->readIdleEvent, nullptr);
+    ASSERT_NE(record->writeIdleEvent, nullptr);
+    ASSERT_NE(record->pollerStopEvent, nullptr);
+    EXPECT_TRUE(Signalled(record->readIdleEvent));
+    EXPECT_TRUE(Signalled(record->writeIdleEvent));
+    EXPECT_FALSE(Signalled(record->pollerStopEvent));
+    // Manual-reset: a successful wait leaves them signalled.
+    EXPECT_TRUE(Signalled(record->readIdleEvent));
+    EXPECT_TRUE(Signalled(record->writeIdleEvent));
+  }
+  const std::vector<HANDLE> events = {first->readIdleEvent,   first->writeIdleEvent,
+                                      first->pollerStopEvent, second->readIdleEvent,
+                                      second->writeIdleEvent, second->pollerStopEvent};
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    for (std::size_t j = i + 1; j < events.size(); ++j) EXPECT_NE(events[i], events[j]);
+  }
+}
+
+TEST_F(OpenPortEx_, AppendsNewRecordsAtTheTailAndClosingUnlinksFromAnyPlace) {
+  PortRecord* a = OpenPort("KOVIR1:");
+  PortRecord* b = OpenPort("KOVIR2:");
+  PortRecord* c = OpenPort("KOVIR3:");
+  PortRecord* d = OpenPort("KOVIR4:");
+  ASSERT_EQ(ListedPorts(), (std::vector<PortRecord*>{a, b, c, d}));
+
+  EXPECT_TRUE(ClosePort(b));  // from the middle
+  EXPECT_EQ(ListedPorts(), (std::vector<PortRecord*>{a, c, d}));
+  EXPECT_TRUE(ClosePort(a));  // the head
+  EXPECT_EQ(ListedPorts(), (std::vector<PortRecord*>{c, d}));
+  EXPECT_TRUE(ClosePort(d));  // the tail
+  EXPECT_EQ(ListedPorts(), (std::vector<PortRecord*>{c}));
+  PortRecord* e = OpenPort("KOVIR5:");
+  EXPECT_EQ(ListedPorts(), (std::vector<PortRecord*>{c, e}));
+}
+
+TEST_F(OpenPortEx_, ReopeningANameThatDiffersOnlyInCaseFailsWithErrorBusyAndChangesNothing) {
+  PortRecord* record = OpenPort("Kovir1:");
+  ASSERT_NE(record, nullptr);
+  const HANDLE devicePort = record->devicePort;
+  emu::AttachPrinter("KOVIR1:");  // even a printer under that spelling changes nothing
+  emu::ClearCalls();
+  const Counts before = Now();
+
+  for (const char* name : {"Kovir1:", "KOVIR1:", "kovir1:", "kOVIR1:"}) {
+    SCOPED_TRACE(name);
+    SetLastError(ERROR_SUCCESS);
+    BOOL opened = TRUE;
+    const HANDLE handle = OpenThroughSpooler(name, "Another Printer", &opened);
+    EXPECT_EQ(opened, FALSE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
+    EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x5EED));
+  }
+
+  EXPECT_TRUE(emu::Calls().empty()) << "the device monitor was asked to open the port again";
+  EXPECT_EQ(ListedPorts(), std::vector<PortRecord*>{record});
+  EXPECT_STREQ(record->portName, "Kovir1:");
+  EXPECT_STREQ(record->printerName, monitor_test::kDefaultPrinter);
+  EXPECT_EQ(record->devicePort, devicePort);
+  EXPECT_EQ(record->status.load(), 0u);
+  ExpectSameCounts(before, Now());
+}
+
+struct FailedOpenCase {
+  const char* what;
+  bool attachPrinter;
+  bool refuse;
+  DWORD deviceError;
+};
+
+TEST_F(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThePortReopenable) {
+  const FailedOpenCase cases[] = {
+      {"device refuses the port", true, true, ERROR_ACCESS_DENIED},
+      {"no printer on the port", false, false, ERROR_FILE_NOT_FOUND},
+  };
+  const char* printer = "KOVIR Failed Open";
+  const bool spoolerKnowsPrinter = diag::AddSpoolerPrinter(printer);
+  for (const FailedOpenCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    emu::Reset();
+    if (c.attachPrinter) emu::AttachPrinter("KOVIR7:");
+    if (c.refuse) emu::InjectFault(emu::Slot::OpenPort, emu::Fault::Refuse, 1);
+    const Counts before = Now();
+    const long printerHandles = diag::OpenPrinterHandles();
+
+    BOOL opened = TRUE;
+    const HANDLE handle = OpenThroughSpooler("KOVIR7:", printer, &opened);
+    EXPECT_EQ(opened, FALSE);
+    EXPECT_EQ(GetLastError(), c.deviceError);
+    EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x5EED));
+    EXPECT_TRUE(ListedPorts().empty());
+    ExpectSameCounts(before, Now());
+    EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles) << "printer handle left open";
+
+    // The same name opens once the device monitor agrees.
+    emu::AttachPrinter("KOVIR7:");
+    const HANDLE reopened = OpenThroughSpooler("kovir7:", printer, &opened);
+    ASSERT_EQ(opened, TRUE);
+    EXPECT_EQ(ListedPorts(), std::vector<PortRecord*>{static_cast<PortRecord*>(reopened)});
+    EXPECT_TRUE(ClosePort(static_cast<PortRecord*>(reopened)));
+  }
+  if (spoolerKnowsPrinter) diag::RemoveSpoolerPrinter(printer);
+}
+
+using ClosePort_ = MonitorTest;
+
+TEST_F(ClosePort_, ClosesTheDevicePortForgetsTheRecordAndGivesBackWhatItOwned) {
+  const Counts before = Now();
+  const long printerHandles = diag::OpenPrinterHandles();
+  PortRecord* record = OpenPort("KOVIR1:", "KOVIR Close Port");
+  ASSERT_NE(record, nullptr);
+  const HANDLE devicePort = record->devicePort;
+  emu::ClearCalls();
+
+  EXPECT_EQ(ClosePort(record), TRUE);
+
+  const std::vector<emu::Call> calls = emu::Calls();
+  ASSERT_EQ(calls.size(), 1u) << "only the device port is closed; no document was open";
+  EXPECT_EQ(calls[0].slot, emu::Slot::ClosePort);
+  EXPECT_EQ(calls[0].handle, devicePort);
+  EXPECT_FALSE(emu::PortOpen("KOVIR1:"));
+  EXPECT_TRUE(ListedPorts().empty());
+  if (diag::OpenPrinterHandles() != diag::kUnknown) {
+    // The stand-in spooler printer is registered by OpenPort; its handle is gone.
+    EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles);
+  }
+  ExpectSameCounts(before, Now());
+}
+
+TEST_F(ClosePort_, WithARunningPollerStopsItAndWaitsForItBeforeEndingTheDocumentAndClosing) {
+  struct AtPollerExit {
+    bool portOpen = false;
+    bool documentOpen = false;
+    bool recordIntact = false;
+    std::vector<emu::Slot> deviceCallsSoFar;
+  } seen;
+  PortRecord* record = OpenPort("KOVIR1:");
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(OpenDeviceDocument(record));
+  StandInPoller poller;
+  poller.lingerMs = 300;
+  poller.onExit = [&seen](PortRecord* r) {
+    seen.portOpen = emu::PortOpen("KOVIR1:");
+    seen.documentOpen = emu::DocumentOpen("KOVIR1:");
+    seen.recordIntact = r->signature == PORT_SIGNATURE && !HasStatusBits(r, PS_POLLER_RUN);
+    seen.deviceCallsSoFar = DeviceSlotsCalled();
+  };
+  ASSERT_TRUE(StartStandInPoller(record, poller));
+  emu::ClearCalls();
+
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(ClosePort(record), TRUE);
+  const DWORD took = GetTickCount() - start;
+
+  EXPECT_TRUE(poller.ended);
+  EXPECT_GE(took, 250u) << "ClosePort returned before the poller had ended";
+  EXPECT_TRUE(seen.portOpen);
+  EXPECT_TRUE(seen.documentOpen);
+  EXPECT_TRUE(seen.recordIntact);
+  EXPECT_TRUE(seen.deviceCallsSoFar.empty());
+  EXPECT_EQ(DeviceSlotsCalled(),
+            (std::vector<emu::Slot>{emu::Slot::EndDocPort, emu::Slot::ClosePort}));
+  EXPECT_FALSE(emu::PortOpen("KOVIR1:"));
+  EXPECT_TRUE(ListedPorts().empty());
+}
+
+TEST_F(ClosePort_, WithARunningPollerAndNoDocumentClosesOnlyAfterThePollerEnded) {
+  bool portOpenAtExit = false;
+  PortRecord* record = OpenPort("KOVIR1:");
+  ASSERT_NE(record, nullptr);
+  StandInPoller poller;
+  poller.lingerMs = 300;
+  poller.onExit = [&portOpenAtExit](PortRecord*) { portOpenAtExit = emu::PortOpen("KOVIR1:"); };
+  ASSERT_TRUE(StartStandInPoller(record, poller));
+  emu::ClearCalls();
+
+  EXPECT_EQ(ClosePort(record), TRUE);
+
+  EXPECT_TRUE(poller.ended);
+  EXPECT_TRUE(portOpenAtExit);
+  EXPECT_EQ(DeviceSlotsCalled(), std::vector<emu::Slot>{emu::Slot::ClosePort});
+}
+
+TEST_F(ClosePort_, WithADocumentOpenButNoPollerDoesNotEndTheDeviceDocument) {
+  PortRecord* record = OpenPort("KOVIR1:");
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(OpenDeviceDocument(record));
+  emu::ClearCalls();
+
+  EXPECT_EQ(ClosePort(record), TRUE);
+
+  EXPECT_EQ(DeviceSlotsCalled(), std::vector<emu::Slot>{emu::Slot::ClosePort});
+  EXPECT_TRUE(ListedPorts().empty());
+}
+
+// A device monitor of our own for a record that is not listed: only its close slot
+// is ever called.
+int gForeignCloses = 0;
+HANDLE gForeignClosedPort = nullptr;
+BOOL WINAPI ForeignClosePort(HANDLE port) {
+  ++gForeignCloses;
+  gForeignClosedPort = port;
+  return TRUE;
+}
+
+TEST_F(ClosePort_, ReturnsTrueForARecordThatIsNotListedAndFreesNothing) {
+  PortRecord* listed = OpenPort("KOVIR1:");
+  ASSERT_NE(listed, nullptr);
+  PortRecord stranger{};
+  stranger.signature = PORT_SIGNATURE;
+  stranger.devicePort = reinterpret_cast<HANDLE>(0x1234);
+  stranger.deviceMonitor.pfnClosePort = ForeignClosePort;
+  gForeignCloses = 0;
+  const Counts before = Now();
+
+  EXPECT_EQ(ClosePort(&stranger), TRUE);
+
+  EXPECT_EQ(gForeignCloses, 1);
+  EXPECT_EQ(gForeignClosedPort, reinterpret_cast<HANDLE>(0x1234));
+  EXPECT_EQ(stranger.signature, PORT_SIGNATURE);
+  EXPECT_EQ(ListedPorts(), std::vector<PortRecord*>{listed});
+  EXPECT_TRUE(emu::PortOpen("KOVIR1:"));
+  ExpectSameCounts(before, Now());
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// Shared helpers for tests that drive the monitor as the spooler does: through the
+// MONITOR table that InitializeMonitorEx fills, with the emulated device monitor
+// below it.
+//
+// - Spooler(): the spooler's table, filled by the one InitializeMonitorEx of the
+//   process (a second call would re-initialise MonitorLock under a running test).
+// - MonitorTest: a fixture that resets the emulator before each test, opens ports
+//   on emulated printers, and closes whatever port a test left open, so that the
+//   next test (under Wine: in the same process) starts with an empty PortList.
+// - OpenDeviceDocument(): puts a record in the state StartDocPort leaves behind
+//   once the device monitor accepted the document, without running StartDocPort.
+// - StandInPoller: a thread that behaves at its edges as the status poller must
+//   (ends itself once PS_POLLER_RUN clears), for tests of the code that stops it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "emulator/device_monitor.h"
+#include "monitor/monitor.h"
+#include "monitor/port_record.h"
+#include "platform/diagnostics.h"
+#include "platform/win32.h"
+
+namespace monitor_test {
+
+inline const MONITOR& Spooler() {
+  static const MONITOR table = [] {
+    MONITOR filled{};
+    InitializeMonitorEx(nullptr, &filled);
+    return filled;
+  }();
+  return table;
+}
+
+// Every record in PortList, head first. Takes MonitorLock.
+inline std::vector<PortRecord*> ListedPorts() {
+  std::vector<PortRecord*> records;
+  MonitorLockGuard lock;
+  for (PortRecord* record = PortList; record != nullptr; record = record->next) {
+    records.push_back(record);
+  }
+  return records;
+}
+
+// Opens a device document on the record the way StartDocPort does once the
+// device monitor accepted it: the device's pfnStartDocPort, then PS_JOB_ACTIVE and
+// PS_DEVICE_DOC_OPEN. False when the device monitor refused.
+inline bool OpenDeviceDocument(PortRecord* record, const char* printerName = "Stand-in",
+                               DWORD jobId = 1) {
+  if (!record->deviceMonitor.pfnStartDocPort(record->devicePort, const_cast<LPSTR>(printerName),
+                                             jobId, 1, nullptr)) {
+    return false;
+  }
+  SetStatusBits(record, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN);
+  return true;
+}
+
+// A stand-in for the status poller. Started by StartStandInPoller as
+// StartStatusPoller starts the real one (PS_POLLER_RUN set first, the thread
+// handle in record->pollerThread), it waits on the record's pollerStopEvent until
+// PS_POLLER_RUN clears, then stays alive `lingerMs` longer, so that a caller
+// that does not wait for it is caught, runs `onExit` on its own thread, and ends
+// with `exitCode`. The object must outlive the thread.
+struct StandInPoller {
+  DWORD lingerMs = 0;
+  DWORD exitCode = 0;
+  std::function<void(PortRecord*)> onExit;
+
+  PortRecord* record = nullptr;
+  std::atomic<bool> running{false};  // the thread has started
+  std::atomic<bool> ended{false};    // the thread has run its last line
+};
+
+inline DWORD WINAPI StandInPollerMain(LPVOID parameter) {
+  auto* poller = static_cast<StandInPoller*>(parameter);
+  PortRecord* record = poller->record;
+  poller->running = true;
+  while (HasStatusBits(record, PS_POLLER_RUN)) {
+    if (record->pollerStopEvent == nullptr ||
+        WaitForSingleObject(record->pollerStopEvent, 50) == WAIT_FAILED) {
+      Sleep(10);
+    }
+  }
+  if (poller->lingerMs != 0) Sleep(poller->lingerMs);
+  if (poller->onExit) poller->onExit(record);
+  const DWORD exitCode = poller->exitCode;
+  poller->ended = true;
+  return exitCode;
+}
+
+// False (with nothing started and PS_POLLER_RUN clear) if no thread could be made.
+inline bool StartStandInPoller(PortRecord* record, StandInPoller& poller) {
+  poller.record = record;
+  if (record->pollerStopEvent != nullptr) ResetEvent(record->pollerStopEvent);
+  SetStatusBits(record, PS_POLLER_RUN);
+  record->pollerThread = CreateThread(nullptr, 0, StandInPollerMain, &poller, 0, nullptr);
+  if (record->pollerThread == nullptr) {
+    ClearStatusBits(record, PS_POLLER_RUN);
+    return false;
+  }
+  return true;
+}
+
+inline DWORD WINAPI RunOwnedJob(LPVOID parameter) {
+  auto* job = static_cast<std::function<void()>*>(parameter);
+  (*job)();
+  delete job;
+  return 0;
+}
+
+// Runs `work` on a thread of its own and waits at most `limitMs` for it; true when
+// it finished. A test that must not hang on the fault it looks for uses this. On a
+// time-out the thread is left running, so whatever `work` uses must stay valid.
+inline bool FinishesWithin(DWORD limitMs, std::function<void()> work) {
+  auto* job = new std::function<void()>(std::move(work));
+  HANDLE thread = CreateThread(nullptr, 0, RunOwnedJob, job, 0, nullptr);
+  if (thread == nullptr) {
+    delete job;
+    return false;
+  }
+  const bool finished = WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  return finished;
+}
+
+constexpr char kDefaultPrinter[] = "KOVIR Monitor Test";
+
+class MonitorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Spooler();
+    emu::Reset();
+  }
+
+  void TearDown() override {
+    for (PortRecord* record : ListedPorts()) Spooler().pfnClosePort(record);
+    for (const std::string& printer : spoolerPrinters_) diag::RemoveSpoolerPrinter(printer.c_str());
+    emu::Reset();
+  }
+
+  // Attaches an emulated printer to `port`, makes `printer` known to the stand-in
+  // spooler (Linux layer only), and opens the port through the spooler's table.
+  // Null, with a test failure, when the open fails.
+  PortRecord* OpenPort(const std::string& port, const std::string& printer = kDefaultPrinter,
+                       const emu::PrinterOptions& options = {}) {
+    emu::AttachPrinter(port, options);
+    if (diag::AddSpoolerPrinter(printer.c_str())) spoolerPrinters_.push_back(printer);
+    HANDLE handle = nullptr;
+    const BOOL opened =
+        Spooler().pfnOpenPortEx(const_cast<LPSTR>(port.c_str()), const_cast<LPSTR>(printer.c_str()),
+                                &handle, emu::DeviceMonitor());
+    EXPECT_TRUE(opened) << "OpenPortEx(" << port << ") failed with " << GetLastError();
+    return opened ? static_cast<PortRecord*>(handle) : nullptr;
+  }
+
+  BOOL ClosePort(PortRecord* record) { return Spooler().pfnClosePort(record); }
+
+ private:
+  std::vector<std::string> spoolerPrinters_;
+};
+
+}  // namespace monitor_test
