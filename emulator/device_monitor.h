@@ -6,6 +6,26 @@
 // through it is logged with its arguments, and every slot the monitor calls can be
 // made to fail on demand. State is process-wide and guarded by its own mutex, so
 // spooler threads and poller threads may call in at once.
+//
+// What the slots do, beyond passing bytes to and from the printer:
+// - pfnOpenPort fails with ERROR_FILE_NOT_FOUND when no printer is attached to the
+//   name and with ERROR_BUSY when the port is already open. Handles are the rig's
+//   own numbers, never reused: any call with a handle that is not open fails with
+//   ERROR_INVALID_HANDLE.
+// - pfnStartDocPort fails with ERROR_BUSY while a document is open.
+// - pfnWritePort and pfnReadPort fail with ERROR_INVALID_HANDLE while no document
+//   is open; they set the count to 0 on every failure.
+// - pfnEndDocPort succeeds also with no document open; pfnClosePort abandons an
+//   open document.
+// - pfnGetPrinterDataFromPort answers control code 17 with the device ID: the raw
+//   bytes, cut to the output size, a NUL behind them only if there is room (so an
+//   ID that fills the buffer arrives unterminated), and the number of ID bytes
+//   copied as the returned size. Every other control code fails with
+//   ERROR_INVALID_PARAMETER. The port need not have a document open.
+// - A fault is used up only by calls with a valid handle (and, for reads and
+//   writes, an open document). A fault that makes no sense for a slot (a short
+//   write on a read) acts as Refuse. A faulted read never reaches the printer, so
+//   it does not count towards replyDelayReads.
 #pragma once
 
 #include <cstddef>
@@ -70,12 +90,15 @@ void Reset();
 // (pfnOpenPort fails with ERROR_FILE_NOT_FOUND). Port names match ignoring case.
 struct PrinterOptions {
   std::string deviceId = "MFG:KOVIR;CMD:REMOTE1;MDL:KP-210S;CLS:PRINTER;";
-  bool answersCommands = true;         // reply to status commands and the ink query
-  bool inkReady = true;                // status reply carries "04" at offsets 12-13
-  int replyDelayReads = 0;             // a reply becomes readable only after this many reads
-  std::size_t readChunk = 0;           // the most one read returns (0: as much as asked)
-  DWORD statusUpdateEveryMs = 0;       // while a document is open, queue a status update
-                                       // this often (0: never)
+  bool answersCommands = true;  // reply to status commands and the ink query
+  bool inkReady = true;         // status reply carries "04" at offsets 12-13
+  int replyDelayReads = 0;      // a reply becomes readable only after this many reads (with 2, the
+                                // third read after the command returns it)
+  std::size_t readChunk = 0;    // the most one read returns (0: as much as asked)
+  // While a document is open, a status update falls due this often (0: never).
+  // Updates are queued when a read arrives; several due since the last read
+  // collapse into the newest, numbered by how many periods have passed.
+  DWORD statusUpdateEveryMs = 0;
   bool answersInkQuery = true;         // with answersCommands: also answer the ink query
   InkLevels ink = DefaultInkLevels();  // what the ink reply reports
 };
@@ -84,16 +107,22 @@ void DetachPrinter(const std::string& portName);
 
 // Raw device-ID bytes, as many as given (they need not be terminated).
 void SetDeviceId(const std::string& portName, const std::string& bytes);
+// Replaces every option (the device ID included); what the printer received and
+// has queued stays.
 void SetPrinterOptions(const std::string& portName, const PrinterOptions& options);
-// Appends bytes the printer has to say to its back channel.
+// Appends bytes the printer has to say to its back channel, readable at once.
 void QueueBackChannel(const std::string& portName, const std::string& bytes);
+// Bytes still to be read, replies held back by replyDelayReads included.
 std::size_t PendingBackChannel(const std::string& portName);
 
 // Everything the printer received, in order: job bytes and commands alike.
 std::string Received(const std::string& portName);
+// Forgets the received bytes and the recognised blocks (a block cut in half by the
+// clear is lost).
 void ClearReceived(const std::string& portName);
 // The remote-mode blocks the printer recognised in what it received, in order,
-// each with its exact bytes.
+// each with its exact bytes, including an ESC @ ESC @ right in front of it. A
+// block split over several writes is recognised when its last byte arrives.
 std::vector<std::string> Commands(const std::string& portName);
 
 // Whether the device monitor has a document open / the port open.
