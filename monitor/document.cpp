@@ -8,6 +8,7 @@
 // decides which printer's key is current, and any EndDocPort clears it.
 #include "monitor/monitor.h"
 #include "monitor/port_record.h"
+#include "printer_status/job_start.h"
 #include "status_store/status_key.h"
 
 namespace {
@@ -92,8 +93,9 @@ BOOL WINAPI StartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD leve
   FollowPrinterName(record, printerName);
   SetStatusBits(record, PS_DEVICE_DOC_OPEN);
 
-  // The job-start status exchange with the printer goes here, once it exists; its
-  // outcome never fails the document.
+  // The job-start status exchange with the printer; its outcome never fails the
+  // document.
+  JobStartExchange(record);
 
   return TRUE;
 }
