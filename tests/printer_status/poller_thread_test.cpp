@@ -1,0 +1,298 @@
+// The status poller on a port with a document open, against the emulated printer
+// and the status application stand-in: when it reads, how often, what it
+// publishes, and how it ends.
+//
+// The printer on the port is another maker's, so the job-start exchange leaves the
+// port alone and each test starts the poller itself. Every read the poller makes
+// goes through a logging read slot patched into the record, which notes when the
+// read began and how many bytes it returned.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "emulator/printer_replies.h"
+#include "emulator/status_app.h"
+#include "monitor/back_channel.h"
+#include "printer_status/remote_commands.h"
+#include "printer_status/status_poller.h"
+#include "status_store/status_key.h"
+#include "tests/support/monitor_fixture.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using monitor_test::Spooler;
+
+long long MsBetween(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+}
+
+struct Read {
+  Clock::time_point at;
+  DWORD bytes;
+};
+
+// Reads made through the patched slot. The hook runs on the reading thread just
+// before the read reaches the device monitor.
+struct ReadLog {
+  std::mutex mutex;
+  std::vector<Read> reads;
+  std::size_t started = 0;
+  std::function<void(std::size_t index)> beforeRead;
+};
+
+ReadLog& Log() {
+  static ReadLog log;
+  return log;
+}
+
+BOOL WINAPI LoggedRead(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read) {
+  std::function<void(std::size_t)> hook;
+  std::size_t index;
+  {
+    std::lock_guard<std::mutex> lock(Log().mutex);
+    index = Log().started++;
+    hook = Log().beforeRead;
+  }
+  if (hook) hook(index);
+  const Clock::time_point at = Clock::now();
+  const BOOL result = emu::DeviceMonitor()->pfnReadPort(port, buffer, count, read);
+  std::lock_guard<std::mutex> lock(Log().mutex);
+  Log().reads.push_back({at, *read});
+  return result;
+}
+
+template <typename Condition>
+bool WaitUntil(Condition condition, int limitMs = 20000) {
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(limitMs);
+  while (!condition()) {
+    if (Clock::now() > end) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+constexpr char kPort[] = "LPT7:";
+constexpr char kStatus[] = "RealTimeStatusStrings";
+
+class StatusPollerTest : public monitor_test::MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    printer_ =
+        std::string("Poller ") + testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::lock_guard<std::mutex> lock(Log().mutex);
+    Log().reads.clear();
+    Log().started = 0;
+    Log().beforeRead = nullptr;
+  }
+
+  void TearDown() override {
+    // EndDocPort stops the poller before anything it uses goes away.
+    if (record_ != nullptr) Spooler().pfnEndDocPort(record_);
+    CloseHandle(readStarted_);
+    MonitorTest::TearDown();
+    emu::status_app::Uninstall(printer_);
+    std::lock_guard<std::mutex> lock(Log().mutex);
+    Log().beforeRead = nullptr;
+  }
+
+  // A port with a document open on another maker's printer, the printer's key
+  // current and the poll settings given; the poller is not started yet.
+  void OpenJob(DWORD pollEnabled, DWORD intervalMs, emu::PrinterOptions options = {}) {
+    emu::status_app::Install(printer_, "LX-1", 1, pollEnabled, intervalMs);
+    options.deviceId = "MFG:ACME;MDL:LX-1;";
+    record_ = OpenPort(kPort, printer_, options);
+    ASSERT_NE(record_, nullptr);
+    ASSERT_TRUE(Spooler().pfnStartDocPort(record_, printer_.data(), 1, 1, nullptr));
+    ASSERT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
+    record_->deviceMonitor.pfnReadPort = LoggedRead;
+  }
+
+  void StartPoller() {
+    started_ = Clock::now();
+    ASSERT_TRUE(StartStatusPoller(record_));
+    ASSERT_TRUE(HasStatusBits(record_, PS_POLLER_RUN));
+    ASSERT_NE(record_->pollerThread, nullptr);
+  }
+
+  std::optional<std::string> Published() const {
+    return emu::status_app::ReadString(printer_, kStatus);
+  }
+
+  std::vector<Read> Reads() {
+    std::lock_guard<std::mutex> lock(Log().mutex);
+    return Log().reads;
+  }
+  std::size_t ReadsStarted() {
+    std::lock_guard<std::mutex> lock(Log().mutex);
+    return Log().started;
+  }
+
+  void SendStatusCommand() {
+    ASSERT_TRUE(SendPrinterCommand(record_, StatusCommandA.data(), StatusCommandA.size()));
+  }
+
+  std::string printer_;
+  PortRecord* record_ = nullptr;
+  Clock::time_point started_;
+  // Set by read hooks on the poller thread; members, so they outlive the poller.
+  std::optional<std::string> publishedBeforeRead_;
+  HANDLE readStarted_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+};
+
+TEST_F(StatusPollerTest, DisabledPollingNeverReadsAndStillStopsPromptly) {
+  OpenJob(0, 200);
+  emu::QueueBackChannel(kPort, emu::MakeStatusUpdate(1));
+  StartPoller();
+  Sleep(1200);  // six intervals
+
+  EXPECT_EQ(ReadsStarted(), 0u);
+  EXPECT_FALSE(Published().has_value());
+  EXPECT_TRUE(monitor_test::FinishesWithin(5000, [this] { StopStatusPoller(record_); }));
+  EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
+  EXPECT_EQ(record_->pollerThread, nullptr);
+}
+
+TEST_F(StatusPollerTest, FirstPollComesOneIntervalAfterStart) {
+  OpenJob(1, 600);
+  emu::QueueBackChannel(kPort, emu::MakeStatusUpdate(1));
+  StartPoller();
+
+  ASSERT_TRUE(WaitUntil([&] { return Published() == emu::MakeStatusUpdate(1); }));
+  const std::vector<Read> reads = Reads();
+  ASSERT_GE(reads.size(), 1u);
+  EXPECT_NE(reads[0].bytes, 0u);
+  EXPECT_GE(MsBetween(started_, reads[0].at), 590);
+}
+
+TEST_F(StatusPollerTest, ReplyOnThirdReadIsStoredAfterTwoPauses) {
+  emu::PrinterOptions options;
+  options.replyDelayReads = 2;
+  OpenJob(1, 200, options);
+  SendStatusCommand();  // its reply is held back for two reads
+  StartPoller();
+
+  const std::string reply = emu::MakeStatusReply(true);
+  ASSERT_TRUE(WaitUntil([&] { return Published() == reply; }));
+  const std::vector<Read> reads = Reads();
+  ASSERT_GE(reads.size(), 3u);
+  EXPECT_EQ(reads[0].bytes, 0u);
+  EXPECT_EQ(reads[1].bytes, 0u);
+  EXPECT_EQ(reads[2].bytes, reply.size());
+  EXPECT_GE(MsBetween(reads[0].at, reads[1].at), 450);
+  EXPECT_GE(MsBetween(reads[1].at, reads[2].at), 450);
+}
+
+// A poll of ten empty reads publishes nothing and ends; the reply that becomes
+// readable at the eleventh read is taken by the next poll, a whole interval later.
+TEST_F(StatusPollerTest, TenEmptyReadsStoreNothingAndEndThePoll) {
+  emu::PrinterOptions options;
+  options.replyDelayReads = 10;
+  OpenJob(1, 1500, options);
+  emu::status_app::SetString(printer_, kStatus, "earlier status");
+  SendStatusCommand();
+  {
+    std::lock_guard<std::mutex> lock(Log().mutex);
+    Log().beforeRead = [this](std::size_t index) {
+      if (index == 10) publishedBeforeRead_ = Published();
+    };
+  }
+  StartPoller();
+
+  const std::string reply = emu::MakeStatusReply(true);
+  ASSERT_TRUE(WaitUntil([&] { return Published() == reply; }, 40000));
+  StopStatusPoller(record_);
+  const std::vector<Read> reads = Reads();
+  ASSERT_GE(reads.size(), 11u);
+  for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(reads[i].bytes, 0u) << "read " << i;
+  for (std::size_t i = 1; i < 10; ++i) {
+    EXPECT_GE(MsBetween(reads[i - 1].at, reads[i].at), 450) << "pause before read " << i;
+  }
+  EXPECT_GE(MsBetween(reads[9].at, reads[10].at), 1450);
+  EXPECT_EQ(publishedBeforeRead_, "earlier status");
+}
+
+TEST_F(StatusPollerTest, StopDuringReadStillStoresWhatThatReadDelivered) {
+  OpenJob(1, 200);
+  const std::string update = emu::MakeStatusUpdate(7);
+  emu::QueueBackChannel(kPort, update);
+  {
+    std::lock_guard<std::mutex> lock(Log().mutex);
+    Log().beforeRead = [this](std::size_t) {
+      // Hold the read until the stop has cleared PS_POLLER_RUN.
+      SetEvent(readStarted_);
+      WaitUntil([this] { return !HasStatusBits(record_, PS_POLLER_RUN); }, 10000);
+    };
+  }
+  StartPoller();
+
+  ASSERT_EQ(WaitForSingleObject(readStarted_, 20000), WAIT_OBJECT_0);
+  StopStatusPoller(record_);
+
+  EXPECT_EQ(Published(), update);
+  EXPECT_EQ(ReadsStarted(), 1u);
+}
+
+TEST_F(StatusPollerTest, StopBetweenReadsEndsThePollWithoutStoring) {
+  OpenJob(1, 200);
+  StartPoller();
+  ASSERT_TRUE(WaitUntil([&] { return Reads().size() == 1; }));
+
+  const std::size_t readsAtStop = ReadsStarted();
+  EXPECT_TRUE(monitor_test::FinishesWithin(5000, [this] { StopStatusPoller(record_); }));
+  EXPECT_EQ(ReadsStarted(), readsAtStop);
+  EXPECT_FALSE(Published().has_value());
+}
+
+// The start tick is taken just before GetTickCount wraps and the interval ends
+// after it: an elapsed time computed any way but as an unsigned difference either
+// polls at once or never.
+TEST_F(StatusPollerTest, TickCounterWrapNeitherStallsNorHurriesThePoll) {
+  OpenJob(1, 400);
+  if (!diag::SetTickCountStart(0xFFFFFFFFu - 150)) {
+    GTEST_SKIP() << "the tick counter cannot be moved on this platform";
+  }
+  emu::QueueBackChannel(kPort, emu::MakeStatusUpdate(1));
+  StartPoller();
+
+  ASSERT_TRUE(WaitUntil([&] { return Published() == emu::MakeStatusUpdate(1); }, 10000));
+  EXPECT_GE(MsBetween(started_, Reads().at(0).at), 390);
+  emu::QueueBackChannel(kPort, emu::MakeStatusUpdate(2));
+  EXPECT_TRUE(WaitUntil([&] { return Published() == emu::MakeStatusUpdate(2); }, 10000));
+}
+
+TEST_F(StatusPollerTest, SettingsChangedMidJobTakeEffectWithoutRestart) {
+  emu::PrinterOptions options;
+  options.statusUpdateEveryMs = 50;  // every poll finds an update
+  OpenJob(0, 600000, options);
+  StartPoller();
+  const HANDLE thread = record_->pollerThread;
+
+  Sleep(500);
+  EXPECT_EQ(ReadsStarted(), 0u) << "polling is off";
+  emu::status_app::SetDword(printer_, VALUE_POLL_ENABLED, 1);
+  Sleep(500);
+  EXPECT_EQ(ReadsStarted(), 0u) << "the ten-minute interval has not passed";
+
+  emu::status_app::SetDword(printer_, VALUE_POLL_INTERVAL, 200);
+  ASSERT_TRUE(WaitUntil([&] { return Published().has_value(); }));
+  EXPECT_EQ(Published()->rfind("STATUS KVR1 03 PRINTING;", 0), 0u) << *Published();
+
+  emu::status_app::SetDword(printer_, VALUE_POLL_ENABLED, 0);
+  Sleep(700);  // a poll under way ends with its one read
+  const std::size_t readsWhileOff = ReadsStarted();
+  Sleep(1000);
+  EXPECT_EQ(ReadsStarted(), readsWhileOff);
+
+  emu::status_app::SetDword(printer_, VALUE_POLL_ENABLED, 1);
+  EXPECT_TRUE(WaitUntil([&] { return ReadsStarted() > readsWhileOff; }));
+  EXPECT_EQ(record_->pollerThread, thread);
+}
+
+}  // namespace
