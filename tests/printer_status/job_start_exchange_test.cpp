@@ -1,0 +1,211 @@
+// JobStartExchange called directly on a port in the state StartDocPort leaves it
+// in (device document open, the printer's status key current): which printers get
+// which command, when the poller starts, and that polling is paused for exactly
+// the ink query. The whole job through StartDocPort is in end_to_end/.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "emulator/printer_replies.h"
+#include "emulator/status_app.h"
+#include "printer_status/job_start.h"
+#include "printer_status/remote_commands.h"
+#include "status_store/status_key.h"
+#include "tests/support/monitor_fixture.h"
+
+namespace {
+
+template <std::size_t N>
+std::string Bytes(const std::array<BYTE, N>& block) {
+  return std::string(reinterpret_cast<const char*>(block.data()), N);
+}
+
+constexpr char kPort[] = "LPT8:";
+constexpr DWORD kEarlierPollFlag = 5;     // any non-zero value: polling on
+constexpr DWORD kQuietInterval = 600000;  // keeps the poller from reading during a test
+
+class JobStartExchangeTest : public monitor_test::MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    printer_ =
+        std::string("Job start ") + testing::UnitTest::GetInstance()->current_test_info()->name();
+  }
+
+  void TearDown() override {
+    if (record_ != nullptr) {
+      if (HasStatusBits(record_, PS_POLLER_RUN)) StopStatusPoller(record_);
+      ClearStatusBits(record_, PS_DEVICE_DOC_OPEN);
+      record_->deviceMonitor.pfnEndDocPort(record_->devicePort);
+    }
+    ClearStatusKey();
+    MonitorTest::TearDown();
+    emu::status_app::Uninstall(printer_);
+  }
+
+  // The application registers `registered`; the printer reports `deviceId`.
+  void OpenJob(const std::string& registered, const std::string& deviceId, DWORD presentFlag = 1,
+               emu::PrinterOptions options = {}) {
+    emu::status_app::Install(printer_, registered, presentFlag, kEarlierPollFlag, kQuietInterval);
+    options.deviceId = deviceId;
+    record_ = OpenPort(kPort, printer_, options);
+    ASSERT_NE(record_, nullptr);
+    ASSERT_TRUE(monitor_test::OpenDeviceDocument(record_, printer_.c_str()));
+    SelectStatusKey(printer_.c_str());
+  }
+
+  std::optional<DWORD> PollFlag() const {
+    return emu::status_app::ReadDword(printer_, VALUE_POLL_ENABLED);
+  }
+
+  std::string printer_;
+  PortRecord* record_ = nullptr;
+};
+
+std::string DeviceIdFor(const std::string& model) {
+  return "MFG:KOVIR;CMD:REMOTE1;MDL:" + model + ";CLS:PRINTER;";
+}
+
+struct ModelCase {
+  const char* model;
+  std::vector<std::string> commands;  // what the printer receives, in order
+};
+
+class CommandForModel : public JobStartExchangeTest,
+                        public testing::WithParamInterface<ModelCase> {};
+
+TEST_P(CommandForModel, SendsTheModelsCommandsAndStartsThePoller) {
+  const ModelCase& c = GetParam();
+  OpenJob(c.model, DeviceIdFor(c.model));
+
+  JobStartExchange(record_);
+
+  EXPECT_EQ(emu::Commands(kPort), c.commands);
+  EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
+  EXPECT_NE(record_->pollerThread, nullptr);
+  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, CommandForModel,
+    testing::Values(ModelCase{"KP-6600SU", {Bytes(StatusCommandB)}},
+                    ModelCase{"KP-6600S-II", {Bytes(StatusCommandB)}},
+                    ModelCase{"DL-9240", {Bytes(StatusCommandB)}},
+                    ModelCase{"KP-100", {Bytes(StatusCommandA)}},
+                    ModelCase{"KP-210S", {Bytes(StatusCommandA), Bytes(InkQueryCommand)}}));
+
+struct NotIdentifiedCase {
+  const char* name;
+  const char* registered;
+  const char* deviceId;
+  bool deviceData;  // the device monitor answers device-ID queries
+};
+
+class NotIdentified : public JobStartExchangeTest,
+                      public testing::WithParamInterface<NotIdentifiedCase> {};
+
+TEST_P(NotIdentified, SendsNothingAndClearsMatchedAndPollerBits) {
+  const NotIdentifiedCase& c = GetParam();
+  emu::SetDeviceDataSupported(c.deviceData);
+  OpenJob(c.registered, c.deviceId);
+  // Left from an earlier document; no poller thread is behind them.
+  SetStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN);
+
+  JobStartExchange(record_);
+
+  EXPECT_EQ(emu::Received(kPort), "");
+  EXPECT_FALSE(HasStatusBits(record_, PS_PRINTER_MATCHED));
+  EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
+  EXPECT_EQ(record_->pollerThread, nullptr);
+  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Printers, NotIdentified,
+    testing::Values(NotIdentifiedCase{"OtherMaker", "KP-210S", "MFG:ACME;MDL:KP-210S;", true},
+                    NotIdentifiedCase{"ModelCaseDiffers", "kp-210s", "MFG:KOVIR;MDL:KP-210S;",
+                                      true},
+                    NotIdentifiedCase{"OtherModel", "KP-6600S", "MFG:KOVIR;MDL:KP-210S;", true},
+                    NotIdentifiedCase{"NoDeviceData", "KP-210S", "MFG:KOVIR;MDL:KP-210S;", false}),
+    [](const testing::TestParamInfo<NotIdentifiedCase>& info) { return info.param.name; });
+
+class StatusMonitorAbsent : public JobStartExchangeTest,
+                            public testing::WithParamInterface<DWORD> {};
+
+TEST_P(StatusMonitorAbsent, MatchedPrinterGetsNoCommandAndNoPoller) {
+  OpenJob("KP-210S", DeviceIdFor("KP-210S"), GetParam());
+
+  JobStartExchange(record_);
+
+  EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED));
+  EXPECT_EQ(emu::Received(kPort), "");
+  EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
+  EXPECT_EQ(record_->pollerThread, nullptr);
+  EXPECT_FALSE(emu::status_app::ReadString(printer_, VALUE_INK_LEVEL).has_value());
+  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flags, StatusMonitorAbsent, testing::Values(0u, 16u));
+
+TEST_F(JobStartExchangeTest, RunningPollerMeansNoCommandAndNoInkQuery) {
+  OpenJob("KP-210S", DeviceIdFor("KP-210S"));
+  monitor_test::StandInPoller standIn;
+  ASSERT_TRUE(monitor_test::StartStandInPoller(record_, standIn));
+  const HANDLE thread = record_->pollerThread;
+
+  JobStartExchange(record_);
+
+  EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
+  EXPECT_EQ(emu::Received(kPort), "");
+  EXPECT_EQ(record_->pollerThread, thread);
+  StopStatusPoller(record_);
+}
+
+TEST_F(JobStartExchangeTest, ShortStatusCommandWriteStartsNoPollerAndNoInkQuery) {
+  OpenJob("KP-210S", DeviceIdFor("KP-210S"));
+  emu::InjectFault(emu::Slot::WritePort, emu::Fault::ShortWrite);
+
+  JobStartExchange(record_);
+
+  EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED));
+  EXPECT_LT(emu::Received(kPort).size(), StatusCommandA.size());
+  EXPECT_EQ(emu::CallsTo(emu::Slot::WritePort).size(), 1u);
+  EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
+  EXPECT_EQ(record_->pollerThread, nullptr);
+  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+}
+
+// What the registry and the module-wide copy say when the ink query reaches the
+// printer.
+std::optional<DWORD> flagAtInkQuery;
+DWORD pollEnabledAtInkQuery = 0xFFFFFFFF;
+std::string printerAtInkQuery;
+
+BOOL WINAPI WatchingWrite(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written) {
+  if (count == InkQueryCommand.size()) {
+    flagAtInkQuery = emu::status_app::ReadDword(printerAtInkQuery, VALUE_POLL_ENABLED);
+    pollEnabledAtInkQuery = PollEnabled.load();
+  }
+  return emu::DeviceMonitor()->pfnWritePort(port, buffer, count, written);
+}
+
+TEST_F(JobStartExchangeTest, PollingIsPausedForTheInkQueryAndThenRestored) {
+  OpenJob("KP-210S", DeviceIdFor("KP-210S"));
+  record_->deviceMonitor.pfnWritePort = WatchingWrite;
+  printerAtInkQuery = printer_;
+  flagAtInkQuery.reset();
+
+  JobStartExchange(record_);
+
+  ASSERT_EQ(emu::Commands(kPort).size(), 2u);
+  EXPECT_EQ(flagAtInkQuery, 0u);
+  EXPECT_EQ(pollEnabledAtInkQuery, 0u);
+  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+  EXPECT_EQ(PollEnabled.load(), kEarlierPollFlag);
+  EXPECT_EQ(emu::status_app::ReadString(printer_, VALUE_INK_LEVEL),
+            "IQ:" + emu::MakeInkData(emu::DefaultInkLevels()));
+}
+
+}  // namespace
