@@ -167,6 +167,7 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY resul
   // itself.
   if (names.empty() && IsRoot(key)) {
     *result = key;
+    store.keyOpens.fetch_add(1, std::memory_order_relaxed);
     return ERROR_SUCCESS;
   }
   std::shared_ptr<KeyNode> node = Walk(parent, names);

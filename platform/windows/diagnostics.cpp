@@ -35,7 +35,9 @@ std::uint64_t PrivateBytes() {
                             sizeof(counters))) {
     return 0;
   }
-  return counters.PrivateUsage;
+  // Wine fills only the basic counters; there the commit charge (PagefileUsage)
+  // is the same figure as PrivateUsage on Windows.
+  return counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
 }  // namespace
