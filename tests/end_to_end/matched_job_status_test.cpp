@@ -1,0 +1,212 @@
+// Whole jobs through the spooler's table on the emulated printer, with the status
+// application stand-in: what StartDocPort's status exchange sends, what it
+// publishes in the printer's StMonitor key, and that the poller it starts
+// publishes the printer's updates while the job prints.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "emulator/printer_replies.h"
+#include "emulator/status_app.h"
+#include "printer_status/remote_commands.h"
+#include "status_store/status_key.h"
+#include "tests/support/monitor_fixture.h"
+
+namespace {
+
+using monitor_test::Spooler;
+namespace app = emu::status_app;
+
+template <std::size_t N>
+std::string Bytes(const std::array<BYTE, N>& block) {
+  return std::string(reinterpret_cast<const char*>(block.data()), N);
+}
+
+template <typename Condition>
+bool WaitUntil(Condition condition, int limitMs = 20000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+bool IsPrintingUpdate(const std::optional<std::string>& text) {
+  return text.has_value() && text->rfind("STATUS KVR1 03 PRINTING;", 0) == 0;
+}
+
+constexpr char kPort[] = "LPT9:";
+constexpr DWORD kEarlierPollFlag = 5;     // polling on, and not the default 1
+constexpr DWORD kQuietInterval = 600000;  // the poller does not read during the test
+const std::string kEarlierInk = "IQ:BLACK=1%;";
+const std::string kNewInk = "IQ:" + emu::MakeInkData(emu::DefaultInkLevels());
+
+class MatchedJobTest : public monitor_test::MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    printer_ =
+        std::string("Matched job ") + testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : printer_) {
+      if (c == '/') c = ' ';
+    }
+  }
+
+  void TearDown() override {
+    if (record_ != nullptr && HasStatusBits(record_, PS_JOB_ACTIVE)) {
+      Spooler().pfnEndDocPort(record_);
+    }
+    MonitorTest::TearDown();
+    app::Uninstall(printer_);
+  }
+
+  // Registers `model` and opens the port on a printer with the given options.
+  void OpenPrinter(const std::string& model, DWORD intervalMs, emu::PrinterOptions options = {},
+                   DWORD presentFlag = 1) {
+    app::Install(printer_, model, presentFlag, kEarlierPollFlag, intervalMs);
+    app::SetString(printer_, VALUE_INK_LEVEL, kEarlierInk);
+    options.deviceId = "MFG:KOVIR;CMD:REMOTE1;MDL:" + model + ";CLS:PRINTER;";
+    record_ = OpenPort(kPort, printer_, options);
+    ASSERT_NE(record_, nullptr);
+  }
+
+  BOOL StartDoc() { return Spooler().pfnStartDocPort(record_, printer_.data(), 1, 1, nullptr); }
+
+  std::optional<std::string> Value(const char* name) const {
+    return app::ReadString(printer_, name);
+  }
+  std::optional<DWORD> PollFlag() const { return app::ReadDword(printer_, VALUE_POLL_ENABLED); }
+
+  std::string printer_;
+  PortRecord* record_ = nullptr;
+};
+
+TEST_F(MatchedJobTest, InkReportingModelGetsStatusAndInkQueryThenItsUpdatesPublished) {
+  emu::PrinterOptions options;
+  options.statusUpdateEveryMs = 2000;  // the first update falls due after the ink reply
+  OpenPrinter("KP-210S", 1000, options);
+
+  ASSERT_TRUE(StartDoc());
+
+  EXPECT_EQ(emu::Commands(kPort),
+            (std::vector<std::string>{Bytes(StatusCommandA), Bytes(InkQueryCommand)}));
+  EXPECT_EQ(emu::Received(kPort), Bytes(StatusCommandA) + Bytes(InkQueryCommand));
+  EXPECT_EQ(Value(VALUE_INK_LEVEL), kNewInk);
+  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+  EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
+
+  // The job itself follows the commands, unchanged.
+  char page[] = "page one\f";
+  DWORD written = 0;
+  EXPECT_TRUE(Spooler().pfnWritePort(record_, reinterpret_cast<LPBYTE>(page), 9, &written));
+  EXPECT_EQ(emu::Received(kPort), Bytes(StatusCommandA) + Bytes(InkQueryCommand) + page);
+
+  EXPECT_TRUE(WaitUntil([&] { return IsPrintingUpdate(Value(VALUE_STATUS_STRING)); }))
+      << Value(VALUE_STATUS_STRING).value_or("(none)");
+  EXPECT_TRUE(Spooler().pfnEndDocPort(record_));
+  EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
+}
+
+struct InkCase {
+  const char* name;
+  emu::PrinterOptions options;
+  std::string queuedBeforeJob;  // what the printer says on its own before the job
+  bool inkQuerySent;
+  std::string inkLevelAfter;
+};
+
+emu::PrinterOptions With(void (*change)(emu::PrinterOptions&)) {
+  emu::PrinterOptions options;
+  change(options);
+  return options;
+}
+
+// A status reply that starts with NUL and still has "04" at offsets 12-13.
+std::string NulFirstStatusReply() {
+  std::string reply = emu::MakeStatusReply(true);
+  reply[0] = '\0';
+  return reply;
+}
+
+class InkQuery : public MatchedJobTest, public testing::WithParamInterface<InkCase> {};
+
+TEST_P(InkQuery, StoresOnlyAnInkReplyAndAlwaysRestoresPolling) {
+  const InkCase& c = GetParam();
+  OpenPrinter("KP-210S", kQuietInterval, c.options);
+  if (!c.queuedBeforeJob.empty()) emu::QueueBackChannel(kPort, c.queuedBeforeJob);
+
+  ASSERT_TRUE(StartDoc());
+
+  std::vector<std::string> expected{Bytes(StatusCommandA)};
+  if (c.inkQuerySent) expected.push_back(Bytes(InkQueryCommand));
+  EXPECT_EQ(emu::Commands(kPort), expected);
+  EXPECT_EQ(Value(VALUE_INK_LEVEL), c.inkLevelAfter);
+  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+  EXPECT_FALSE(Value(VALUE_STATUS_STRING).has_value());
+  EXPECT_TRUE(HasStatusBits(record_, PS_POLLER_RUN));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, InkQuery,
+    testing::Values(
+        InkCase{"PrinterNotReady", With([](emu::PrinterOptions& o) { o.inkReady = false; }), "",
+                false, kEarlierInk},
+        InkCase{"StatusReplyStartsWithNul",
+                With([](emu::PrinterOptions& o) { o.answersCommands = false; }),
+                NulFirstStatusReply(), false, kEarlierInk},
+        InkCase{"NoInkReply", With([](emu::PrinterOptions& o) { o.answersInkQuery = false; }), "",
+                true, kEarlierInk},
+        InkCase{"RepliesAfterThreeEmptyReads",
+                With([](emu::PrinterOptions& o) { o.replyDelayReads = 3; }), "", true, kNewInk}),
+    [](const testing::TestParamInfo<InkCase>& info) { return info.param.name; });
+
+TEST_F(MatchedJobTest, OtherStatusModelGetsCommandBAndPollerButNoInkQuery) {
+  emu::PrinterOptions options;
+  options.statusUpdateEveryMs = 100;
+  OpenPrinter("KP-6600S", 200, options);
+
+  ASSERT_TRUE(StartDoc());
+
+  EXPECT_EQ(emu::Commands(kPort), std::vector<std::string>{Bytes(StatusCommandB)});
+  EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
+  EXPECT_NE(record_->pollerThread, nullptr);
+  EXPECT_EQ(Value(VALUE_INK_LEVEL), kEarlierInk);
+  EXPECT_TRUE(WaitUntil([&] { return IsPrintingUpdate(Value(VALUE_STATUS_STRING)); }))
+      << Value(VALUE_STATUS_STRING).value_or("(none)");
+}
+
+TEST_F(MatchedJobTest, StatusMonitorFlag16MeansNoCommandAndNoPoller) {
+  OpenPrinter("KP-210S", 200, {}, 16);
+
+  EXPECT_TRUE(StartDoc());
+
+  EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_DEVICE_DOC_OPEN));
+  EXPECT_EQ(emu::Received(kPort), "");
+  EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
+  EXPECT_EQ(record_->pollerThread, nullptr);
+  EXPECT_EQ(Value(VALUE_INK_LEVEL), kEarlierInk);
+}
+
+TEST_F(MatchedJobTest, AnotherMakersPrinterOnAPreviouslyMatchedPortGetsNothing) {
+  OpenPrinter("KP-6600S", kQuietInterval);
+  ASSERT_TRUE(StartDoc());
+  ASSERT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
+  ASSERT_TRUE(Spooler().pfnEndDocPort(record_));
+  ASSERT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED));  // kept between documents
+  emu::ClearReceived(kPort);
+  emu::SetDeviceId(kPort, "MFG:ACME PRINTERS;MDL:KP-6600S;");
+
+  EXPECT_TRUE(StartDoc());
+
+  EXPECT_FALSE(HasStatusBits(record_, PS_PRINTER_MATCHED));
+  EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
+  EXPECT_EQ(record_->pollerThread, nullptr);
+  EXPECT_EQ(emu::Received(kPort), "");
+}
+
+}  // namespace
