@@ -1,0 +1,201 @@
+// The poller's life against the port's: EndDocPort and ClosePort end it before
+// the device document and the device port go, it never outlives its record, and
+// many jobs on two ports at once leave no thread behind. Under ASan a poller that
+// outlived its record reads freed memory; under TSan any unsynchronised access
+// between it and the spooler threads is reported.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "emulator/status_app.h"
+#include "status_store/status_key.h"
+#include "tests/support/monitor_fixture.h"
+
+namespace {
+
+using monitor_test::Spooler;
+namespace app = emu::status_app;
+
+template <typename Condition>
+bool WaitUntil(Condition condition, int limitMs = 20000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+long Threads() {
+  return diag::CurrentResourceCounts().threads;
+}
+
+// Position of the first call to `slot` in the log, or the log's size.
+std::size_t FirstCall(const std::vector<emu::Call>& calls, emu::Slot slot) {
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].slot == slot) return i;
+  }
+  return calls.size();
+}
+
+std::size_t LastCall(const std::vector<emu::Call>& calls, emu::Slot slot) {
+  for (std::size_t i = calls.size(); i > 0; --i) {
+    if (calls[i - 1].slot == slot) return i - 1;
+  }
+  return calls.size();
+}
+
+class PollerLifecycleTest : public monitor_test::MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    base_ =
+        std::string("Lifecycle ") + testing::UnitTest::GetInstance()->current_test_info()->name();
+  }
+
+  void TearDown() override {
+    MonitorTest::TearDown();
+    for (const std::string& printer : printers_) app::Uninstall(printer);
+  }
+
+  // A matched printer that polls every `intervalMs` and answers no command, so
+  // every poll is ten empty reads with pauses between: a stop finds it mid-poll.
+  std::string AddPrinter(const std::string& suffix, DWORD intervalMs, bool answers) {
+    const std::string printer = base_ + suffix;
+    printers_.push_back(printer);
+    app::Install(printer, "KP-6600S", 1, 1, intervalMs);
+    options_.deviceId = "MFG:KOVIR;MDL:KP-6600S;";
+    options_.answersCommands = answers;
+    options_.statusUpdateEveryMs = answers ? 5 : 0;
+    return printer;
+  }
+
+  PortRecord* StartJob(const std::string& port, std::string& printer) {
+    PortRecord* record = OpenPort(port, printer, options_);
+    if (record == nullptr) return nullptr;
+    EXPECT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr));
+    EXPECT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
+    return record;
+  }
+
+  std::string base_;
+  std::vector<std::string> printers_;
+  emu::PrinterOptions options_;
+};
+
+TEST_F(PollerLifecycleTest, EndDocPortEndsThePollerBeforeTheDeviceDocument) {
+  std::string printer = AddPrinter("", 50, false);
+  const long threadsBefore = Threads();
+  PortRecord* record = StartJob("LPT5:", printer);
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(WaitUntil([] { return emu::CallsTo(emu::Slot::ReadPort).size() >= 2; }));
+
+  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+
+  EXPECT_FALSE(HasStatusBits(record, PS_POLLER_RUN));
+  EXPECT_EQ(record->pollerThread, nullptr);
+  Sleep(300);  // six intervals: a poller still alive would read again
+  const std::vector<emu::Call> calls = emu::Calls();
+  EXPECT_LT(LastCall(calls, emu::Slot::ReadPort), FirstCall(calls, emu::Slot::EndDocPort));
+  if (threadsBefore != diag::kUnknown) {
+    EXPECT_TRUE(WaitUntil([&] { return Threads() <= threadsBefore; }, 5000)) << Threads();
+  }
+}
+
+TEST_F(PollerLifecycleTest, ClosePortMidJobEndsThePollerBeforeTheRecordGoes) {
+  std::string printer = AddPrinter("", 50, false);
+  const long threadsBefore = Threads();
+  PortRecord* record = StartJob("LPT5:", printer);
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(WaitUntil([] { return emu::CallsTo(emu::Slot::ReadPort).size() >= 2; }));
+
+  EXPECT_TRUE(Spooler().pfnClosePort(record));
+
+  EXPECT_TRUE(monitor_test::ListedPorts().empty());
+  Sleep(300);
+  const std::vector<emu::Call> calls = emu::Calls();
+  const std::size_t endDoc = FirstCall(calls, emu::Slot::EndDocPort);
+  ASSERT_LT(endDoc, calls.size());
+  EXPECT_LT(LastCall(calls, emu::Slot::ReadPort), endDoc);
+  EXPECT_LT(endDoc, FirstCall(calls, emu::Slot::ClosePort));
+  if (threadsBefore != diag::kUnknown) {
+    EXPECT_TRUE(WaitUntil([&] { return Threads() <= threadsBefore; }, 5000)) << Threads();
+  }
+}
+
+// Two spooler threads print job after job on two ports; every fifth job the port
+// is closed in the middle of the job and opened again.
+struct Worker {
+  std::string port;
+  std::string printer;
+  PortRecord* record = nullptr;
+  std::atomic<int> failures{0};
+  std::atomic<int> pollersStarted{0};
+};
+
+DWORD WINAPI PrintJobs(LPVOID parameter) {
+  auto* worker = static_cast<Worker*>(parameter);
+  for (DWORD job = 1; job <= 15; ++job) {
+    if (!Spooler().pfnStartDocPort(worker->record, worker->printer.data(), job, 1, nullptr)) {
+      ++worker->failures;
+      continue;
+    }
+    if (HasStatusBits(worker->record, PS_POLLER_RUN)) ++worker->pollersStarted;
+    char page[] = "page";
+    DWORD written = 0;
+    Spooler().pfnWritePort(worker->record, reinterpret_cast<LPBYTE>(page), 4, &written);
+    Sleep(job % 4 * 15);
+    if (job % 5 != 0) {
+      if (!Spooler().pfnEndDocPort(worker->record)) ++worker->failures;
+      continue;
+    }
+    if (!Spooler().pfnClosePort(worker->record)) ++worker->failures;
+    HANDLE handle = nullptr;
+    if (!Spooler().pfnOpenPortEx(worker->port.data(), worker->printer.data(), &handle,
+                                 emu::DeviceMonitor())) {
+      ++worker->failures;
+      return 1;
+    }
+    worker->record = static_cast<PortRecord*>(handle);
+  }
+  return 0;
+}
+
+TEST_F(PollerLifecycleTest, ManyJobsOnTwoPortsAtOnceLeaveNoPollerBehind) {
+  Worker workers[2];
+  workers[0].port = "LPT5:";
+  workers[1].port = "LPT6:";
+  workers[0].printer = AddPrinter(" A", 10, true);
+  workers[1].printer = AddPrinter(" B", 10, true);
+  const long threadsBefore = Threads();
+  HANDLE threads[2];
+  for (Worker& worker : workers) {
+    worker.record = OpenPort(worker.port, worker.printer, options_);
+    ASSERT_NE(worker.record, nullptr);
+  }
+  for (int i = 0; i < 2; ++i) {
+    threads[i] = CreateThread(nullptr, 0, PrintJobs, &workers[i], 0, nullptr);
+    ASSERT_NE(threads[i], nullptr);
+  }
+  for (HANDLE thread : threads) {
+    EXPECT_EQ(WaitForSingleObject(thread, 120000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+  }
+
+  for (Worker& worker : workers) {
+    EXPECT_EQ(worker.failures.load(), 0) << worker.port;
+    EXPECT_FALSE(HasStatusBits(worker.record, PS_POLLER_RUN)) << worker.port;
+    EXPECT_EQ(worker.record->pollerThread, nullptr) << worker.port;
+  }
+  // The two ports share the module-wide status key, so a job may find the other
+  // port's EndDocPort has just cleared it and start no poller; most jobs do.
+  EXPECT_GT(workers[0].pollersStarted + workers[1].pollersStarted, 0);
+  if (threadsBefore != diag::kUnknown) {
+    EXPECT_TRUE(WaitUntil([&] { return Threads() <= threadsBefore; }, 5000)) << Threads();
+  }
+}
+
+}  // namespace
