@@ -88,15 +88,18 @@ long CountHandles(ObjectKind kind) {
 void Signal(KernelObject& object) {
   {
     std::lock_guard<std::mutex> lock(object.mutex);
-    object.signalled = true;
+    if (object.manualReset) {
+      object.signalled = true;
+      ++object.generation;
+    } else if (object.waiters > object.grants) {
+      ++object.grants;  // one blocked waiter takes it; the event stays reset
+    } else {
+      object.signalled = true;
+    }
   }
-  // An auto-reset event releases one waiter; a manual-reset event or an ended
-  // thread releases them all.
-  if (object.manualReset) {
-    object.changed.notify_all();
-  } else {
-    object.changed.notify_one();
-  }
+  // Every waiter rechecks its own condition, so waking all of them is correct
+  // for both kinds; at most one takes an auto-reset grant.
+  object.changed.notify_all();
 }
 
 }  // namespace kovirlm::posix
@@ -121,14 +124,34 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WAIT_FAILED;
   }
   std::unique_lock<std::mutex> lock(object->mutex);
-  auto ready = [&] { return object->signalled; };
+  if (object->signalled) {
+    // Satisfying the wait consumes an auto-reset event's signal.
+    if (!object->manualReset) object->signalled = false;
+    return WAIT_OBJECT_0;
+  }
+  if (milliseconds == 0) return WAIT_TIMEOUT;
+
+  const unsigned long generation = object->generation;
+  auto ready = [&] {
+    return object->manualReset ? object->signalled || object->generation != generation
+                               : object->grants > 0 || object->signalled;
+  };
+  ++object->waiters;
+  bool satisfied = true;
   if (milliseconds == INFINITE) {
     object->changed.wait(lock, ready);
   } else {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    if (!object->changed.wait_until(lock, deadline, ready)) return WAIT_TIMEOUT;
+    satisfied = object->changed.wait_until(lock, deadline, ready);
   }
-  // Satisfying the wait consumes an auto-reset event's signal.
-  if (!object->manualReset) object->signalled = false;
+  --object->waiters;
+  if (!satisfied) return WAIT_TIMEOUT;
+  if (!object->manualReset) {
+    if (object->grants > 0) {
+      --object->grants;
+    } else {
+      object->signalled = false;
+    }
+  }
   return WAIT_OBJECT_0;
 }

@@ -26,10 +26,19 @@ struct KernelObject {
 
   // Waitable state, for events and threads. A thread object is a manual-reset
   // event that becomes signalled, for good, when the thread ends.
+  //
+  // Windows satisfies the waits that are blocked at the moment of SetEvent, so a
+  // ResetEvent right after it cannot strand them. `generation` carries that for a
+  // manual-reset event (a waiter leaves when it changes), and `grants` for an
+  // auto-reset one (SetEvent hands its signal straight to one blocked waiter
+  // instead of leaving the event signalled).
   std::mutex mutex;
   std::condition_variable changed;
-  bool signalled = false;   // guarded by mutex
-  bool manualReset = true;  // fixed at creation
+  bool signalled = false;        // guarded by mutex
+  bool manualReset = true;       // fixed at creation
+  unsigned long generation = 0;  // guarded by mutex: SetEvents so far (manual reset)
+  long waiters = 0;              // guarded by mutex: threads blocked in a wait
+  long grants = 0;               // guarded by mutex: signals handed to blocked waiters
 
   // Threads only, guarded by mutex.
   DWORD exitCode = STILL_ACTIVE;

@@ -123,6 +123,55 @@ TEST(Event, ManualResetReleasesEveryWaiter) {
   EXPECT_EQ(3, woken.load());
 }
 
+DWORD WINAPI WaitTenSeconds(LPVOID parameter) {
+  auto* waiter = static_cast<Waiter*>(parameter);
+  DWORD result = WaitForSingleObject(waiter->event, 10000);
+  if (result == WAIT_OBJECT_0) waiter->woken->fetch_add(1);
+  return result;
+}
+
+// SetEvent satisfies the waits blocked at that moment; a ResetEvent straight
+// after it cannot take the wake-up back.
+TEST(Event, ResetRightAfterSetStillReleasesBlockedWaiters) {
+  EventGuard event{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  std::atomic<int> woken{0};
+  Waiter waiter{event.handle, &woken};
+  HANDLE threads[2];
+  for (HANDLE& thread : threads) {
+    thread = CreateThread(nullptr, 0, WaitTenSeconds, &waiter, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+  }
+  Sleep(1000);  // let both block
+  ASSERT_TRUE(SetEvent(event.handle));
+  ASSERT_TRUE(ResetEvent(event.handle));
+  for (HANDLE thread : threads) {
+    DWORD code = 0;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 20000));
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(WAIT_OBJECT_0, code);
+    CloseHandle(thread);
+  }
+  EXPECT_EQ(2, woken.load());
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event.handle, 0));
+}
+
+TEST(Event, AutoResetSignalGoesToABlockedWaiterNotToALaterReset) {
+  EventGuard event{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+  std::atomic<int> woken{0};
+  Waiter waiter{event.handle, &woken};
+  HANDLE thread = CreateThread(nullptr, 0, WaitTenSeconds, &waiter, 0, nullptr);
+  ASSERT_NE(nullptr, thread);
+  Sleep(1000);  // let it block
+  ASSERT_TRUE(SetEvent(event.handle));
+  ASSERT_TRUE(ResetEvent(event.handle));
+  DWORD code = 0;
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 20000));
+  EXPECT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(WAIT_OBJECT_0, code);
+  EXPECT_EQ(1, woken.load());
+  CloseHandle(thread);
+}
+
 TEST(Event, CreatingLeavesLastErrorCleared) {
   SetLastError(1234);
   EventGuard event{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
