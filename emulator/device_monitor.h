@@ -96,12 +96,15 @@ struct PrinterOptions {
                                 // third read after the command returns it)
   std::size_t readChunk = 0;    // the most one read returns (0: as much as asked)
   // While a document is open, a status update falls due this often (0: never).
-  // Updates are queued when a read arrives; several due since the last read
-  // collapse into the newest, numbered by how many periods have passed.
+  // Updates are queued when a read arrives and the printer owes no reply (none
+  // readable, none held back); several due since the last read collapse into the
+  // newest, numbered by how many periods have passed.
   DWORD statusUpdateEveryMs = 0;
   bool answersInkQuery = true;         // with answersCommands: also answer the ink query
   InkLevels ink = DefaultInkLevels();  // what the ink reply reports
 };
+// Attaching to a name that has a printer replaces it with a fresh one (nothing
+// received, nothing queued, no document open).
 void AttachPrinter(const std::string& portName, const PrinterOptions& options = {});
 void DetachPrinter(const std::string& portName);
 

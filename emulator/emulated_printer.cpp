@@ -8,7 +8,10 @@
 // n * statusUpdateEveryMs after the document opened. Updates that fell due since
 // the last read collapse into the newest one (the printer's status buffer holds
 // its current status, not a history), so a slow reader sees the latest status,
-// not a backlog. No thread is involved, so nothing outlives a test.
+// not a backlog. The printer volunteers an update only when it owes no reply
+// (nothing readable, nothing held back): answers to commands always come alone,
+// and an update follows on a later read. No thread is involved, so nothing
+// outlives a test.
 #include "emulator/emulated_printer.h"
 
 #include <algorithm>
@@ -65,12 +68,12 @@ void PrinterReceive(EmulatedPrinter& printer, const char* bytes, std::size_t cou
 }
 
 std::size_t PrinterRead(EmulatedPrinter& printer, char* out, std::size_t capacity) {
-  QueueDueUpdate(printer);
   // Replies whose delay has run out become readable, in the order they were made.
   auto ready = std::stable_partition(printer.held.begin(), printer.held.end(),
                                      [](const HeldReply& r) { return r.readsLeft <= 0; });
   for (auto it = printer.held.begin(); it != ready; ++it) printer.backChannel += it->bytes;
   printer.held.erase(printer.held.begin(), ready);
+  if (printer.backChannel.empty() && printer.held.empty()) QueueDueUpdate(printer);
 
   std::size_t count = std::min(capacity, printer.backChannel.size());
   if (printer.options.readChunk > 0) count = std::min(count, printer.options.readChunk);

@@ -27,7 +27,8 @@
 //   gets one trailing space in its data unless a test asks for the exact length.
 //
 // None of these texts contains "IQ:" except the ink reply, and none but the ink
-// reply's length bytes contains a NUL.
+// reply's length bytes contains a NUL. The printer sends each reply on its own:
+// an update is volunteered only when no reply is owed (emulated_printer.cpp).
 #include "emulator/printer_replies.h"
 
 #include <cstdio>

@@ -208,17 +208,24 @@ TEST_F(PrinterTest, StatusUpdatesFlowOnlyWhileTheDocumentIsOpen) {
   EXPECT_NE(next.find("PRINTING;ERR:00;SEQ:"), std::string::npos) << next;
 }
 
-TEST_F(PrinterTest, UpdateQueuedBehindAStatusReplyKeepsTheReplyFirst) {
+// Replies come alone: an update never rides along with the answer to a command,
+// held back or not, so the monitor stores clean status and ink replies.
+TEST_F(PrinterTest, RepliesComeAloneAndUpdatesFollowOnceTheyAreRead) {
   emu::PrinterOptions options;
   options.statusUpdateEveryMs = 10;
+  options.replyDelayReads = 1;
   OpenWith(options);
   Write(kStatusA);
   Sleep(30);
-  const std::string both = Read();
-  const std::string reply = emu::MakeStatusReply(true);
-  ASSERT_GT(both.size(), reply.size());
-  EXPECT_EQ(both.substr(0, reply.size()), reply);
-  EXPECT_EQ(both.substr(reply.size() + 12, 2), "03");
+  EXPECT_EQ(Read(), "") << "the reply is still held back";
+  EXPECT_EQ(Read(), emu::MakeStatusReply(true));
+  Write(kInkQuery);
+  Sleep(30);
+  EXPECT_EQ(Read(), "");
+  EXPECT_EQ(Read(), emu::MakeInkReply(emu::DefaultInkLevels()));
+  const std::string update = Read();
+  ASSERT_GE(update.size(), 14u);
+  EXPECT_EQ(update.substr(12, 2), "03");
 }
 
 // Spooler and poller threads call in at once; the rig must stay consistent (and
