@@ -1,0 +1,337 @@
+// The values of the status key as the status monitor application sees them: what
+// each operation reads and writes, the defaults written back, and what happens
+// when the key or a value is missing or malformed. Every test uses a printer of
+// its own and removes its key afterwards (Wine's registry outlives the process).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <iterator>
+#include <string>
+
+#include "emulator/status_app.h"
+#include "status_store/status_key.h"
+
+namespace {
+
+namespace app = emu::status_app;
+
+std::string TestPrinterName() {
+  std::string name = "StoreTest.";
+  for (char c : std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())) {
+    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '.';
+  }
+  return name;
+}
+
+class StatusValues : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearStatusKey();
+    printer_ = TestPrinterName();
+    app::Uninstall(printer_);
+  }
+  void TearDown() override {
+    ClearStatusKey();
+    app::Uninstall(printer_);
+  }
+  // The application registered, every value present, and this printer's key current.
+  void InstallAndSelect(DWORD presentFlag = 1) {
+    app::Install(printer_, "KP-210S", presentFlag, 1, 3000);
+    SelectStatusKey(printer_.c_str());
+  }
+  void ExpectDword(const char* value, DWORD expected) {
+    auto info = app::Describe(printer_, value);
+    ASSERT_TRUE(info.has_value()) << value << " missing";
+    EXPECT_EQ(info->type, static_cast<DWORD>(REG_DWORD)) << value;
+    EXPECT_EQ(info->size, 4u) << value;
+    EXPECT_EQ(app::ReadDword(printer_, value), expected) << value;
+  }
+
+  std::string printer_;
+};
+
+// The four values the monitor reads as flags or settings, with the operation that
+// reads each and the default it writes back when the value cannot be read.
+struct FlagCase {
+  const char* value;
+  DWORD fallback;
+  std::function<void()> read;
+};
+
+const FlagCase kFlagCases[] = {
+    {VALUE_POLL_ENABLED, 1, [] { LoadPollSettings(); }},
+    {VALUE_POLL_INTERVAL, 3000, [] { LoadPollSettings(); }},
+    {VALUE_STATUS_MONITOR, 0, [] { EXPECT_FALSE(IsStatusMonitorPresent()); }},
+    {VALUE_STATUS_THREAD, 0, [] { EXPECT_FALSE(IsStatusThreadActive()); }},
+};
+
+TEST_F(StatusValues, MissingFlagsAreRecreatedWithTheirDefaults) {
+  InstallAndSelect();
+  for (const FlagCase& flag : kFlagCases) {
+    SCOPED_TRACE(flag.value);
+    app::DeleteValue(printer_, flag.value);
+    flag.read();
+    ExpectDword(flag.value, flag.fallback);
+  }
+}
+
+TEST_F(StatusValues, FlagsStoredWithMoreThanFourBytesAreOverwrittenWithTheirDefaults) {
+  InstallAndSelect();
+  for (const FlagCase& flag : kFlagCases) {
+    SCOPED_TRACE(flag.value);
+    app::SetRaw(printer_, flag.value, REG_DWORD, std::string(8, '\x07'));
+    flag.read();
+    ExpectDword(flag.value, flag.fallback);
+  }
+}
+
+TEST_F(StatusValues, LoadPollSettingsTakesTheStoredValuesAndLeavesThemAlone) {
+  InstallAndSelect();
+  app::SetDword(printer_, VALUE_POLL_ENABLED, 0);
+  app::SetDword(printer_, VALUE_POLL_INTERVAL, 1234);
+  PollEnabled = 99;
+  PollInterval = 99;
+  LoadPollSettings();
+  EXPECT_EQ(PollEnabled.load(), 0u);
+  EXPECT_EQ(PollInterval.load(), 1234u);
+  ExpectDword(VALUE_POLL_ENABLED, 0);
+  ExpectDword(VALUE_POLL_INTERVAL, 1234);
+
+  // A change by the application is seen by the next load: nothing is cached.
+  app::SetDword(printer_, VALUE_POLL_INTERVAL, 250);
+  LoadPollSettings();
+  EXPECT_EQ(PollInterval.load(), 250u);
+}
+
+TEST_F(StatusValues, LoadPollSettingsRecreatesMissingSettingsAndUsesTheDefaults) {
+  InstallAndSelect();
+  app::DeleteValue(printer_, VALUE_POLL_ENABLED);
+  app::DeleteValue(printer_, VALUE_POLL_INTERVAL);
+  PollEnabled = 0;
+  PollInterval = 0;
+  LoadPollSettings();
+  EXPECT_EQ(PollEnabled.load(), DEFAULT_POLL_ENABLED);
+  EXPECT_EQ(PollInterval.load(), DEFAULT_POLL_INTERVAL_MS);
+  ExpectDword(VALUE_POLL_ENABLED, 1);
+  ExpectDword(VALUE_POLL_INTERVAL, 3000);
+}
+
+TEST_F(StatusValues, SetPollEnabledWritesTheFlagAndItsMirror) {
+  InstallAndSelect();
+  SetPollEnabled(0);
+  EXPECT_EQ(PollEnabled.load(), 0u);
+  ExpectDword(VALUE_POLL_ENABLED, 0);
+  SetPollEnabled(1);
+  EXPECT_EQ(PollEnabled.load(), 1u);
+  ExpectDword(VALUE_POLL_ENABLED, 1);
+}
+
+TEST_F(StatusValues, StatusMonitorIsPresentUnlessItsFlagIsZeroOrSixteen) {
+  InstallAndSelect();
+  const struct {
+    DWORD flag;
+    BOOL present;
+  } cases[] = {{0, FALSE}, {16, FALSE}, {1, TRUE}, {2, TRUE}, {17, TRUE}};
+  for (const auto& c : cases) {
+    app::SetDword(printer_, VALUE_STATUS_MONITOR, c.flag);
+    EXPECT_EQ(IsStatusMonitorPresent(), c.present) << "StMonExistFlag = " << c.flag;
+    ExpectDword(VALUE_STATUS_MONITOR, c.flag);
+  }
+}
+
+TEST_F(StatusValues, StatusThreadIsActiveWhileItsFlagIsNotZero) {
+  InstallAndSelect();
+  const struct {
+    DWORD flag;
+    BOOL active;
+  } cases[] = {{0, FALSE}, {1, TRUE}, {2, TRUE}, {0xFFFFFFFF, TRUE}};
+  for (const auto& c : cases) {
+    app::SetDword(printer_, VALUE_STATUS_THREAD, c.flag);
+    EXPECT_EQ(IsStatusThreadActive(), c.active) << "StRealThreadExistFlag = " << c.flag;
+  }
+}
+
+// A flag value of fewer than four bytes is read as far as it goes.
+TEST_F(StatusValues, ShortFlagValueIsReadAsItStands) {
+  InstallAndSelect();
+  app::SetRaw(printer_, VALUE_STATUS_MONITOR, REG_DWORD, std::string("\x10\x00", 2));
+  EXPECT_FALSE(IsStatusMonitorPresent());
+  app::SetRaw(printer_, VALUE_STATUS_MONITOR, REG_DWORD, std::string("\x11\x00", 2));
+  EXPECT_TRUE(IsStatusMonitorPresent());
+}
+
+TEST_F(StatusValues, LanMonitorFlagIsWrittenAsOneOrZero) {
+  InstallAndSelect();
+  EXPECT_FALSE(app::Describe(printer_, VALUE_LAN_MONITOR).has_value());
+  SetLanMonitorFlag(TRUE);
+  ExpectDword(VALUE_LAN_MONITOR, 1);
+  SetLanMonitorFlag(FALSE);
+  ExpectDword(VALUE_LAN_MONITOR, 0);
+  SetLanMonitorFlag(7);
+  ExpectDword(VALUE_LAN_MONITOR, 1);
+}
+
+struct StringCase {
+  const char* value;
+  void (*store)(LPCSTR);
+};
+const StringCase kStringCases[] = {
+    {VALUE_STATUS_STRING, StoreStatusString},
+    {VALUE_INK_LEVEL, StoreInkLevel},
+};
+
+TEST_F(StatusValues, StringsAreWrittenAsRegSzWithTheirText) {
+  InstallAndSelect();
+  for (const StringCase& s : kStringCases) {
+    SCOPED_TRACE(s.value);
+    s.store("@BDC ST2\r\nIQ:K50C40");
+    auto info = app::Describe(printer_, s.value);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(app::ReadString(printer_, s.value), "@BDC ST2\r\nIQ:K50C40");
+    s.store("newer");
+    EXPECT_EQ(app::ReadString(printer_, s.value), "newer");
+  }
+}
+
+TEST_F(StatusValues, EmptyStringIsWrittenAsRegSzOfSizeZero) {
+  InstallAndSelect();
+  for (const StringCase& s : kStringCases) {
+    SCOPED_TRACE(s.value);
+    s.store("");
+    auto info = app::Describe(printer_, s.value);
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(info->size, 0u);
+  }
+}
+
+TEST_F(StatusValues, RegisteredModelIsReadAsStored) {
+  InstallAndSelect();
+  char model[REGISTERED_MODEL_SIZE] = {};
+  ASSERT_TRUE(ReadRegisteredModel(model));
+  EXPECT_STREQ(model, "KP-210S");
+
+  // Stored without a terminator, or with a type other than REG_SZ: still the text.
+  app::SetRaw(printer_, VALUE_REGISTERED_MODEL, REG_SZ, "KP-99");
+  ASSERT_TRUE(ReadRegisteredModel(model));
+  EXPECT_STREQ(model, "KP-99");
+  app::SetRaw(printer_, VALUE_REGISTERED_MODEL, REG_BINARY, "KP-7");
+  ASSERT_TRUE(ReadRegisteredModel(model));
+  EXPECT_STREQ(model, "KP-7");
+}
+
+TEST_F(StatusValues, RegisteredModelUpToItsBufferIsRead) {
+  InstallAndSelect();
+  std::string longest(REGISTERED_MODEL_SIZE - 1, 'M');  // 511 bytes and the terminator
+  app::SetString(printer_, VALUE_REGISTERED_MODEL, longest);
+  char model[REGISTERED_MODEL_SIZE] = {};
+  ASSERT_TRUE(ReadRegisteredModel(model));
+  EXPECT_EQ(std::string(model), longest);
+
+  app::SetRaw(printer_, VALUE_REGISTERED_MODEL, REG_BINARY, longest);
+  std::fill(std::begin(model), std::end(model), 'x');
+  ASSERT_TRUE(ReadRegisteredModel(model));
+  EXPECT_EQ(std::string(model), longest);
+}
+
+TEST_F(StatusValues, RegisteredModelThatDoesNotFitFailsAndLeavesTheOutputAlone) {
+  InstallAndSelect();
+  const struct {
+    const char* what;
+    DWORD type;
+    std::string bytes;
+  } cases[] = {
+      {"600-byte string", REG_SZ, std::string(600, 'M')},
+      {"513 bytes with terminator", REG_SZ, std::string(512, 'M') + '\0'},
+      {"512 bytes, no terminator", REG_BINARY, std::string(512, 'M')},
+      {"512-byte string, no terminator", REG_SZ, std::string(512, 'M')},
+  };
+  for (const auto& c : cases) {
+    app::SetRaw(printer_, VALUE_REGISTERED_MODEL, c.type, c.bytes);
+    char model[REGISTERED_MODEL_SIZE] = "previous";
+    EXPECT_FALSE(ReadRegisteredModel(model)) << c.what;
+    EXPECT_STREQ(model, "previous") << c.what;
+  }
+}
+
+TEST_F(StatusValues, MissingRegisteredModelFails) {
+  InstallAndSelect();
+  app::DeleteValue(printer_, VALUE_REGISTERED_MODEL);
+  char model[REGISTERED_MODEL_SIZE] = "previous";
+  EXPECT_FALSE(ReadRegisteredModel(model));
+  EXPECT_STREQ(model, "previous");
+  EXPECT_FALSE(app::Describe(printer_, VALUE_REGISTERED_MODEL).has_value());
+}
+
+// The application is not installed for this printer: no operation may create its
+// key, and the readers report FALSE.
+TEST_F(StatusValues, MissingKeyMakesEveryOperationDoNothing) {
+  SelectStatusKey(printer_.c_str());
+  PollEnabled = 5;
+  PollInterval = 55;
+  char model[REGISTERED_MODEL_SIZE] = "previous";
+
+  LoadPollSettings();
+  SetPollEnabled(0);
+  EXPECT_FALSE(IsStatusMonitorPresent());
+  EXPECT_FALSE(IsStatusThreadActive());
+  SetLanMonitorFlag(TRUE);
+  StoreStatusString("status");
+  StoreInkLevel("ink");
+  EXPECT_FALSE(ReadRegisteredModel(model));
+
+  EXPECT_EQ(PollEnabled.load(), 5u);
+  EXPECT_EQ(PollInterval.load(), 55u);
+  EXPECT_STREQ(model, "previous");
+  EXPECT_FALSE(app::KeyExists(printer_));
+}
+
+// The key exists but is not current (no document): nothing is read or written.
+TEST_F(StatusValues, NoCurrentKeyLeavesTheKeyAsItIs) {
+  app::Install(printer_, "KP-210S", 1, 1, 3000);
+  app::DeleteValue(printer_, VALUE_STATUS_MONITOR);
+  app::DeleteValue(printer_, VALUE_POLL_INTERVAL);
+  PollEnabled = 5;
+  PollInterval = 55;
+  char model[REGISTERED_MODEL_SIZE] = "previous";
+
+  LoadPollSettings();
+  SetPollEnabled(0);
+  EXPECT_FALSE(IsStatusMonitorPresent());
+  SetLanMonitorFlag(TRUE);
+  StoreStatusString("status");
+  StoreInkLevel("ink");
+  EXPECT_FALSE(ReadRegisteredModel(model));
+
+  EXPECT_EQ(PollEnabled.load(), 5u);
+  EXPECT_EQ(PollInterval.load(), 55u);
+  EXPECT_STREQ(model, "previous");
+  ExpectDword(VALUE_POLL_ENABLED, 1);
+  for (const char* value : {VALUE_STATUS_MONITOR, VALUE_POLL_INTERVAL, VALUE_LAN_MONITOR,
+                            VALUE_STATUS_STRING, VALUE_INK_LEVEL}) {
+    EXPECT_FALSE(app::Describe(printer_, value).has_value()) << value;
+  }
+}
+
+// The path is exactly the documented one under HKEY_LOCAL_MACHINE: a value the
+// monitor writes can be read there with plain registry calls.
+TEST_F(StatusValues, KeyLivesAtTheDocumentedPathUnderLocalMachine) {
+  InstallAndSelect();
+  SetLanMonitorFlag(TRUE);
+  std::string path =
+      "System\\CurrentControlSet\\control\\Print\\Printers\\" + printer_ + "\\StMonitor";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD value = 0, type = 0, size = sizeof value;
+  EXPECT_EQ(RegQueryValueExA(key, VALUE_LAN_MONITOR, nullptr, &type,
+                             reinterpret_cast<LPBYTE>(&value), &size),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(value, 1u);
+}
+
+}  // namespace
