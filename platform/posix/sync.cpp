@@ -54,7 +54,11 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
   {
     std::lock_guard<std::mutex> lock(namesMutex);
     if (name != nullptr) {
-      event = namedEvents[name].lock();
+      // Forget names whose events have gone, so the map stays as small as the
+      // set of live named events.
+      std::erase_if(namedEvents, [](const auto& entry) { return entry.second.expired(); });
+      auto it = namedEvents.find(name);
+      if (it != namedEvents.end()) event = it->second.lock();
       existed = event != nullptr;
     }
     if (!event) {
