@@ -1,0 +1,288 @@
+// The shipped library itself, loaded the way the spooler loads it: by file name,
+// its two exports looked up by name, the table filled by its own
+// InitializeMonitorEx, and a document driven through that table onto the
+// emulated device monitor, which lives here in the test executable.
+//
+// Natively the library carries its own copy of our Win32 layer (its last-error
+// code, heap and registry are not the test's); under Wine both sides share the
+// real system, so the few assertions that read the library's last error run there
+// only.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "emulator/device_monitor.h"
+#include "emulator/status_app.h"
+#include "monitor/monitor_table.h"
+#include "platform/win32.h"
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
+
+namespace {
+
+using EntryPointFn = BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID);
+using InitializeFn = BOOL(WINAPI*)(LPSTR, MONITOR*);
+
+#ifdef _WIN32
+using ModuleHandle = HMODULE;
+ModuleHandle Load() {
+  return LoadLibraryA(KOVIRLM_LIBRARY_PATH);
+}
+void* Find(ModuleHandle module, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(module, name));
+}
+// Whether `address` lies in `module`'s image.
+bool InModule(ModuleHandle module, const void* address) {
+  HMODULE owner = nullptr;
+  return GetModuleHandleExA(
+             GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+             static_cast<LPCSTR>(address), &owner) &&
+         owner == module;
+}
+#else
+using ModuleHandle = void*;
+// dlopen searches the library path for a bare name; the test runs in the build
+// folder, next to the library.
+ModuleHandle Load() {
+  return dlopen((std::string("./") + KOVIRLM_LIBRARY_PATH).c_str(), RTLD_NOW);
+}
+void* Find(ModuleHandle module, const char* name) {
+  return dlsym(module, name);
+}
+bool InModule(ModuleHandle, const void* address) {
+  Dl_info info{};
+  return dladdr(address, &info) != 0 && info.dli_fname != nullptr &&
+         std::strstr(info.dli_fname, KOVIRLM_LIBRARY_PATH) != nullptr;
+}
+#endif
+
+// Loaded once and never unloaded, as the spooler keeps a monitor for its life.
+ModuleHandle Library() {
+  static ModuleHandle module = Load();
+  return module;
+}
+
+template <typename Fn>
+Fn Export(const char* name) {
+  void* address = Find(Library(), name);
+  Fn fn = nullptr;
+  static_assert(sizeof fn == sizeof address);
+  std::memcpy(&fn, &address, sizeof fn);
+  return fn;
+}
+
+template <typename Fn>
+void* Address(Fn fn) {
+  void* address = nullptr;
+  std::memcpy(&address, &fn, sizeof address);
+  return address;
+}
+
+// The library's table, filled by its one InitializeMonitorEx. The spooler's table
+// arrives with whatever was in its memory before; the library must write every slot.
+const MONITOR& LibraryTable() {
+  static const MONITOR table = [] {
+    MONITOR filled;
+    std::memset(&filled, 0xA5, sizeof filled);
+    auto initialize = Export<InitializeFn>("InitializeMonitorEx");
+    if (initialize == nullptr || !initialize(nullptr, &filled))
+      std::memset(&filled, 0, sizeof filled);
+    return filled;
+  }();
+  return table;
+}
+
+TEST(Library, LoadsByFileNameAndExportsItsTwoEntryPointsUndecorated) {
+  ASSERT_NE(Library(), nullptr) << KOVIRLM_LIBRARY_PATH << " did not load";
+  EXPECT_NE(Find(Library(), "DllEntryPoint"), nullptr);
+  EXPECT_NE(Find(Library(), "InitializeMonitorEx"), nullptr);
+  // Neither the stdcall-decorated spellings nor the operations behind the table.
+  for (const char* hidden : {"_DllEntryPoint@12", "DllEntryPoint@12", "_InitializeMonitorEx@8",
+                             "InitializeMonitorEx@8", "OpenPortEx", "ClosePort", "WritePort",
+                             "StartDocPort", "PortList", "MonitorLock", "DllMain"}) {
+    EXPECT_EQ(Find(Library(), hidden), nullptr) << hidden << " is exported";
+  }
+}
+
+TEST(Library, DllEntryPointReturnsTrueForEveryReason) {
+  ASSERT_NE(Library(), nullptr);
+  auto entry = Export<EntryPointFn>("DllEntryPoint");
+  ASSERT_NE(entry, nullptr);
+  for (DWORD reason :
+       {DWORD{DLL_PROCESS_ATTACH}, DWORD{DLL_THREAD_ATTACH}, DWORD{DLL_THREAD_DETACH}}) {
+    EXPECT_EQ(entry(static_cast<HINSTANCE>(Library()), reason, nullptr), TRUE) << reason;
+  }
+}
+
+TEST(Library, InitializeMonitorExFillsSevenSlotsWithItsOwnCodeAndNullsTheRest) {
+  ASSERT_NE(Library(), nullptr);
+  const MONITOR& table = LibraryTable();
+  const struct {
+    const char* name;
+    void* slot;
+    bool filled;
+  } slots[] = {
+      {"pfnEnumPorts", Address(table.pfnEnumPorts), false},
+      {"pfnOpenPort", Address(table.pfnOpenPort), false},
+      {"pfnOpenPortEx", Address(table.pfnOpenPortEx), true},
+      {"pfnStartDocPort", Address(table.pfnStartDocPort), true},
+      {"pfnWritePort", Address(table.pfnWritePort), true},
+      {"pfnReadPort", Address(table.pfnReadPort), true},
+      {"pfnEndDocPort", Address(table.pfnEndDocPort), true},
+      {"pfnClosePort", Address(table.pfnClosePort), true},
+      {"pfnAddPort", Address(table.pfnAddPort), false},
+      {"pfnConfigurePort", Address(table.pfnConfigurePort), false},
+      {"pfnDeletePort", Address(table.pfnDeletePort), false},
+      {"pfnGetPrinterDataFromPort", Address(table.pfnGetPrinterDataFromPort), true},
+      {"pfnSetPortTimeOuts", Address(table.pfnSetPortTimeOuts), false},
+  };
+  std::vector<void*> seen;
+  for (const auto& slot : slots) {
+    SCOPED_TRACE(slot.name);
+    if (!slot.filled) {
+      EXPECT_EQ(slot.slot, nullptr);
+      continue;
+    }
+    EXPECT_TRUE(InModule(Library(), slot.slot)) << "not the library's code";
+    for (void* other : seen) EXPECT_NE(slot.slot, other);
+    seen.push_back(slot.slot);
+  }
+}
+
+class LibraryPort : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(Library(), nullptr);
+    ASSERT_NE(LibraryTable().pfnOpenPortEx, nullptr);
+    emu::Reset();
+    emu::AttachPrinter(kPort);
+  }
+  void TearDown() override {
+    emu::status_app::Uninstall(kPrinter);
+    emu::Reset();
+  }
+
+  static BOOL Open(const char* port, HANDLE* handle) {
+    return LibraryTable().pfnOpenPortEx(const_cast<LPSTR>(port), const_cast<LPSTR>(kPrinter),
+                                        handle, emu::DeviceMonitor());
+  }
+
+  static constexpr const char* kPort = "KOVIRLIB:";
+  static constexpr const char* kPrinter = "KOVIR Library Test";
+};
+
+TEST_F(LibraryPort, PassesADocumentThroughToTheDeviceMonitorByteForByte) {
+  const MONITOR& table = LibraryTable();
+  HANDLE port = nullptr;
+  ASSERT_EQ(Open(kPort, &port), TRUE);
+
+  BYTE early[] = {'x'};
+  DWORD written = 77;
+  EXPECT_EQ(table.pfnWritePort(port, early, sizeof early, &written), FALSE);
+  EXPECT_EQ(written, 0u) << "a write before the document must not reach the printer";
+
+  ASSERT_EQ(table.pfnStartDocPort(port, const_cast<LPSTR>(kPrinter), 7, 1, nullptr), TRUE);
+  std::string job = "\x1B%-12345X@PJL JOB\r\n";
+  for (int i = 0; i < 256; ++i) job.push_back(static_cast<char>(i));
+  std::size_t sent = 0;
+  for (std::size_t chunk : {5u, 100u, 500u}) {
+    chunk = std::min(chunk, job.size() - sent);
+    EXPECT_EQ(table.pfnWritePort(port, reinterpret_cast<LPBYTE>(&job[sent]),
+                                 static_cast<DWORD>(chunk), &written),
+              TRUE);
+    EXPECT_EQ(written, chunk);
+    sent += chunk;
+  }
+  EXPECT_EQ(table.pfnEndDocPort(port), TRUE);
+  EXPECT_EQ(table.pfnClosePort(port), TRUE);
+
+  EXPECT_EQ(emu::Received(kPort), job);
+  EXPECT_FALSE(emu::PortOpen(kPort));
+  std::vector<emu::Slot> order;
+  for (const emu::Call& call : emu::Calls()) {
+    if (call.slot != emu::Slot::GetPrinterDataFromPort && call.slot != emu::Slot::ReadPort) {
+      order.push_back(call.slot);
+    }
+  }
+  EXPECT_EQ(order, (std::vector<emu::Slot>{emu::Slot::OpenPort, emu::Slot::StartDocPort,
+                                           emu::Slot::WritePort, emu::Slot::WritePort,
+                                           emu::Slot::WritePort, emu::Slot::EndDocPort,
+                                           emu::Slot::ClosePort}));
+  const std::vector<emu::Call> starts = emu::CallsTo(emu::Slot::StartDocPort);
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(starts[0].text, kPrinter);
+  EXPECT_EQ(starts[0].number, 7u);
+}
+
+TEST_F(LibraryPort, RefusesASecondOpenOfTheSamePortInAnyLetterCase) {
+  HANDLE port = nullptr;
+  ASSERT_EQ(Open(kPort, &port), TRUE);
+  HANDLE again = nullptr;
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_EQ(Open("kovirlib:", &again), FALSE);
+#ifdef _WIN32
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
+#endif
+  EXPECT_EQ(again, nullptr);
+  EXPECT_EQ(emu::CallsTo(emu::Slot::OpenPort).size(), 1u);
+  EXPECT_EQ(LibraryTable().pfnClosePort(port), TRUE);
+
+  // Closed, it opens again.
+  ASSERT_EQ(Open("kovirlib:", &again), TRUE);
+  EXPECT_EQ(LibraryTable().pfnClosePort(again), TRUE);
+}
+
+#ifdef _WIN32
+std::string VersionString(const std::vector<char>& info, const char* name) {
+  struct Translation {
+    WORD language;
+    WORD codePage;
+  }* translation = nullptr;
+  UINT size = 0;
+  if (!VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
+                      reinterpret_cast<LPVOID*>(&translation), &size) ||
+      size < sizeof *translation) {
+    return "(no translation)";
+  }
+  char path[128];
+  wsprintfA(path, "\\StringFileInfo\\%04x%04x\\%s", translation->language, translation->codePage,
+            name);
+  char* value = nullptr;
+  if (!VerQueryValueA(info.data(), path, reinterpret_cast<LPVOID*>(&value), &size)) {
+    return "(missing)";
+  }
+  return value;
+}
+#endif
+
+TEST(LibraryVersion, CarriesVersion1_1_2_0AndTheStrings1_12) {
+#ifndef _WIN32
+  GTEST_SKIP() << "the version resource exists only in the Windows build";
+#else
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(KOVIRLM_LIBRARY_PATH, &ignored);
+  ASSERT_NE(size, 0u) << "no version resource, error " << GetLastError();
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(KOVIRLM_LIBRARY_PATH, 0, size, info.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<LPVOID*>(&fixed), &length));
+  ASSERT_GE(length, sizeof *fixed);
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010001u);  // 1.1
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00020000u);  // .2.0
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010001u);
+  EXPECT_EQ(fixed->dwProductVersionLS, 0x00020000u);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+
+  EXPECT_EQ(VersionString(info, "FileVersion"), "1.12");
+  EXPECT_EQ(VersionString(info, "ProductVersion"), "1.12");
+#endif
+}
+
+}  // namespace
