@@ -3,9 +3,15 @@
 # only system DLLs.
 #
 # DllEntryPoint is the image's entry point. The DLL is linked without the C
-# runtime's start-up files: the monitor has no global constructors or destructors,
-# no thread-local storage and no use of the runtime that needs initialising, so
-# nothing is lost by skipping the runtime's own entry.
+# runtime's start-up files (-nostartfiles), which is sound only while the image
+# needs nothing that start-up code would do: no global constructors or
+# destructors, no thread-local storage, no atexit handlers, no data imported from
+# another DLL (those need the runtime's pseudo-relocation pass), and nothing from
+# libstdc++ that has any of these, such as its exception machinery. The runtime
+# functions the code does call (memcpy, strlen, ...) come from msvcrt.dll, which
+# initialises itself. tests/checks.cmake (ctest: library_image) fails when the
+# built image breaks any of this; most breaches already fail the link, because
+# the start-up code's own symbols (atexit, the relocator) are missing.
 enable_language(RC)
 
 # The product code uses no exceptions. Compiled without them, its cleanups need no
