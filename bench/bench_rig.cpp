@@ -1,0 +1,81 @@
+// The bench rig: ports on the sink device monitor, opened and driven through the
+// spooler's table exactly as the tests' fixture does with the test rig's printer.
+#include "bench/bench_rig.h"
+
+#include <sys/resource.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "bench/sink_port.h"
+#include "emulator/status_app.h"
+#include "platform/diagnostics.h"
+
+namespace bench {
+
+const MONITOR& Spooler() {
+  static const MONITOR table = [] {
+    MONITOR filled{};
+    InitializeMonitorEx(nullptr, &filled);
+    return filled;
+  }();
+  return table;
+}
+
+PortRecord* OpenBenchPort(const PortSetup& setup) {
+  AttachSink(setup.port, setup.deviceId);
+  diag::AddSpoolerPrinter(setup.printer.c_str());
+  emu::status_app::Install(setup.printer, kMatchedModel, 1, setup.pollEnabled,
+                           setup.pollIntervalMs);
+  HANDLE handle = nullptr;
+  if (!Spooler().pfnOpenPortEx(const_cast<LPSTR>(setup.port.c_str()),
+                               const_cast<LPSTR>(setup.printer.c_str()), &handle, SinkMonitor())) {
+    std::fprintf(stderr, "OpenPortEx(%s) failed with %lu\n", setup.port.c_str(),
+                 static_cast<unsigned long>(GetLastError()));
+    return nullptr;
+  }
+  return static_cast<PortRecord*>(handle);
+}
+
+void CloseBenchPort(PortRecord* record, const PortSetup& setup) {
+  if (record != nullptr) Spooler().pfnClosePort(record);
+  emu::status_app::Uninstall(setup.printer);
+  diag::RemoveSpoolerPrinter(setup.printer.c_str());
+}
+
+BOOL StartDocument(PortRecord* record, const PortSetup& setup, DWORD jobId) {
+  return Spooler().pfnStartDocPort(record, const_cast<LPSTR>(setup.printer.c_str()), jobId, 1,
+                                   nullptr);
+}
+
+BOOL EndDocument(PortRecord* record) {
+  return Spooler().pfnEndDocPort(record);
+}
+
+double ProcessCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double ThreadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return NAN;
+  std::sort(values.begin(), values.end());
+  const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * values.size()));
+  return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+}
+
+}  // namespace bench

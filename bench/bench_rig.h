@@ -1,0 +1,59 @@
+// What every benchmark and probe needs to drive the monitor as the spooler does:
+// the spooler's MONITOR table, ports opened on the sink device monitor for a
+// printer the status monitor application has registered, and readings of wall
+// time, CPU time and percentiles.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "monitor/monitor.h"
+#include "monitor/port_record.h"
+#include "platform/win32.h"
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+// A printer of the maker, of the model the application registers for every
+// bench printer: it gets a status command and a poller, and no ink query.
+constexpr char kMatchedModel[] = "KP-6600S";
+constexpr char kMatchedDeviceId[] =
+    "MFG:KOVIR;CMD:REMOTE1,PCL;MDL:KP-6600S;CLS:PRINTER;DES:KP-6600S;";
+// Another maker's printer: identification fails, nothing is sent.
+constexpr char kOtherMakerDeviceId[] =
+    "MFG:Lindqvist Office;CMD:PCL,PJL;MDL:LO 4020dn;CLS:PRINTER;DES:LO 4020dn;";
+
+// The table InitializeMonitorEx filled; initialised once per process.
+const MONITOR& Spooler();
+
+struct PortSetup {
+  std::string port;     // e.g. "BENCH1:"
+  std::string printer;  // the spooler's printer name; its StMonitor key is set up afresh
+  std::string deviceId = kMatchedDeviceId;
+  DWORD pollEnabled = 1;        // GetRealTimeStatusStartFlag
+  DWORD pollIntervalMs = 3000;  // GetRealTimeStatusTime
+};
+
+// Attaches a sink printer, registers the printer with the stand-in spooler and the
+// status application, and opens the port through the monitor. Null (with a
+// message on stderr) when the monitor refused.
+PortRecord* OpenBenchPort(const PortSetup& setup);
+// Closes the port through the monitor and removes the printer's key.
+void CloseBenchPort(PortRecord* record, const PortSetup& setup);
+
+BOOL StartDocument(PortRecord* record, const PortSetup& setup, DWORD jobId);
+BOOL EndDocument(PortRecord* record);
+
+// CPU time of the whole process (every thread, user and system), and of the
+// calling thread, in seconds.
+double ProcessCpuSeconds();
+double ThreadCpuSeconds();
+
+double MillisecondsBetween(Clock::time_point from, Clock::time_point to);
+
+// The p-th percentile (0 < p <= 100) by nearest rank; NaN for no values.
+double Percentile(std::vector<double> values, double p);
+
+}  // namespace bench

@@ -1,0 +1,125 @@
+// What the monitor costs while it waits.
+//
+// Three waits, each watched over the same stretch of wall time with nothing else
+// running in the process: the main thread sleeps, so the process's CPU time is the
+// waiting thread's, and the registry's count of key opens is its traffic.
+// (a) A matched job's poller between polls at the default 3000 ms interval (its
+//     few polls in the window are part of the cost).
+// (b) The same poller with GetRealTimeStatusStartFlag 0: it never polls, only
+//     looks at the setting again and again.
+// (c) A StartDocPort held back while the status application's real-time thread
+//     flag (StRealThreadExistFlag) is 1.
+// CPU is reported per 10 s of wall time, so a short smoke run reads on the same
+// scale as a full one.
+#include <atomic>
+#include <thread>
+
+#include "bench/bench_rig.h"
+#include "bench/probes.h"
+#include "bench/sink_port.h"
+#include "emulator/status_app.h"
+#include "platform/diagnostics.h"
+
+namespace bench {
+namespace {
+
+constexpr double kMaxCpuSeconds = 0.05;  // per 10 s of waiting
+constexpr double kMaxKeyOpensPerSecond = 150;
+constexpr DWORD kSettleMs = 300;  // the document has started and the wait begun
+
+struct WaitReading {
+  double cpuPer10s = 0;
+  double keyOpensPerSecond = 0;
+  std::size_t polls = 0;  // reads that reached the printer in the window
+};
+
+WaitReading WatchWait(DWORD windowMs, const std::string& port) {
+  const std::size_t readsBefore = ReadTimes(port).size();
+  const long long opensBefore = diag::RegistryKeyOpens();
+  const double cpuBefore = ProcessCpuSeconds();
+  const Clock::time_point start = Clock::now();
+  Sleep(windowMs);
+  const double cpu = ProcessCpuSeconds() - cpuBefore;
+  const long long opens = diag::RegistryKeyOpens() - opensBefore;
+  const double seconds = MillisecondsBetween(start, Clock::now()) / 1000.0;
+  WaitReading reading;
+  reading.cpuPer10s = cpu * 10.0 / seconds;
+  reading.keyOpensPerSecond = static_cast<double>(opens) / seconds;
+  reading.polls = ReadTimes(port).size() - readsBefore;
+  return reading;
+}
+
+// (a) and (b): a matched job whose poller waits; returns false if no poller ran.
+bool WatchPoller(DWORD pollEnabled, DWORD windowMs, const char* port, const char* printer,
+                 WaitReading& reading) {
+  PortSetup setup{port, printer};
+  setup.pollEnabled = pollEnabled;
+  PortRecord* record = OpenBenchPort(setup);
+  bool ran = false;
+  if (record != nullptr && StartDocument(record, setup, 1)) {
+    ran = HasStatusBits(record, PS_POLLER_RUN);
+    Sleep(kSettleMs);
+    reading = WatchWait(windowMs, setup.port);
+    EndDocument(record);
+  }
+  CloseBenchPort(record, setup);
+  return ran;
+}
+
+// (c): returns false unless StartDocPort stayed in its wait for the whole window
+// and then went on to open the document.
+bool WatchHeldStart(DWORD windowMs, WaitReading& reading) {
+  PortSetup setup{"BENCHIC:", "Bench Idle Held Start"};
+  PortRecord* record = OpenBenchPort(setup);
+  if (record == nullptr) return false;
+  emu::status_app::SetRealThreadExists(setup.printer, true);
+
+  std::atomic<bool> returned{false};
+  BOOL started = FALSE;
+  std::thread spooler([&] {
+    started = StartDocument(record, setup, 1);
+    returned = true;
+  });
+  Sleep(kSettleMs);
+  reading = WatchWait(windowMs, setup.port);
+  const bool heldThroughout = !returned.load();
+
+  emu::status_app::SetRealThreadExists(setup.printer, false);
+  spooler.join();
+  if (started) EndDocument(record);
+  CloseBenchPort(record, setup);
+  return heldThroughout && started;
+}
+
+}  // namespace
+
+std::vector<Figure> RunIdleProbe(const ProbeOptions& options) {
+  const DWORD windowMs = options.smoke ? 1000 : 10000;
+  WaitReading polling, switchedOff, held;
+  const bool pollerRan = WatchPoller(1, windowMs, "BENCHIA:", "Bench Idle Polling", polling);
+  const bool idlePollerRan =
+      WatchPoller(0, windowMs, "BENCHIB:", "Bench Idle Switched Off", switchedOff);
+  const bool heldStart = WatchHeldStart(windowMs, held);
+
+  return {
+      {"Waiting: a poller ran in (a) and (b)", pollerRan && idlePollerRan ? 1.0 : 0.0, "yes=1",
+       Goal::AtLeast, 1, 0, true},
+      {"Waiting: StartDocPort held while the flag was 1, then started", heldStart ? 1.0 : 0.0,
+       "yes=1", Goal::AtLeast, 1, 0, true},
+      {"Waiting CPU (a) poller between polls, 3000 ms interval", polling.cpuPer10s, "CPU-s/10s",
+       Goal::AtMost, kMaxCpuSeconds, 4},
+      {"Waiting CPU (b) polling off (GetRealTimeStatusStartFlag 0)", switchedOff.cpuPer10s,
+       "CPU-s/10s", Goal::AtMost, kMaxCpuSeconds, 4},
+      {"Waiting CPU (c) StartDocPort held (StRealThreadExistFlag 1)", held.cpuPer10s, "CPU-s/10s",
+       Goal::AtMost, kMaxCpuSeconds, 4},
+      {"Key opens/s per waiting poller (a)", polling.keyOpensPerSecond, "opens/s", Goal::AtMost,
+       kMaxKeyOpensPerSecond, 1},
+      {"Key opens/s per waiting poller (b)", switchedOff.keyOpensPerSecond, "opens/s", Goal::AtMost,
+       kMaxKeyOpensPerSecond, 1},
+      {"Key opens/s, held StartDocPort (c)", held.keyOpensPerSecond, "opens/s", Goal::AtMost,
+       kMaxKeyOpensPerSecond, 1},
+      {"Polls in the window (a)", static_cast<double>(polling.polls), "polls", Goal::Report, 0, 0},
+  };
+}
+
+}  // namespace bench
