@@ -1,0 +1,362 @@
+// StartDocPort and EndDocPort as the spooler and the status monitor application
+// see them: the device document, the busy port, the wait on the application's
+// real-time thread, LanMonExistFlag, the device monitor's second chance, a renamed
+// printer, and the teardown at the end of a document.
+//
+// The application stand-in registers a model the emulated printer does not report,
+// so no printer in these tests is the registered one and nothing but the job's own
+// bytes reaches it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulator/status_app.h"
+#include "status_store/status_key.h"
+#include "tests/support/monitor_fixture.h"
+
+namespace {
+
+namespace app = emu::status_app;
+using monitor_test::MonitorTest;
+using monitor_test::Spooler;
+using monitor_test::StandInPoller;
+using monitor_test::StartStandInPoller;
+
+constexpr char kUnmatchedModel[] = "KP-NOT-THIS-ONE";
+
+std::string KeyPathOf(const std::string& printer) {
+  return "System\\CurrentControlSet\\control\\Print\\Printers\\" + printer + "\\StMonitor";
+}
+
+std::string CurrentKeyPath() {
+  char path[STATUS_KEY_BUFFER_SIZE];
+  return CopyStatusKeyPath(path) ? std::string(path) : std::string("<none>");
+}
+
+std::optional<DWORD> LanFlag(const std::string& printer) {
+  return app::ReadDword(printer, VALUE_LAN_MONITOR);
+}
+
+DWORD LanFlagType(const std::string& printer) {
+  return app::Describe(printer, VALUE_LAN_MONITOR).value_or(app::ValueInfo{REG_NONE, 0}).type;
+}
+
+std::vector<emu::Call> DeviceCalls(emu::Slot slot, const std::string& port) {
+  std::vector<emu::Call> calls;
+  for (const emu::Call& call : emu::CallsTo(slot)) {
+    if (call.port == port) calls.push_back(call);
+  }
+  return calls;
+}
+
+class Document : public MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    ClearStatusKey();
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : name) {
+      if (!std::isalnum(static_cast<unsigned char>(c))) c = '.';
+    }
+    printer_ = "DocTest." + name;
+    Register(printer_);
+  }
+  void TearDown() override {
+    MonitorTest::TearDown();
+    ClearStatusKey();
+    for (const std::string& printer : registered_) app::Uninstall(printer);
+  }
+
+  // The status application is installed for `printer`, with its thread idle.
+  void Register(const std::string& printer) {
+    app::Install(printer, kUnmatchedModel, 1);
+    registered_.push_back(printer);
+  }
+
+  BOOL StartDoc(PortRecord* record, const std::string& printer, DWORD jobId = 7) {
+    return Spooler().pfnStartDocPort(record, const_cast<LPSTR>(printer.c_str()), jobId, 1, nullptr);
+  }
+  BOOL EndDoc(PortRecord* record) { return Spooler().pfnEndDocPort(record); }
+  BOOL Write(PortRecord* record, const std::string& bytes) {
+    DWORD written = 0;
+    std::string copy = bytes;
+    return Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(copy.data()),
+                                  static_cast<DWORD>(copy.size()), &written) &&
+           written == copy.size();
+  }
+
+  std::string printer_;
+
+ private:
+  std::vector<std::string> registered_;
+};
+
+using StartDocPort_ = Document;
+using EndDocPort_ = Document;
+
+TEST_F(StartDocPort_, OpensTheDeviceDocumentAndFlagsTheJobUntilEndDocPort) {
+  PortRecord* record = OpenPort("DOC1:", printer_);
+  ASSERT_NE(record, nullptr);
+
+  ASSERT_TRUE(StartDoc(record, printer_, 42));
+  EXPECT_TRUE(HasStatusBits(record, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN));
+  EXPECT_TRUE(emu::DocumentOpen("DOC1:"));
+  auto starts = DeviceCalls(emu::Slot::StartDocPort, "DOC1:");
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(starts[0].text, printer_);
+  EXPECT_EQ(starts[0].number, 42u);
+  EXPECT_EQ(starts[0].level, 1u);
+  EXPECT_EQ(CurrentKeyPath(), KeyPathOf(printer_));
+  EXPECT_EQ(LanFlag(printer_), 1u);
+  EXPECT_EQ(LanFlagType(printer_), static_cast<DWORD>(REG_DWORD));
+
+  EXPECT_TRUE(Write(record, "page one"));
+  EXPECT_EQ(emu::Received("DOC1:"), "page one");
+  EXPECT_EQ(LanFlag(printer_), 1u) << "lowered while the document runs";
+
+  EXPECT_TRUE(EndDoc(record));
+  EXPECT_EQ(LanFlag(printer_), 0u);
+  EXPECT_EQ(CurrentKeyPath(), "<none>");
+  EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE));
+  EXPECT_FALSE(HasStatusBits(record, PS_DEVICE_DOC_OPEN));
+  EXPECT_FALSE(emu::DocumentOpen("DOC1:"));
+  EXPECT_EQ(DeviceCalls(emu::Slot::EndDocPort, "DOC1:").size(), 1u);
+}
+
+TEST_F(StartDocPort_, SecondDocumentOnBusyPortFailsWithErrorBusyAndStillSelectsTheKey) {
+  const std::string other = printer_ + ".Other";
+  Register(other);
+  PortRecord* busy = OpenPort("DOC1:", printer_);
+  PortRecord* second = OpenPort("DOC2:", other);
+  ASSERT_NE(busy, nullptr);
+  ASSERT_NE(second, nullptr);
+  ASSERT_TRUE(StartDoc(busy, printer_));
+  ASSERT_TRUE(Write(busy, "first half "));
+  ASSERT_TRUE(StartDoc(second, other));
+  ASSERT_EQ(CurrentKeyPath(), KeyPathOf(other));
+
+  SetLastError(0);
+  EXPECT_FALSE(StartDoc(busy, printer_, 8));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
+  EXPECT_EQ(CurrentKeyPath(), KeyPathOf(printer_)) << "the refused call selects its key too";
+
+  // The document in progress goes on undisturbed.
+  EXPECT_EQ(DeviceCalls(emu::Slot::StartDocPort, "DOC1:").size(), 1u);
+  EXPECT_TRUE(HasStatusBits(busy, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN));
+  EXPECT_TRUE(Write(busy, "second half"));
+  EXPECT_EQ(emu::Received("DOC1:"), "first half second half");
+  EXPECT_EQ(LanFlag(printer_), 1u);
+
+  EXPECT_TRUE(EndDoc(busy));
+  EXPECT_TRUE(EndDoc(second));
+}
+
+// The stand-in clears StRealThreadExistFlag one way or the other after a while;
+// StartDocPort must not touch the device or LanMonExistFlag before that.
+TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
+  const struct {
+    const char* how;
+    bool deleteValue;
+  } cases[] = {{"flag set to 0", false}, {"flag deleted", true}};
+  PortRecord* record = OpenPort("DOC1:", printer_);
+  ASSERT_NE(record, nullptr);
+
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    app::DeleteValue(printer_, VALUE_LAN_MONITOR);
+    app::SetDword(printer_, VALUE_STATUS_THREAD, 1);
+    emu::ClearCalls();
+    std::atomic<bool> released{false};
+    std::optional<app::ValueInfo> lanBeforeRelease;
+    std::size_t deviceCallsBeforeRelease = 99;
+    std::thread standIn([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      lanBeforeRelease = app::Describe(printer_, VALUE_LAN_MONITOR);
+      deviceCallsBeforeRelease = emu::CallsTo(emu::Slot::StartDocPort).size();
+      released = true;
+      if (c.deleteValue) {
+        app::DeleteValue(printer_, VALUE_STATUS_THREAD);
+      } else {
+        app::SetDword(printer_, VALUE_STATUS_THREAD, 0);
+      }
+    });
+    const BOOL started = StartDoc(record, printer_);
+    const bool wasReleased = released;
+    standIn.join();
+
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(wasReleased) << "StartDocPort returned while the flag was still set";
+    EXPECT_FALSE(lanBeforeRelease.has_value()) << "LanMonExistFlag raised during the wait";
+    EXPECT_EQ(deviceCallsBeforeRelease, 0u) << "device document opened during the wait";
+    EXPECT_EQ(LanFlag(printer_), 1u);
+    // A deleted flag is written back as clear.
+    EXPECT_EQ(app::ReadDword(printer_, VALUE_STATUS_THREAD), 0u);
+    EXPECT_TRUE(EndDoc(record));
+  }
+}
+
+TEST_F(StartDocPort_, DeviceRefusingOnceIsAskedAgainAfterAPause) {
+  PortRecord* record = OpenPort("DOC1:", printer_);
+  ASSERT_NE(record, nullptr);
+  emu::InjectFault(emu::Slot::StartDocPort, emu::Fault::Refuse, 1);
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(StartDoc(record, printer_, 11));
+  const auto took = std::chrono::steady_clock::now() - start;
+
+  EXPECT_GE(took, std::chrono::milliseconds(450));
+  EXPECT_LT(took, std::chrono::seconds(10));
+  auto starts = DeviceCalls(emu::Slot::StartDocPort, "DOC1:");
+  ASSERT_EQ(starts.size(), 2u);
+  for (const emu::Call& call : starts) {
+    EXPECT_EQ(call.text, printer_);
+    EXPECT_EQ(call.number, 11u);
+    EXPECT_EQ(call.level, 1u);
+  }
+  EXPECT_FALSE(starts[0].result);
+  EXPECT_TRUE(starts[1].result);
+  EXPECT_TRUE(HasStatusBits(record, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN));
+  EXPECT_EQ(LanFlag(printer_), 1u);
+  EXPECT_TRUE(Write(record, "job"));
+  EXPECT_EQ(emu::Received("DOC1:"), "job");
+  EXPECT_TRUE(EndDoc(record));
+}
+
+// Refused twice: the spooler sees the device monitor's error, the port is free for
+// another try, and the application is not left believing a job uses the port.
+TEST_F(StartDocPort_, DeviceRefusingTwiceFailsFreesThePortAndLowersLanMonitorFlag) {
+  PortRecord* record = OpenPort("DOC1:", printer_);
+  ASSERT_NE(record, nullptr);
+  emu::InjectFault(emu::Slot::StartDocPort, emu::Fault::Refuse, 2);
+
+  const auto start = std::chrono::steady_clock::now();
+  SetLastError(0);
+  EXPECT_FALSE(StartDoc(record, printer_));
+  const DWORD error = GetLastError();
+  const auto took = std::chrono::steady_clock::now() - start;
+
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "not the device monitor's error";
+  EXPECT_GE(took, std::chrono::milliseconds(450));
+  EXPECT_LT(took, std::chrono::seconds(10));
+  EXPECT_EQ(DeviceCalls(emu::Slot::StartDocPort, "DOC1:").size(), 2u);
+  EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE));
+  EXPECT_FALSE(HasStatusBits(record, PS_DEVICE_DOC_OPEN));
+  EXPECT_EQ(LanFlag(printer_), 0u);
+  EXPECT_EQ(LanFlagType(printer_), static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(CurrentKeyPath(), KeyPathOf(printer_)) << "the key stays current";
+  EXPECT_FALSE(Write(record, "nowhere to go"));
+
+  // The spooler tries again, and this time the device takes the document.
+  EXPECT_TRUE(StartDoc(record, printer_));
+  EXPECT_EQ(LanFlag(printer_), 1u);
+  EXPECT_TRUE(EndDoc(record));
+}
+
+// The printer was renamed between OpenPortEx and this document: the record takes
+// the new name, but the key for this document was chosen before that.
+TEST_F(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyFromTheNextDocumentOn) {
+  const std::string renamed = printer_ + ".Renamed";
+  Register(renamed);
+  PortRecord* record = OpenPort("DOC1:", printer_);
+  ASSERT_NE(record, nullptr);
+  const bool spoolerKnowsNewName = diag::AddSpoolerPrinter(renamed.c_str());
+
+  ASSERT_TRUE(StartDoc(record, renamed));
+  EXPECT_STREQ(record->printerName, renamed.c_str());
+  EXPECT_EQ(DeviceCalls(emu::Slot::StartDocPort, "DOC1:").at(0).text, renamed);
+  EXPECT_EQ(CurrentKeyPath(), KeyPathOf(printer_));
+  EXPECT_EQ(LanFlag(printer_), 1u);
+  EXPECT_FALSE(LanFlag(renamed).has_value());
+  if (spoolerKnowsNewName) {
+    EXPECT_NE(record->printerHandle, nullptr) << "printer handle not reopened under the new name";
+  }
+  EXPECT_TRUE(EndDoc(record));
+  EXPECT_EQ(LanFlag(printer_), 0u);
+
+  ASSERT_TRUE(StartDoc(record, renamed));
+  EXPECT_EQ(CurrentKeyPath(), KeyPathOf(renamed));
+  EXPECT_EQ(LanFlag(renamed), 1u);
+  EXPECT_EQ(LanFlag(printer_), 0u);
+  EXPECT_TRUE(EndDoc(record));
+  EXPECT_EQ(LanFlag(renamed), 0u);
+  if (spoolerKnowsNewName) diag::RemoveSpoolerPrinter(renamed.c_str());
+}
+
+// The printer handle lives from StartDocPort to EndDocPort (the stand-in spooler
+// knows the printer only natively; Wine's spooler has no such printer).
+TEST_F(EndDocPort_, ClosesThePrinterHandleThatTheNextDocumentReopens) {
+  PortRecord* record = OpenPort("DOC1:", printer_);
+  ASSERT_NE(record, nullptr);
+  if (record->printerHandle == nullptr) GTEST_SKIP() << "no spooler printer of this name here";
+  const long handlesOpen = diag::OpenPrinterHandles();
+
+  ASSERT_TRUE(StartDoc(record, printer_));
+  EXPECT_NE(record->printerHandle, nullptr);
+  EXPECT_EQ(diag::OpenPrinterHandles(), handlesOpen) << "the open handle is kept, not doubled";
+  EXPECT_TRUE(EndDoc(record));
+  EXPECT_EQ(record->printerHandle, nullptr);
+  EXPECT_EQ(diag::OpenPrinterHandles(), handlesOpen - 1);
+
+  ASSERT_TRUE(StartDoc(record, printer_));
+  EXPECT_NE(record->printerHandle, nullptr);
+  EXPECT_EQ(diag::OpenPrinterHandles(), handlesOpen);
+  EXPECT_TRUE(EndDoc(record));
+}
+
+// The device monitor is told the document ended only once the poller is gone.
+TEST_F(EndDocPort_, StopsThePollerBeforeEndingTheDeviceDocument) {
+  PortRecord* record = OpenPort("DOC1:", printer_);
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(StartDoc(record, printer_));
+  StandInPoller poller;
+  poller.lingerMs = 200;
+  std::atomic<std::size_t> deviceEndsWhenPollerEnded{99};
+  poller.onExit = [&](PortRecord*) {
+    deviceEndsWhenPollerEnded = emu::CallsTo(emu::Slot::EndDocPort).size();
+  };
+  ASSERT_TRUE(StartStandInPoller(record, poller));
+
+  EXPECT_TRUE(EndDoc(record));
+  EXPECT_TRUE(poller.ended);
+  EXPECT_EQ(deviceEndsWhenPollerEnded.load(), 0u);
+  EXPECT_EQ(record->pollerThread, nullptr);
+  EXPECT_FALSE(HasStatusBits(record, PS_POLLER_RUN));
+  EXPECT_EQ(emu::CallsTo(emu::Slot::EndDocPort).size(), 1u);
+  EXPECT_EQ(LanFlag(printer_), 0u);
+}
+
+// No document of ours on the port, but some port's StartDocPort left a key current.
+TEST_F(EndDocPort_, WithoutADocumentStillEndsTheDeviceDocumentAndLowersTheFlag) {
+  PortRecord* record = OpenPort("DOC1:", printer_);
+  ASSERT_NE(record, nullptr);
+  app::SetDword(printer_, VALUE_LAN_MONITOR, 1);
+  SelectStatusKey(printer_.c_str());
+
+  EXPECT_TRUE(EndDoc(record));
+  EXPECT_EQ(DeviceCalls(emu::Slot::EndDocPort, "DOC1:").size(), 1u);
+  EXPECT_EQ(LanFlag(printer_), 0u);
+  EXPECT_EQ(CurrentKeyPath(), "<none>");
+  EXPECT_EQ(record->status.load(), 0u);
+}
+
+TEST_F(EndDocPort_, WithoutADocumentOrKeyWritesNothing) {
+  PortRecord* record = OpenPort("DOC1:", printer_);
+  ASSERT_NE(record, nullptr);
+  app::SetDword(printer_, VALUE_LAN_MONITOR, 1);
+  const long long opensBefore = diag::RegistryKeyOpens();
+
+  EXPECT_TRUE(EndDoc(record));
+  if (opensBefore != diag::kUnknown) {
+    EXPECT_EQ(diag::RegistryKeyOpens(), opensBefore) << "a key was opened";
+  }
+  EXPECT_EQ(DeviceCalls(emu::Slot::EndDocPort, "DOC1:").size(), 1u);
+  EXPECT_EQ(LanFlag(printer_), 1u);
+}
+
+}  // namespace
