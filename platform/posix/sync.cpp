@@ -43,8 +43,16 @@ namespace {
 
 // Named events, by exact name, for as long as a handle to them is open. One
 // process is all there is here, so the process-wide namespace is enough.
-std::mutex namesMutex;
-std::map<std::string, std::weak_ptr<KernelObject>> namedEvents;
+// Never destroyed, so that threads still running at exit may create events.
+struct EventNames {
+  std::mutex mutex;
+  std::map<std::string, std::weak_ptr<KernelObject>> events;
+};
+
+EventNames& Names() {
+  static EventNames* names = new EventNames;
+  return *names;
+}
 
 }  // namespace
 
@@ -52,20 +60,21 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
   std::shared_ptr<KernelObject> event;
   bool existed = false;
   {
-    std::lock_guard<std::mutex> lock(namesMutex);
+    EventNames& names = Names();
+    std::lock_guard<std::mutex> lock(names.mutex);
     if (name != nullptr) {
       // Forget names whose events have gone, so the map stays as small as the
       // set of live named events.
-      std::erase_if(namedEvents, [](const auto& entry) { return entry.second.expired(); });
-      auto it = namedEvents.find(name);
-      if (it != namedEvents.end()) event = it->second.lock();
+      std::erase_if(names.events, [](const auto& entry) { return entry.second.expired(); });
+      auto it = names.events.find(name);
+      if (it != names.events.end()) event = it->second.lock();
       existed = event != nullptr;
     }
     if (!event) {
       event = std::make_shared<KernelObject>(ObjectKind::kEvent);
       event->manualReset = manualReset != FALSE;
       event->signalled = initialState != FALSE;
-      if (name != nullptr) namedEvents[name] = event;
+      if (name != nullptr) names.events[name] = event;
     }
   }
   HANDLE handle = kovirlm::posix::InsertHandle(std::move(event));

@@ -30,8 +30,17 @@ thread_local bool exitRequested = false;
 // Kernel ids of our threads whose routine has ended but whose kernel task may
 // still be winding down. Win32 counts such a thread as gone (its handle is
 // signalled), so CountLiveThreads leaves them out.
-std::mutex endedMutex;
-std::set<long> endedThreadIds;
+// Never destroyed: a detached thread may still be ending while the process
+// runs its exit-time destructors.
+struct EndedThreads {
+  std::mutex mutex;
+  std::set<long> ids;
+};
+
+EndedThreads& Ended() {
+  static EndedThreads* ended = new EndedThreads;
+  return *ended;
+}
 
 long KernelThreadId() {
   return static_cast<long>(syscall(SYS_gettid));
@@ -70,8 +79,8 @@ struct EndGuard {
   ~EndGuard() {
     KernelObject& self = *start->self;
     {
-      std::lock_guard<std::mutex> lock(endedMutex);
-      endedThreadIds.insert(KernelThreadId());
+      std::lock_guard<std::mutex> lock(Ended().mutex);
+      Ended().ids.insert(KernelThreadId());
     }
     {
       std::lock_guard<std::mutex> lock(self.mutex);
@@ -87,8 +96,8 @@ void* Trampoline(void* argument) {
   long nativeId = KernelThreadId();
   {
     // A kernel id is reused only after its previous thread has gone.
-    std::lock_guard<std::mutex> lock(endedMutex);
-    endedThreadIds.erase(nativeId);
+    std::lock_guard<std::mutex> lock(Ended().mutex);
+    Ended().ids.erase(nativeId);
   }
   int priority;
   {
@@ -102,6 +111,20 @@ void* Trampoline(void* argument) {
   return nullptr;
 }
 
+#if defined(__SANITIZE_THREAD__)
+// ThreadSanitizer starts a thread of its own at the first pthread_create. Start it
+// now, before anyone counts, so that the count only ever changes with the
+// program's own threads.
+void* DoNothing(void*) {
+  return nullptr;
+}
+const bool sanitizerThreadStarted = [] {
+  pthread_t thread;
+  if (pthread_create(&thread, nullptr, DoNothing, nullptr) == 0) pthread_join(thread, nullptr);
+  return true;
+}();
+#endif
+
 }  // namespace
 
 long CountLiveThreads() {
@@ -113,14 +136,15 @@ long CountLiveThreads() {
     present.insert(std::strtol(entry->d_name, nullptr, 10));
   }
   closedir(dir);
-  std::lock_guard<std::mutex> lock(endedMutex);
+  EndedThreads& ended = Ended();
+  std::lock_guard<std::mutex> lock(ended.mutex);
   long live = 0;
-  for (auto it = endedThreadIds.begin(); it != endedThreadIds.end();) {
+  for (auto it = ended.ids.begin(); it != ended.ids.end();) {
     // Forget ended threads whose task has gone, so their ids can be reused.
-    it = present.count(*it) ? std::next(it) : endedThreadIds.erase(it);
+    it = present.count(*it) ? std::next(it) : ended.ids.erase(it);
   }
   for (long id : present) {
-    if (!endedThreadIds.count(id)) ++live;
+    if (!ended.ids.count(id)) ++live;
   }
   return live;
 }
