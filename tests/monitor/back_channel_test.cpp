@@ -14,6 +14,7 @@
 
 namespace {
 
+using monitor_test::BackgroundCall;
 using monitor_test::FinishesWithin;
 using monitor_test::MonitorTest;
 using monitor_test::OpenDeviceDocument;
@@ -186,21 +187,21 @@ TEST_F(BackChannel, AReplyReadWaitsUntilARunningCommandWriteHasFinished) {
   emu::QueueBackChannel(kPort, "reply");
   ResetEvent(record_->writeIdleEvent);  // a command write is under way
   char reply[REPLY_BUFFER_SIZE] = {};
-  std::atomic<DWORD> delivered{77};
+  DWORD delivered = 77;
   PortRecord* record = record_;
-  HANDLE writeIdle = record_->writeIdleEvent;
+  {
+    BackgroundCall read([record, &reply, &delivered] {
+      DWORD count = 0;
+      delivered = ReadPrinterReply(record, reply, &count);
+    });
+    ASSERT_TRUE(read.Started());
+    // The read finds the write running and must not touch the device meanwhile.
+    EXPECT_FALSE(read.FinishedWithin(300));
+    EXPECT_TRUE(emu::CallsTo(emu::Slot::ReadPort).empty());
 
-  // The read starts, finds the write running and must not touch the device.
-  bool finished = FinishesWithin(300, [record, &reply, &delivered] {
-    DWORD count = 0;
-    delivered = ReadPrinterReply(record, reply, &count);
-  });
-  EXPECT_FALSE(finished);
-  EXPECT_TRUE(emu::CallsTo(emu::Slot::ReadPort).empty());
-
-  SetEvent(writeIdle);  // the write is done
-  // The first reader is still blocked on the old wait and now goes ahead.
-  for (int i = 0; i < 1000 && delivered == 77; ++i) Sleep(10);
+    SetEvent(record_->writeIdleEvent);  // the write is done
+    EXPECT_TRUE(read.FinishedWithin(10000));
+  }
   EXPECT_EQ(delivered, 5u);
   EXPECT_STREQ(reply, "reply");
 }
@@ -208,22 +209,27 @@ TEST_F(BackChannel, AReplyReadWaitsUntilARunningCommandWriteHasFinished) {
 TEST_F(BackChannel, ACommandWriteWaitsUntilARunningReplyReadHasFinished) {
   ResetEvent(record_->readIdleEvent);  // a reply read is under way
   const BYTE command[] = {0x1B, 'S', 'T'};
-  std::atomic<int> result{-1};
+  BOOL result = FALSE;
   PortRecord* record = record_;
   const DWORD start = GetTickCount();
+  DWORD took = 0;
+  {
+    BackgroundCall write([record, &command, &result] {
+      result = SendPrinterCommand(record, command, sizeof command);
+    });
+    ASSERT_TRUE(write.Started());
+    EXPECT_FALSE(write.FinishedWithin(300));
+    EXPECT_TRUE(emu::CallsTo(emu::Slot::WritePort).empty());
 
-  bool finished = FinishesWithin(300, [record, &command, &result] {
-    result = SendPrinterCommand(record, command, sizeof command);
-  });
-  EXPECT_FALSE(finished);
-  EXPECT_TRUE(emu::CallsTo(emu::Slot::WritePort).empty());
-
-  SetEvent(record_->readIdleEvent);
-  for (int i = 0; i < 1000 && result == -1; ++i) Sleep(10);
+    SetEvent(record_->readIdleEvent);  // the read is done
+    EXPECT_TRUE(write.FinishedWithin(10000));
+    took = GetTickCount() - start;
+  }
   EXPECT_EQ(result, TRUE);
   EXPECT_EQ(emu::Received(kPort), std::string("\x1BST"));
-  EXPECT_LT(GetTickCount() - start, 4500u)
-      << "the write should have gone as soon as the read ended";
+  // Its wait for a read is bounded at 5000 ms; going well before that shows it
+  // went because the read ended, not because it gave up waiting.
+  EXPECT_LT(took, 4500u) << "the write did not go when the read ended";
 }
 
 TEST_F(BackChannel, ACommandWriteGoesAheadAfterWaitingFiveSecondsForAReadThatDoesNotEnd) {

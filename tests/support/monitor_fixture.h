@@ -11,6 +11,8 @@
 //   once the device monitor accepted the document, without running StartDocPort.
 // - StandInPoller: a thread that behaves at its edges as the status poller must
 //   (ends itself once PS_POLLER_RUN clears), for tests of the code that stops it.
+// - FinishesWithin() and BackgroundCall: run a call that may block on a thread of
+//   its own, so a test can bound the wait or check that the call is still blocked.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -127,6 +129,39 @@ inline bool FinishesWithin(DWORD limitMs, std::function<void()> work) {
   CloseHandle(thread);
   return finished;
 }
+
+// Runs `work` on a thread of its own, for a test that checks the call is still
+// blocked, unblocks it and then waits for it. The thread is always joined (at
+// most 10 s after the test let it go; a call still blocked then is reported and
+// left behind).
+class BackgroundCall {
+ public:
+  explicit BackgroundCall(std::function<void()> work)
+      : work_(new std::function<void()>(std::move(work))) {
+    thread_ = CreateThread(nullptr, 0, Run, work_, 0, nullptr);
+  }
+  ~BackgroundCall() {
+    if (thread_ != nullptr && !FinishedWithin(10000)) {
+      ADD_FAILURE() << "a background call never returned";
+      return;  // the thread may still run `work_`, so it stays allocated
+    }
+    if (thread_ != nullptr) CloseHandle(thread_);
+    delete work_;
+  }
+  BackgroundCall(const BackgroundCall&) = delete;
+  BackgroundCall& operator=(const BackgroundCall&) = delete;
+
+  bool Started() const { return thread_ != nullptr; }
+  bool FinishedWithin(DWORD ms) const { return WaitForSingleObject(thread_, ms) == WAIT_OBJECT_0; }
+
+ private:
+  static DWORD WINAPI Run(LPVOID work) {
+    (*static_cast<std::function<void()>*>(work))();
+    return 0;
+  }
+  std::function<void()>* work_;
+  HANDLE thread_ = nullptr;
+};
 
 constexpr char kDefaultPrinter[] = "KOVIR Monitor Test";
 
