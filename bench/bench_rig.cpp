@@ -2,8 +2,10 @@
 // spooler's table exactly as the tests' fixture does with the test rig's printer.
 #include "bench/bench_rig.h"
 
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <time.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -54,6 +56,26 @@ BOOL EndDocument(PortRecord* record) {
   return Spooler().pfnEndDocPort(record);
 }
 
+#ifdef _WIN32
+namespace {
+double Seconds(const FILETIME& time) {
+  const ULONGLONG ticks = (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return static_cast<double>(ticks) / 1e7;  // 100 ns units
+}
+}  // namespace
+
+double ProcessCpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return NAN;
+  return Seconds(kernel) + Seconds(user);
+}
+
+double ThreadCpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return NAN;
+  return Seconds(kernel) + Seconds(user);
+}
+#else
 double ProcessCpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -65,6 +87,15 @@ double ThreadCpuSeconds() {
   timespec now{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+#endif
+
+const char* BuildLabel() {
+#ifdef _WIN32
+  return " (Windows build)";
+#else
+  return "";
+#endif
 }
 
 double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {

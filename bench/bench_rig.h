@@ -47,11 +47,18 @@ BOOL StartDocument(PortRecord* record, const PortSetup& setup, DWORD jobId);
 BOOL EndDocument(PortRecord* record);
 
 // CPU time of the whole process (every thread, user and system), and of the
-// calling thread, in seconds.
+// calling thread, in seconds: getrusage and the thread CPU clock natively,
+// GetProcessTimes and GetThreadTimes in the Windows build. Under Wine the
+// latter leave out the work the Wine server does for the process (its registry,
+// its waits).
 double ProcessCpuSeconds();
 double ThreadCpuSeconds();
 
 double MillisecondsBetween(Clock::time_point from, Clock::time_point to);
+
+// " (Windows build)" in the Windows build, nothing natively: figure names say
+// where they were measured.
+const char* BuildLabel();
 
 // The p-th percentile (0 < p <= 100) by nearest rank; NaN for no values.
 double Percentile(std::vector<double> values, double p);
