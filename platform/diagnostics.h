@@ -37,4 +37,8 @@ bool AddSpoolerPrinter(const char* printerName);
 bool RemoveSpoolerPrinter(const char* printerName);
 long OpenPrinterHandles();  // open spooler printer handles, or kUnknown
 
+// Makes one CreateEventA call fail (null, ERROR_NOT_ENOUGH_MEMORY): the one after
+// `after` further successful calls. Linux layer only: returns false on Windows.
+bool FailEventCreation(int after);
+
 }  // namespace diag

@@ -3,10 +3,12 @@
 // A CRITICAL_SECTION is recursive on Windows: the owner may enter again and must
 // leave as often as it entered. std::recursive_mutex has exactly that contract, so
 // it is built in the section's opaque storage.
+#include <atomic>
 #include <map>
 #include <new>
 #include <string>
 
+#include "platform/diagnostics.h"
 #include "platform/posix/kernel_object.h"
 
 namespace {
@@ -56,7 +58,32 @@ EventNames& Names() {
 
 }  // namespace
 
+namespace {
+
+// Successful CreateEventA calls still to go before the injected failure; -1 when
+// none is planned (diag::FailEventCreation).
+std::atomic<int> eventsBeforeFailure{-1};
+
+bool TakeEventCreationFailure() {
+  int left = eventsBeforeFailure.load();
+  while (left >= 0) {
+    if (eventsBeforeFailure.compare_exchange_weak(left, left - 1)) return left == 0;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool diag::FailEventCreation(int after) {
+  eventsBeforeFailure = after < 0 ? -1 : after;
+  return true;
+}
+
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) {
+  if (TakeEventCreationFailure()) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   std::shared_ptr<KernelObject> event;
   bool existed = false;
   {

@@ -71,3 +71,7 @@ bool diag::RemoveSpoolerPrinter(const char*) {
 long diag::OpenPrinterHandles() {
   return kUnknown;
 }
+
+bool diag::FailEventCreation(int) {
+  return false;
+}

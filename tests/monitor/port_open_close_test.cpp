@@ -197,6 +197,35 @@ TEST_F(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThe
   if (spoolerKnowsPrinter) diag::RemoveSpoolerPrinter(printer);
 }
 
+TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind) {
+  const char* printer = "KOVIR Event Failure";
+  const bool spoolerKnowsPrinter = diag::AddSpoolerPrinter(printer);
+  emu::AttachPrinter("KOVIR1:");
+  // Each of the record's three events in turn.
+  for (int which = 0; which < 3; ++which) {
+    SCOPED_TRACE(which);
+    const Counts before = Now();
+    const long printerHandles = diag::OpenPrinterHandles();
+    if (!diag::FailEventCreation(which)) GTEST_SKIP() << "event creation cannot be made to fail";
+
+    BOOL opened = TRUE;
+    const HANDLE handle = OpenThroughSpooler("KOVIR1:", printer, &opened);
+    diag::FailEventCreation(-1);
+
+    EXPECT_EQ(opened, FALSE);
+    EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x5EED));
+    EXPECT_TRUE(ListedPorts().empty());
+    EXPECT_TRUE(emu::Calls().empty()) << "the device monitor was asked to open the port";
+    ExpectSameCounts(before, Now());
+    EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles) << "printer handle left open";
+  }
+  BOOL opened = FALSE;
+  const HANDLE handle = OpenThroughSpooler("KOVIR1:", printer, &opened);
+  ASSERT_EQ(opened, TRUE);
+  EXPECT_TRUE(ClosePort(static_cast<PortRecord*>(handle)));
+  if (spoolerKnowsPrinter) diag::RemoveSpoolerPrinter(printer);
+}
+
 using ClosePort_ = MonitorTest;
 
 TEST_F(ClosePort_, ClosesTheDevicePortForgetsTheRecordAndGivesBackWhatItOwned) {
