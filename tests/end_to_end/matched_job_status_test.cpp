@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,11 @@ struct InkCase {
   bool inkQuerySent;
   std::string inkLevelAfter;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const InkCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 emu::PrinterOptions With(void (*change)(emu::PrinterOptions&)) {
   emu::PrinterOptions options;

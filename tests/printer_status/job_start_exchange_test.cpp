@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,11 @@ struct ModelCase {
   std::vector<std::string> commands;  // what the printer receives, in order
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ModelCase& c, std::ostream* out) {
+  *out << c.model;
+}
+
 class CommandForModel : public JobStartExchangeTest,
                         public testing::WithParamInterface<ModelCase> {};
 
@@ -94,7 +100,14 @@ INSTANTIATE_TEST_SUITE_P(
                     ModelCase{"KP-6600S-II", {Bytes(StatusCommandB)}},
                     ModelCase{"DL-9240", {Bytes(StatusCommandB)}},
                     ModelCase{"KP-100", {Bytes(StatusCommandA)}},
-                    ModelCase{"KP-210S", {Bytes(StatusCommandA), Bytes(InkQueryCommand)}}));
+                    ModelCase{"KP-210S", {Bytes(StatusCommandA), Bytes(InkQueryCommand)}}),
+    [](const testing::TestParamInfo<ModelCase>& info) {
+      std::string name = info.param.model;
+      for (char& c : name) {
+        if (c == '-') c = '_';
+      }
+      return name;
+    });
 
 struct NotIdentifiedCase {
   const char* name;
@@ -102,6 +115,11 @@ struct NotIdentifiedCase {
   const char* deviceId;
   bool deviceData;  // the device monitor answers device-ID queries
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const NotIdentifiedCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class NotIdentified : public JobStartExchangeTest,
                       public testing::WithParamInterface<NotIdentifiedCase> {};
