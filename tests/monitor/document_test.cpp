@@ -186,8 +186,13 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
         app::SetDword(printer_, VALUE_STATUS_THREAD, 0);
       }
     });
+    const long long opensBefore = diag::RegistryKeyOpens();
+    const auto waitStart = std::chrono::steady_clock::now();
     const BOOL started = StartDoc(record, printer_);
     const bool wasReleased = released;
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - waitStart);
+    const long long opens = diag::RegistryKeyOpens() - opensBefore;
     standIn.join();
 
     EXPECT_TRUE(started);
@@ -197,6 +202,12 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
     EXPECT_EQ(LanFlag(printer_), 1u);
     // A deleted flag is written back as clear.
     EXPECT_EQ(app::ReadDword(printer_, VALUE_STATUS_THREAD), 0u);
+    // The flag is read afresh at most every 10 ms, however long the wait, so the
+    // waiting thread does not spin a core (the slack covers the document's other
+    // key opens and the stand-in's own).
+    if (opensBefore != diag::kUnknown) {
+      EXPECT_LE(opens, waited.count() / 10 + 30) << "over " << waited.count() << " ms";
+    }
     EXPECT_TRUE(EndDoc(record));
   }
 }
