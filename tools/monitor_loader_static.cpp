@@ -5,7 +5,7 @@
 namespace spool {
 
 std::string LoadMonitor(MONITOR* table, std::string* loaded) {
-  *loaded = "linked-in monitor (the objects of libkovirlm.so)";
+  *loaded = "monitor linked in: the objects of libkovirlm.so";
   if (!InitializeMonitorEx(nullptr, table)) return "InitializeMonitorEx returned FALSE";
   return "";
 }
