@@ -95,16 +95,6 @@ TEST(RegistryKey, KeyOpenedForWriteRefusesQueries) {
   RegCloseKey(writer);
 }
 
-TEST(RegistryKey, KeyOpenedWithSetValueOnlyCannotQuery) {
-  TestKey key;
-  HKEY setter = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(key.key, "", 0, KEY_SET_VALUE, &setter));
-  EXPECT_EQ(ERROR_SUCCESS, SetDword(setter, "Flag", 4));
-  DWORD flag = 0;
-  EXPECT_EQ(ERROR_ACCESS_DENIED, GetDword(setter, "Flag", &flag));
-  RegCloseKey(setter);
-}
-
 TEST(RegistryKey, EmptyPathOpensAnotherHandleToTheSameKey) {
   TestKey key;
   HKEY again = nullptr;
