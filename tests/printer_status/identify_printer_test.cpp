@@ -17,6 +17,7 @@
 #include "monitor/port_record.h"
 #include "printer_status/device_id.h"
 #include "status_store/status_key.h"
+#include "tests/support/monitor_fixture.h"
 
 namespace {
 
@@ -100,7 +101,10 @@ class Registration {
 
 class IdentifyPrinterTest : public testing::Test {
  protected:
-  void SetUp() override { emu::Reset(); }
+  void SetUp() override {
+    monitor_test::Spooler();  // InitializeMonitorEx, once: OpenPortEx takes MonitorLock
+    emu::Reset();
+  }
   void TearDown() override { emu::Reset(); }
 };
 
