@@ -19,8 +19,9 @@ char ModelName[MODEL_NAME_SIZE];
 namespace {
 
 void StoreModelName(std::string_view value) {
-  // An over-long model cannot be the registered one (IDMDL is compared whole),
-  // but it must not overrun the buffer: keep the first 255 characters.
+  // A model too long for the buffer keeps its first 255 characters. It then
+  // matches only a registration of exactly those characters, never the whole
+  // name the printer reported.
   const std::size_t kept = value.size() < MODEL_NAME_SIZE ? value.size() : MODEL_NAME_SIZE - 1;
   std::memcpy(ModelName, value.data(), kept);
   ModelName[kept] = '\0';
