@@ -5,6 +5,7 @@
 // then wait on the object alone, so a handle closed by another thread during a
 // wait does not pull the object out from under the waiter (Windows behaves the
 // same: the wait holds its own reference).
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <unordered_map>
@@ -17,10 +18,11 @@ namespace {
 struct HandleTable {
   std::mutex mutex;
   std::unordered_map<std::uintptr_t, std::shared_ptr<KernelObject>> entries;
-  // Like Windows, handle values are multiples of four; unlike Windows they are
-  // never reused, so a stale handle can never reach a newer object.
-  std::uintptr_t next = 0x1000;
 };
+
+// Like Windows, handle values are multiples of four; unlike Windows they are
+// never reused, so a stale handle can never reach a newer object.
+std::atomic<std::uintptr_t> nextHandleValue{0x1000};
 
 HandleTable& Table() {
   static HandleTable* table = new HandleTable;  // lives to the end of the process
@@ -33,11 +35,14 @@ std::uintptr_t Key(HANDLE handle) {
 
 }  // namespace
 
+std::uintptr_t NewHandleValue() {
+  return nextHandleValue.fetch_add(4, std::memory_order_relaxed);
+}
+
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
+  std::uintptr_t value = NewHandleValue();
   HandleTable& table = Table();
   std::lock_guard<std::mutex> lock(table.mutex);
-  std::uintptr_t value = table.next;
-  table.next += 4;
   table.entries.emplace(value, std::move(object));
   return reinterpret_cast<HANDLE>(value);
 }

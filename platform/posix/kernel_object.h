@@ -9,6 +9,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,6 +49,11 @@ struct KernelObject {
   // Printers only, fixed at creation.
   std::string printerName;
 };
+
+// A fresh handle value. Kernel handles and registry keys share one sequence, as
+// they share one handle table on Windows, so a key passed where a kernel handle
+// belongs (or the reverse) is never mistaken for another object.
+std::uintptr_t NewHandleValue();
 
 // Enters `object` in the table and returns its new handle.
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object);

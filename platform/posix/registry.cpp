@@ -1,11 +1,12 @@
 // The registry: one in-process tree shared by every thread, behind one lock.
 //
 // Keys and values are found by case-folded name and keep the spelling they were
-// created with. An open HKEY is a number from a counter naming an entry of
-// `Store::open`, which holds the key node and the access the key was opened with;
-// the predefined roots are the Win32 constants and grant everything. A deleted key
-// stays alive for the handles still open on it, and every call through such a
-// handle fails with ERROR_KEY_DELETED, as on Windows.
+// created with. An open HKEY is a handle value, from the same never-reused
+// sequence as kernel handles, naming an entry of `Store::open`, which holds the
+// key node and the access the key was opened with; the predefined roots are the
+// Win32 constants and grant everything. A deleted key stays alive for the handles
+// still open on it, and every call through such a handle fails with
+// ERROR_KEY_DELETED, as on Windows.
 //
 // Value data is kept as the ANSI bytes the caller wrote. Windows keeps strings as
 // UTF-16, and the ANSI calls convert both ways; the two quirks that conversion
@@ -23,7 +24,7 @@
 #include <vector>
 
 #include "platform/diagnostics.h"
-#include "platform/posix/win32_posix.h"
+#include "platform/posix/kernel_object.h"
 
 namespace {
 
@@ -50,7 +51,6 @@ struct Store {
   std::mutex mutex;
   std::shared_ptr<KeyNode> roots[4];
   std::unordered_map<std::uintptr_t, OpenKey> open;
-  std::uintptr_t next = 0x10000;  // HKEY values: multiples of four, never reused
   std::atomic<long long> keyOpens{0};
 };
 
@@ -143,8 +143,7 @@ bool IsRoot(HKEY key) {
 }
 
 HKEY AddOpenKey(Store& store, std::shared_ptr<KeyNode> node, REGSAM access) {
-  std::uintptr_t value = store.next;
-  store.next += 4;
+  std::uintptr_t value = kovirlm::posix::NewHandleValue();
   store.open.emplace(value, OpenKey{std::move(node), access});
   store.keyOpens.fetch_add(1, std::memory_order_relaxed);
   return reinterpret_cast<HKEY>(value);
