@@ -9,9 +9,9 @@
 // ERROR_KEY_DELETED, as on Windows.
 //
 // Value data is kept as the ANSI bytes the caller wrote. Windows keeps strings as
-// UTF-16, and the ANSI calls convert both ways; the two quirks that conversion
-// leaves visible are reproduced where the data passes through (see
-// RegSetValueExA and RegQueryValueExA, and platform/README.md).
+// UTF-16 behind the ANSI calls, and those calls add a string terminator in two
+// places; both are reproduced where the data passes through (RegSetValueExA and
+// RegQueryValueExA; platform/README.md lists the measured cases).
 #include <atomic>
 #include <cstdint>
 #include <cstring>
