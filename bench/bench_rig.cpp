@@ -92,7 +92,10 @@ double ThreadCpuSeconds() {
 
 const char* BuildLabel() {
 #ifdef _WIN32
-  return " (Windows build)";
+  // Wine's ntdll exports its version; Windows' does not.
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  const bool wine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  return wine ? " (Windows build, Wine)" : " (Windows build)";
 #else
   return "";
 #endif

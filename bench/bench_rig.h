@@ -56,8 +56,8 @@ double ThreadCpuSeconds();
 
 double MillisecondsBetween(Clock::time_point from, Clock::time_point to);
 
-// " (Windows build)" in the Windows build, nothing natively: figure names say
-// where they were measured.
+// " (Windows build, Wine)" or " (Windows build)" in the Windows build, nothing
+// natively: figure names say where they were measured.
 const char* BuildLabel();
 
 // The p-th percentile (0 < p <= 100) by nearest rank; NaN for no values.
