@@ -75,6 +75,11 @@ std::string Complete(SpoolOptions& options, bool modelGiven) {
   }
   if (options.port.empty()) return "--port must not be empty";
   if (options.printer.empty()) return "--printer must not be empty";
+  // The spooler refuses these in printer names; a backslash would also name a
+  // different registry key.
+  if (options.printer.find_first_of("\\,") != std::string::npos) {
+    return "--printer must not contain '\\' or ','";
+  }
   if (options.outDir.empty()) return "--out must not be empty";
   return "";
 }

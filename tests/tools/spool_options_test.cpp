@@ -88,7 +88,9 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, SpoolOptionsError,
                                          BadArgs{{"--hold-thread-flag", ""}, "'' is not a number"},
                                          BadArgs{{"--wine=yes"}, "--wine takes no value"},
                                          BadArgs{{"--device-id", "MFG:ACME;"}, "no MDL field"},
-                                         BadArgs{{"--port", ""}, "--port must not be empty"}));
+                                         BadArgs{{"--port", ""}, "--port must not be empty"},
+                                         BadArgs{{"--printer", "Office\\Laser"},
+                                                 "must not contain"}));
 
 TEST(DeviceIdField, FindsExactKeysOnly) {
   const std::string id = "MANUFACTURER:X;MFG:KOVIR;MDL:KP-210S";
