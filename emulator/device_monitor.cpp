@@ -35,6 +35,7 @@ struct NoCaseLess {
 struct FaultPlan {
   Fault fault = Fault::None;
   int remaining = 0;  // kAlways, or calls still to fault
+  int after = 0;      // calls still to pass unharmed first
 };
 
 constexpr std::size_t kSlotCount = 7;
@@ -70,6 +71,10 @@ Call Begin(Slot slot, HANDLE handle, const char* text = nullptr, DWORD number = 
 Fault TakeFault(Rig& rig, Slot slot) {
   FaultPlan& plan = rig.faults[static_cast<std::size_t>(slot)];
   if (plan.fault == Fault::None) return Fault::None;
+  if (plan.after > 0) {
+    --plan.after;
+    return Fault::None;
+  }
   const Fault fault = plan.fault;
   if (plan.remaining != kAlways && --plan.remaining <= 0) plan = FaultPlan{};
   return fault;
@@ -165,7 +170,7 @@ BOOL WINAPI DeviceWritePort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD wri
   if (accepted > 0) PrinterReceive(*printer, bytes, accepted);
   *written = accepted;
   call.bytes = accepted;
-  call.data.assign(bytes ? bytes : "", accepted);
+  if (printer->options.keepReceived) call.data.assign(bytes ? bytes : "", accepted);
   return Finish(rig, call, TRUE);
 }
 
@@ -367,6 +372,26 @@ std::string Received(const std::string& portName) {
   return received;
 }
 
+std::uint64_t ReceivedCount(const std::string& portName) {
+  std::uint64_t count = 0;
+  WithPrinter(portName, [&](EmulatedPrinter& p) { count = p.receivedCount; });
+  return count;
+}
+
+std::uint64_t ReceivedDigest(const std::string& portName) {
+  std::uint64_t digest = kDigestStart;
+  WithPrinter(portName, [&](EmulatedPrinter& p) { digest = p.receivedDigest; });
+  return digest;
+}
+
+std::uint64_t Digest(std::uint64_t digest, const char* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    digest ^= static_cast<unsigned char>(bytes[i]);
+    digest *= 0x100000001b3ull;
+  }
+  return digest;
+}
+
 void ClearReceived(const std::string& portName) {
   WithPrinter(portName, [&](EmulatedPrinter& p) { PrinterClearReceived(p); });
 }
@@ -399,14 +424,14 @@ HANDLE PortHandle(const std::string& portName) {
   return nullptr;
 }
 
-void InjectFault(Slot slot, Fault fault, int times) {
+void InjectFault(Slot slot, Fault fault, int times, int after) {
   Rig& rig = TheRig();
   Lock lock(rig.mutex);
   FaultPlan& plan = rig.faults[static_cast<std::size_t>(slot)];
   if (fault == Fault::None || (times <= 0 && times != kAlways)) {
     plan = FaultPlan{};
   } else {
-    plan = FaultPlan{fault, times};
+    plan = FaultPlan{fault, times, after > 0 ? after : 0};
   }
 }
 

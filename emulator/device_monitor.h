@@ -29,6 +29,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,13 @@ struct PrinterOptions {
   DWORD statusUpdateEveryMs = 0;
   bool answersInkQuery = true;         // with answersCommands: also answer the ink query
   InkLevels ink = DefaultInkLevels();  // what the ink reply reports
+  // Keep every received byte (Received(), and the bytes of each WritePort in the
+  // call log). False is the compact mode for very long jobs: only the count and
+  // the running digest of the received bytes are kept (ReceivedCount,
+  // ReceivedDigest), plus the tail of a remote-mode block not complete yet, so
+  // blocks are still recognised and answered; WritePort calls are logged without
+  // their bytes.
+  bool keepReceived = true;
 };
 // Attaching to a name that has a printer replaces it with a fresh one (nothing
 // received, nothing queued, no document open).
@@ -120,7 +128,16 @@ std::size_t PendingBackChannel(const std::string& portName);
 
 // Everything the printer received, in order: job bytes and commands alike.
 std::string Received(const std::string& portName);
-// Forgets the received bytes and the recognised blocks (a block cut in half by the
+// How many bytes the printer received, and their running digest (Digest from
+// kDigestStart over all of them, in order), since it was attached or last cleared.
+// Kept in both modes.
+std::uint64_t ReceivedCount(const std::string& portName);
+std::uint64_t ReceivedDigest(const std::string& portName);
+// 64-bit FNV-1a, continued from `digest` over `count` bytes: a test hashes what it
+// sent the same way and compares, without keeping the bytes.
+constexpr std::uint64_t kDigestStart = 0xcbf29ce484222325ull;
+std::uint64_t Digest(std::uint64_t digest, const char* bytes, std::size_t count);
+// Forgets the received bytes (count and digest too) and the recognised blocks (a block cut in half by the
 // clear is lost).
 void ClearReceived(const std::string& portName);
 // The remote-mode blocks the printer recognised in what it received, in order,
@@ -134,8 +151,10 @@ bool PortOpen(const std::string& portName);
 // The device port handle pfnOpenPort gave out for the port, or null when it is not open.
 HANDLE PortHandle(const std::string& portName);
 
-// Fault injection.
-void InjectFault(Slot slot, Fault fault, int times = 1);
+// Fault injection. The first `after` calls of the slot (counted as faults are used
+// up) pass unharmed, then `times` calls get the fault: a fault can hit the n-th
+// call of a slot, such as the second write of a job's start.
+void InjectFault(Slot slot, Fault fault, int times = 1, int after = 0);
 void ClearFaults();
 
 // The call log.

@@ -23,6 +23,9 @@
 namespace emu {
 namespace {
 
+// ESC @ ESC @, which a status command carries right in front of its block.
+constexpr std::size_t kResetPrefixLength = 4;
+
 void Say(EmulatedPrinter& printer, std::string bytes) {
   if (printer.options.replyDelayReads > 0) {
     printer.held.push_back({std::move(bytes), printer.options.replyDelayReads});
@@ -58,12 +61,23 @@ void QueueDueUpdate(EmulatedPrinter& printer) {
 }  // namespace
 
 void PrinterReceive(EmulatedPrinter& printer, const char* bytes, std::size_t count) {
+  printer.receivedCount += count;
+  printer.receivedDigest = Digest(printer.receivedDigest, bytes, count);
   printer.received.append(bytes, count);
   std::vector<RemoteBlock> blocks;
   printer.scanFrom = ScanRemoteBlocks(printer.received, printer.scanFrom, blocks);
   for (const RemoteBlock& block : blocks) {
     printer.commands.push_back(printer.received.substr(block.begin, block.end - block.begin));
     Answer(printer, block);
+  }
+  if (!printer.options.keepReceived) {
+    // Compact mode: keep only what a later block may still need, the unscanned
+    // tail and the reset prefix that may stand right in front of it.
+    const std::size_t keepFrom = printer.scanFrom > kResetPrefixLength
+                                     ? printer.scanFrom - kResetPrefixLength
+                                     : 0;
+    printer.received.erase(0, keepFrom);
+    printer.scanFrom -= keepFrom;
   }
 }
 
@@ -103,6 +117,8 @@ std::size_t PrinterPending(const EmulatedPrinter& printer) {
 
 void PrinterClearReceived(EmulatedPrinter& printer) {
   printer.received.clear();
+  printer.receivedCount = 0;
+  printer.receivedDigest = kDigestStart;
   printer.scanFrom = 0;
   printer.commands.clear();
 }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,10 @@ struct HeldReply {
 
 struct EmulatedPrinter {
   PrinterOptions options;
-  std::string received;      // every byte received, in order
+  std::string received;      // every byte received, in order (compact mode: only
+                             // the tail from the first block not complete yet)
+  std::uint64_t receivedCount = 0;
+  std::uint64_t receivedDigest = kDigestStart;
   std::size_t scanFrom = 0;  // where the block scan resumes in `received`
   std::vector<std::string> commands;
   std::string backChannel;  // readable now, oldest first
