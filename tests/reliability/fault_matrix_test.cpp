@@ -1,0 +1,686 @@
+// The fault matrix: every device-monitor slot the monitor calls, failing in each
+// way it can, at each step where the monitor calls it. A case checks what the
+// spooler sees at that step (results, error codes, bytes on the wire, the poller,
+// the published values), then runs the next job on the same port in full, closes
+// the port and finds nothing left behind: no heap block, handle, key or printer
+// handle (Linux layer) and no thread (both builds).
+//
+// Faults are the emulated device monitor's: Refuse (FALSE, ERROR_ACCESS_DENIED),
+// ShortWrite (half the bytes), EmptyRead (TRUE, no bytes), ReadError (FALSE, no
+// bytes), once, twice or always, optionally after the first calls of the slot
+// passed, so that a fault can hit, say, the ink query rather than the status
+// command before it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "emulator/printer_replies.h"
+#include "printer_status/remote_commands.h"
+#include "tests/reliability/reliability_rig.h"
+
+namespace {
+
+using namespace reliability;
+using emu::Fault;
+using emu::kAlways;
+using emu::Slot;
+
+constexpr char kPort[] = "KOVIRF:";
+constexpr DWORD kQuiet = 600000;  // poll interval that keeps the poller from reading
+constexpr DWORD kBrisk = 100;     // poll interval for the cases on the poller's reads
+constexpr DWORD kNoError = 0;
+
+template <std::size_t N>
+std::string Bytes(const std::array<BYTE, N>& block) {
+  return std::string(reinterpret_cast<const char*>(block.data()), N);
+}
+
+std::string Name(Fault fault) {
+  switch (fault) {
+    case Fault::None:
+      return "None";
+    case Fault::Refuse:
+      return "Refuse";
+    case Fault::ShortWrite:
+      return "ShortWrite";
+    case Fault::EmptyRead:
+      return "EmptyRead";
+    case Fault::ReadError:
+      return "ReadError";
+  }
+  return "?";
+}
+
+std::string Times(int times) {
+  return times == kAlways ? "Always" : times == 1 ? "Once" : "Twice";
+}
+
+// The rows of every table name their fault the same way.
+struct FaultSpec {
+  Fault fault;
+  int times;
+  int after = 0;  // calls of the slot that pass before the fault bites
+};
+
+std::string Label(const FaultSpec& f, const char* where) {
+  return std::string(where) + Name(f.fault) + Times(f.times);
+}
+
+class FaultMatrix : public ReliabilityTest {
+ protected:
+  void TearDown() override {
+    emu::SetDeviceDataSupported(true);
+    ReliabilityTest::TearDown();
+    for (const std::string& printer : spooler_) diag::RemoveSpoolerPrinter(printer.c_str());
+  }
+
+  // A printer of `model` on kPort, registered with the application; the leak
+  // probe starts before the port is first opened.
+  void Prepare(const std::string& model, DWORD interval, emu::PrinterOptions options = {}) {
+    printer_ = InstallPrinter("", model, interval);
+    options.deviceId =
+        options.deviceId == emu::PrinterOptions{}.deviceId ? DeviceIdFor(model) : options.deviceId;
+    emu::AttachPrinter(kPort, options);
+    if (diag::AddSpoolerPrinter(printer_.c_str())) spooler_.push_back(printer_);
+    leaks_.Start();
+  }
+
+  // OpenPortEx as the spooler calls it, on the printer as it is now.
+  BOOL Open(PortRecord*& record) {
+    HANDLE handle = nullptr;
+    const BOOL opened = Spooler().pfnOpenPortEx(const_cast<LPSTR>(kPort), printer_.data(), &handle,
+                                                emu::DeviceMonitor());
+    record = opened ? static_cast<PortRecord*>(handle) : nullptr;
+    return opened;
+  }
+
+  PortRecord* OpenOrFail() {
+    PortRecord* record = nullptr;
+    EXPECT_TRUE(Open(record)) << "error " << GetLastError();
+    return record;
+  }
+
+  BOOL StartDoc(PortRecord* record) {
+    return Spooler().pfnStartDocPort(record, printer_.data(), 9, 1, nullptr);
+  }
+
+  // The end of every case: faults gone, the next job on the same port works, the
+  // port closes, and nothing is left behind.
+  void ExpectRecovery(PortRecord* record, bool matched = true) {
+    emu::ClearFaults();
+    if (record == nullptr) record = OpenOrFail();
+    ASSERT_NE(record, nullptr);
+    ExpectJobWorks(record, kPort, printer_, matched);
+    EXPECT_TRUE(Spooler().pfnClosePort(record));
+    EXPECT_TRUE(monitor_test::ListedPorts().empty());
+    EXPECT_FALSE(emu::PortOpen(kPort));
+    leaks_.ExpectNothingLeaked();
+  }
+
+  std::optional<std::string> Ink() const { return app::PublishedInkLevel(printer_); }
+  std::optional<DWORD> PollFlag() const { return app::ReadDword(printer_, VALUE_POLL_ENABLED); }
+  std::optional<DWORD> LanFlag() const { return app::ReadDword(printer_, VALUE_LAN_MONITOR); }
+
+  std::string printer_;
+  LeakProbe leaks_;
+  std::vector<std::string> spooler_;
+};
+
+// ---------------------------------------------------------------------------
+// pfnOpenPort, called by OpenPortEx.
+
+class OpenPortFaults : public FaultMatrix, public testing::WithParamInterface<FaultSpec> {};
+
+TEST_P(OpenPortFaults, RefusedOpenListsNothingAndTheNextOpenWorks) {
+  const FaultSpec& f = GetParam();
+  Prepare("KP-6600S", kQuiet);
+  emu::InjectFault(Slot::OpenPort, f.fault, f.times);
+  const int refusals = f.times == kAlways ? 3 : f.times;
+
+  for (int i = 0; i < refusals; ++i) {
+    SCOPED_TRACE(i);
+    PortRecord* record = nullptr;
+    SetLastError(0);
+    EXPECT_FALSE(Open(record));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));  // the device's reason
+    EXPECT_TRUE(monitor_test::ListedPorts().empty());
+    EXPECT_FALSE(emu::PortOpen(kPort));
+  }
+  ExpectRecovery(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, OpenPortFaults,
+                         testing::Values(FaultSpec{Fault::Refuse, 1}, FaultSpec{Fault::Refuse, 2},
+                                         FaultSpec{Fault::Refuse, kAlways}),
+                         [](const auto& info) { return Label(info.param, "OpenPort"); });
+
+// ---------------------------------------------------------------------------
+// pfnStartDocPort, called by StartDocPort (and once more after a 500 ms pause).
+
+class StartDocFaults : public FaultMatrix, public testing::WithParamInterface<FaultSpec> {};
+
+TEST_P(StartDocFaults, OneRefusalIsRetriedTwoFailTheDocumentCleanly) {
+  const FaultSpec& f = GetParam();
+  Prepare("KP-6600S", kQuiet);
+  PortRecord* record = OpenOrFail();
+  ASSERT_NE(record, nullptr);
+  emu::InjectFault(Slot::StartDocPort, f.fault, f.times);
+
+  const auto start = std::chrono::steady_clock::now();
+  SetLastError(0);
+  const BOOL started = StartDoc(record);
+  const DWORD error = GetLastError();
+
+  EXPECT_GE(MsSince(start), 450);  // the one pause before the retry
+  EXPECT_EQ(emu::CallsTo(Slot::StartDocPort).size(), 2u);
+  if (f.times == 1) {
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(HasStatusBits(record, PS_DEVICE_DOC_OPEN | PS_POLLER_RUN));
+    EXPECT_EQ(LanFlag(), 1u);
+    EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  } else {
+    EXPECT_FALSE(started);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE));
+    EXPECT_FALSE(HasStatusBits(record, PS_DEVICE_DOC_OPEN));
+    EXPECT_EQ(LanFlag(), 0u);
+    EXPECT_TRUE(emu::Commands(kPort).empty());
+    EXPECT_FALSE(emu::DocumentOpen(kPort));
+  }
+  ExpectRecovery(record);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, StartDocFaults,
+                         testing::Values(FaultSpec{Fault::Refuse, 1}, FaultSpec{Fault::Refuse, 2},
+                                         FaultSpec{Fault::Refuse, kAlways}),
+                         [](const auto& info) { return Label(info.param, "StartDoc"); });
+
+// ---------------------------------------------------------------------------
+// pfnWritePort, called by SendPrinterCommand at the job start: the status command
+// (first write) and the ink query (second write) of a KP-210S.
+
+enum class Wire { Nothing, HalfStatus, Status, StatusHalfInk };
+
+struct CommandWriteCase {
+  FaultSpec f;
+  Wire wire;  // what the printer received by the end of StartDocPort
+};
+
+class CommandWriteFaults : public FaultMatrix,
+                           public testing::WithParamInterface<CommandWriteCase> {};
+
+TEST_P(CommandWriteFaults, AnIncompleteCommandStartsNothingThatDependsOnIt) {
+  const CommandWriteCase& c = GetParam();
+  Prepare("KP-210S", kQuiet);
+  PortRecord* record = OpenOrFail();
+  ASSERT_NE(record, nullptr);
+  emu::InjectFault(Slot::WritePort, c.f.fault, c.f.times, c.f.after);
+
+  EXPECT_TRUE(StartDoc(record));
+
+  const std::string status = Bytes(StatusCommandA);
+  const std::string ink = Bytes(InkQueryCommand);
+  const bool statusWritten = c.wire == Wire::Status || c.wire == Wire::StatusHalfInk;
+  std::string expected;
+  if (c.wire == Wire::HalfStatus) expected = status.substr(0, status.size() / 2);
+  if (statusWritten) expected = status;
+  if (c.wire == Wire::StatusHalfInk) expected += ink.substr(0, ink.size() / 2);
+  EXPECT_EQ(emu::Received(kPort), expected);
+  // The poller runs only after the whole status command went out; the ink query
+  // never leaves the monitor whole here, so no ink level is published.
+  EXPECT_EQ(HasStatusBits(record, PS_POLLER_RUN), statusWritten);
+  EXPECT_TRUE(HasStatusBits(record, PS_PRINTER_MATCHED));
+  EXPECT_FALSE(Ink().has_value());
+  EXPECT_EQ(PollFlag(), 1u);  // paused only during an ink query, and put back
+  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  ExpectRecovery(record);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, CommandWriteFaults,
+    testing::Values(CommandWriteCase{{Fault::Refuse, 1, 0}, Wire::Nothing},
+                    CommandWriteCase{{Fault::Refuse, kAlways, 0}, Wire::Nothing},
+                    CommandWriteCase{{Fault::ShortWrite, 1, 0}, Wire::HalfStatus},
+                    CommandWriteCase{{Fault::Refuse, 1, 1}, Wire::Status},
+                    CommandWriteCase{{Fault::ShortWrite, 1, 1}, Wire::StatusHalfInk}),
+    [](const auto& info) {
+      return Label(info.param.f, info.param.f.after == 0 ? "StatusCommand" : "InkQuery");
+    });
+
+// ---------------------------------------------------------------------------
+// pfnReadPort, called through ReadPrinterReply at the job start: the status reply
+// (first read) and the ink reply (second read) of a KP-210S. A faulted read does
+// not reach the printer, so the reply waits for the next try.
+
+struct ReplyReadCase {
+  FaultSpec f;
+  bool inkQuerySent;
+  bool inkStored;
+};
+
+class ReplyReadFaults : public FaultMatrix, public testing::WithParamInterface<ReplyReadCase> {};
+
+TEST_P(ReplyReadFaults, AFailedReadIsRetriedAndTenGiveUpWithPollingRestored) {
+  const ReplyReadCase& c = GetParam();
+  Prepare("KP-210S", kQuiet);
+  PortRecord* record = OpenOrFail();
+  ASSERT_NE(record, nullptr);
+  emu::InjectFault(Slot::ReadPort, c.f.fault, c.f.times, c.f.after);
+
+  EXPECT_TRUE(StartDoc(record));
+
+  std::vector<std::string> expected = {Bytes(StatusCommandA)};
+  if (c.inkQuerySent) expected.push_back(Bytes(InkQueryCommand));
+  EXPECT_EQ(emu::Commands(kPort), expected);
+  EXPECT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
+  EXPECT_EQ(Ink().has_value(), c.inkStored);
+  if (c.inkStored) {
+    EXPECT_EQ(*Ink(), "IQ:" + emu::MakeInkData(emu::DefaultInkLevels()));
+  }
+  EXPECT_EQ(PollFlag(), 1u);
+  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  ExpectRecovery(record);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ReplyReadFaults,
+    testing::Values(ReplyReadCase{{Fault::EmptyRead, 1, 0}, true, true},
+                    ReplyReadCase{{Fault::ReadError, 1, 0}, true, true},
+                    ReplyReadCase{{Fault::ReadError, kAlways, 0}, false, false},
+                    ReplyReadCase{{Fault::ReadError, 1, 1}, true, true},
+                    ReplyReadCase{{Fault::EmptyRead, kAlways, 1}, true, false}),
+    [](const auto& info) {
+      return Label(info.param.f, info.param.f.after == 0 ? "StatusReply" : "InkReply");
+    });
+
+// ---------------------------------------------------------------------------
+// pfnReadPort, called by the poller. A KP-6600S is sent no ink query, so every
+// read after StartDocPort is the poller's.
+
+struct PollerReadCase {
+  FaultSpec f;
+  bool publishes;  // while the fault lasts
+};
+
+class PollerReadFaults : public FaultMatrix, public testing::WithParamInterface<PollerReadCase> {};
+
+TEST_P(PollerReadFaults, FailedReadsPublishNothingAndTheStopStillComesAtOnce) {
+  const PollerReadCase& c = GetParam();
+  emu::PrinterOptions options;
+  options.statusUpdateEveryMs = 20;
+  Prepare("KP-6600S", kBrisk, options);
+  PortRecord* record = OpenOrFail();
+  ASSERT_NE(record, nullptr);
+  emu::InjectFault(Slot::ReadPort, c.f.fault, c.f.times);
+  ASSERT_TRUE(StartDoc(record));
+  ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
+
+  if (c.publishes) {
+    // One failed read, a pause, and the next read of the same poll delivers.
+    EXPECT_TRUE(WaitUntil([&] { return app::PublishedStatus(printer_).has_value(); }));
+    EXPECT_GE(emu::CallsTo(Slot::ReadPort).size(), 2u);
+  } else {
+    ASSERT_TRUE(WaitUntil([] { return emu::CallsTo(Slot::ReadPort).size() >= 3; }));
+    EXPECT_FALSE(app::PublishedStatus(printer_).has_value());
+  }
+  // The poller is between reads of a poll (or about to be): the stop must not
+  // wait for the rest of the poll.
+  const auto stop = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_LT(MsSince(stop), 4000);
+  EXPECT_EQ(record->pollerThread, nullptr);
+  if (!c.publishes) {
+    EXPECT_FALSE(app::PublishedStatus(printer_).has_value());
+  }
+  ExpectRecovery(record);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, PollerReadFaults,
+                         testing::Values(PollerReadCase{{Fault::EmptyRead, 1}, true},
+                                         PollerReadCase{{Fault::ReadError, 1}, true},
+                                         PollerReadCase{{Fault::EmptyRead, kAlways}, false},
+                                         PollerReadCase{{Fault::ReadError, kAlways}, false}),
+                         [](const auto& info) { return Label(info.param.f, "Poller"); });
+
+// ---------------------------------------------------------------------------
+// The spooler's own calls passed through: pfnWritePort, pfnReadPort and
+// pfnGetPrinterDataFromPort, each called twice after the document started.
+
+enum class Count { Zero, Half, All };
+
+struct PassThroughCase {
+  Slot slot;
+  FaultSpec f;
+  BOOL firstResult;
+  Count firstCount;
+  DWORD firstError;
+  BOOL secondResult;
+  Count secondCount;
+};
+
+class PassThroughFaults : public FaultMatrix, public testing::WithParamInterface<PassThroughCase> {
+ protected:
+  // One call of the case's slot: its result, its count, its error.
+  struct Outcome {
+    BOOL result;
+    DWORD count;
+    DWORD error;
+    std::string bytes;
+  };
+
+  Outcome Call(PortRecord* record, Slot slot, const std::string& data) {
+    Outcome out{};
+    SetLastError(0);
+    if (slot == Slot::WritePort) {
+      std::string copy = data;
+      out.result = Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(copy.data()),
+                                          static_cast<DWORD>(copy.size()), &out.count);
+    } else if (slot == Slot::ReadPort) {
+      char buffer[512] = {};
+      out.count = 12345;
+      out.result = Spooler().pfnReadPort(record, reinterpret_cast<LPBYTE>(buffer), sizeof buffer,
+                                         &out.count);
+      if (out.count <= sizeof buffer) out.bytes.assign(buffer, out.count);
+    } else {
+      char buffer[1024] = {};
+      out.result = Spooler().pfnGetPrinterDataFromPort(record, 17, nullptr, nullptr, 0, buffer,
+                                                       sizeof buffer, &out.count);
+      if (out.count <= sizeof buffer) out.bytes.assign(buffer, out.count);
+    }
+    out.error = GetLastError();
+    return out;
+  }
+};
+
+DWORD Expected(Count count, std::size_t all) {
+  return count == Count::Zero   ? 0
+         : count == Count::Half ? static_cast<DWORD>(all / 2)
+                                : static_cast<DWORD>(all);
+}
+
+TEST_P(PassThroughFaults, TheSpoolerSeesTheDevicesAnswerAndTheNextCallWorks) {
+  const PassThroughCase& c = GetParam();
+  Prepare("KP-6600S", kQuiet);
+  PortRecord* record = OpenOrFail();
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(StartDoc(record));
+  emu::ClearReceived(kPort);
+  emu::InjectFault(c.slot, c.f.fault, c.f.times);
+
+  const std::string first(300, 'A');
+  const std::string second(200, 'B');
+  const Outcome one = Call(record, c.slot, first);
+  const Outcome two = Call(record, c.slot, second);
+
+  EXPECT_EQ(one.result, c.firstResult);
+  if (c.firstError != kNoError) {
+    EXPECT_EQ(one.error, c.firstError);
+  }
+  EXPECT_EQ(two.result, c.secondResult);
+  if (c.slot == Slot::WritePort) {
+    EXPECT_EQ(one.count, Expected(c.firstCount, first.size()));
+    EXPECT_EQ(two.count, Expected(c.secondCount, second.size()));
+    // Byte-exact: what the device accepted, in order, and nothing else.
+    EXPECT_EQ(emu::Received(kPort), first.substr(0, one.count) + second.substr(0, two.count));
+  } else if (c.slot == Slot::ReadPort) {
+    // The printer's answer to the status command is waiting on the back channel.
+    EXPECT_EQ(one.count == 0, c.firstCount == Count::Zero);
+    EXPECT_EQ(two.count == 0, c.secondCount == Count::Zero);
+    if (two.count != 0) {
+      EXPECT_EQ(two.bytes, emu::MakeStatusReply(true));
+    }
+  } else {
+    const std::string id = DeviceIdFor("KP-6600S");
+    EXPECT_EQ(one.count, Expected(c.firstCount, id.size()));
+    EXPECT_EQ(two.count, Expected(c.secondCount, id.size()));
+    if (two.count != 0) {
+      EXPECT_EQ(two.bytes, id);
+    }
+  }
+  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  ExpectRecovery(record);
+}
+
+constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, PassThroughFaults,
+    testing::Values(
+        PassThroughCase{
+            Slot::WritePort, {Fault::Refuse, 1}, FALSE, Count::Zero, kDenied, TRUE, Count::All},
+        PassThroughCase{Slot::WritePort,
+                        {Fault::Refuse, kAlways},
+                        FALSE,
+                        Count::Zero,
+                        kDenied,
+                        FALSE,
+                        Count::Zero},
+        PassThroughCase{
+            Slot::WritePort, {Fault::ShortWrite, 1}, TRUE, Count::Half, kNoError, TRUE, Count::All},
+        PassThroughCase{Slot::WritePort,
+                        {Fault::ShortWrite, kAlways},
+                        TRUE,
+                        Count::Half,
+                        kNoError,
+                        TRUE,
+                        Count::Half},
+        PassThroughCase{
+            Slot::ReadPort, {Fault::Refuse, 1}, FALSE, Count::Zero, kDenied, TRUE, Count::All},
+        PassThroughCase{
+            Slot::ReadPort, {Fault::EmptyRead, 1}, TRUE, Count::Zero, kNoError, TRUE, Count::All},
+        PassThroughCase{Slot::ReadPort,
+                        {Fault::ReadError, kAlways},
+                        FALSE,
+                        Count::Zero,
+                        kDenied,
+                        FALSE,
+                        Count::Zero},
+        PassThroughCase{Slot::GetPrinterDataFromPort,
+                        {Fault::Refuse, 1},
+                        FALSE,
+                        Count::Zero,
+                        kDenied,
+                        TRUE,
+                        Count::All},
+        PassThroughCase{Slot::GetPrinterDataFromPort,
+                        {Fault::EmptyRead, 1},
+                        TRUE,
+                        Count::Zero,
+                        kNoError,
+                        TRUE,
+                        Count::All},
+        PassThroughCase{Slot::GetPrinterDataFromPort,
+                        {Fault::Refuse, kAlways},
+                        FALSE,
+                        Count::Zero,
+                        kDenied,
+                        FALSE,
+                        Count::Zero}),
+    [](const auto& info) { return Label(info.param.f, emu::SlotName(info.param.slot)); });
+
+// ---------------------------------------------------------------------------
+// pfnGetPrinterDataFromPort, called by IdentifyPrinter at the job start: refused,
+// empty, missing, or answering device IDs at the edges of the 1024-byte buffer.
+
+enum class IdSetup { Fault, NoSlot, DeviceId };
+
+struct IdentifyCase {
+  const char* name;
+  IdSetup setup;
+  FaultSpec f;
+  std::string deviceId;  // for IdSetup::DeviceId
+  bool matched;
+};
+
+// A 1024-byte device ID that ends in its MDL value, without ';' or NUL: it fills
+// the device-ID buffer exactly.
+std::string FullBufferId(const std::string& model) {
+  std::string id = "MFG:KOVIR;CMD:REMOTE1;DES:";
+  const std::string tail = ";MDL:" + model;
+  id += std::string(1024 - id.size() - tail.size(), 'd');
+  return id + tail;
+}
+
+// 1500 bytes whose MDL field starts beyond byte 1024: the device cuts it off.
+std::string OverlongId(const std::string& model) {
+  std::string id = "MFG:KOVIR;DES:" + std::string(1200, 'x') + ";MDL:" + model + ";";
+  return id + std::string(1500 - id.size(), 'y');
+}
+
+class IdentifyFaults : public FaultMatrix, public testing::WithParamInterface<IdentifyCase> {};
+
+TEST_P(IdentifyFaults, AnUnreadableDeviceIdMatchesNothingAndTheJobStillPrints) {
+  const IdentifyCase& c = GetParam();
+  emu::PrinterOptions options;
+  if (c.setup == IdSetup::DeviceId) options.deviceId = c.deviceId;
+  Prepare("KP-6600S", kQuiet, options);
+  if (c.setup == IdSetup::NoSlot) emu::SetDeviceDataSupported(false);
+  PortRecord* record = OpenOrFail();
+  ASSERT_NE(record, nullptr);
+  if (c.setup == IdSetup::Fault)
+    emu::InjectFault(Slot::GetPrinterDataFromPort, c.f.fault, c.f.times);
+  // Left from an earlier document; a failed identification clears them.
+  SetStatusBits(record, PS_PRINTER_MATCHED);
+
+  EXPECT_TRUE(StartDoc(record));
+
+  EXPECT_EQ(HasStatusBits(record, PS_PRINTER_MATCHED), c.matched);
+  EXPECT_EQ(HasStatusBits(record, PS_POLLER_RUN), c.matched);
+  EXPECT_EQ(emu::Commands(kPort).empty(), !c.matched);
+  if (c.setup == IdSetup::NoSlot) {
+    char buffer[64];
+    DWORD returned = 0;
+    EXPECT_FALSE(Spooler().pfnGetPrinterDataFromPort(record, 17, nullptr, nullptr, 0, buffer,
+                                                     sizeof buffer, &returned));
+  }
+  char page[] = "page";
+  DWORD written = 0;
+  EXPECT_TRUE(Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(page), 4, &written));
+  EXPECT_EQ(written, 4u);
+  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  // Without the slot, the port still prints, unidentified.
+  ExpectRecovery(record, c.setup != IdSetup::NoSlot && (c.setup == IdSetup::Fault || c.matched));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, IdentifyFaults,
+    testing::Values(
+        IdentifyCase{"RefuseOnce", IdSetup::Fault, {Fault::Refuse, 1}, "", false},
+        IdentifyCase{"RefuseAlways", IdSetup::Fault, {Fault::Refuse, kAlways}, "", false},
+        IdentifyCase{"EmptyReadOnce", IdSetup::Fault, {Fault::EmptyRead, 1}, "", false},
+        IdentifyCase{"NullSlot", IdSetup::NoSlot, {}, "", false},
+        IdentifyCase{"EmptyDeviceId", IdSetup::DeviceId, {}, "", false},
+        IdentifyCase{
+            "FullBufferUnterminated", IdSetup::DeviceId, {}, FullBufferId("KP-6600S"), true},
+        IdentifyCase{"ModelBeyondTheBuffer", IdSetup::DeviceId, {}, OverlongId("KP-6600S"), false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// pfnEndDocPort (from EndDocPort, and from ClosePort with a poller running) and
+// pfnClosePort (from ClosePort): the monitor ignores their answers, so only the
+// device's own state decides what the next call meets.
+
+enum class Teardown { EndDoc, CloseMidJob, CloseIdle, CloseMidJobDeviceRefuses };
+
+struct TeardownCase {
+  const char* name;
+  Teardown step;
+  Slot slot;
+  FaultSpec f;
+};
+
+class TeardownFaults : public FaultMatrix, public testing::WithParamInterface<TeardownCase> {};
+
+TEST_P(TeardownFaults, TheMonitorLetsGoWhateverTheDeviceAnswers) {
+  const TeardownCase& c = GetParam();
+  emu::PrinterOptions options;
+  options.statusUpdateEveryMs = 20;
+  Prepare("KP-6600S", kBrisk, options);
+  PortRecord* record = OpenOrFail();
+  ASSERT_NE(record, nullptr);
+  if (c.step != Teardown::CloseIdle) {
+    ASSERT_TRUE(StartDoc(record));
+    ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
+  }
+  emu::InjectFault(c.slot, c.f.fault, c.f.times);
+
+  if (c.step == Teardown::EndDoc) {
+    EXPECT_TRUE(monitor_test::FinishesWithin(10000, [&] { Spooler().pfnEndDocPort(record); }));
+    EXPECT_EQ(record->pollerThread, nullptr);
+    EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN | PS_POLLER_RUN));
+    EXPECT_EQ(LanFlag(), 0u);
+    // The device kept its document, so it turns the next one down: the spooler
+    // gets the device's reason, and the application is not told a job runs.
+    EXPECT_TRUE(emu::DocumentOpen(kPort));
+    SetLastError(0);
+    EXPECT_FALSE(StartDoc(record));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
+    EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE));
+    EXPECT_EQ(LanFlag(), 0u);
+    // The spooler's EndDocPort for that document reaches the device again.
+    emu::ClearFaults();
+    EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+    EXPECT_FALSE(emu::DocumentOpen(kPort));
+    ExpectRecovery(record);
+    return;
+  }
+
+  EXPECT_TRUE(monitor_test::FinishesWithin(10000, [&] { Spooler().pfnClosePort(record); }));
+  EXPECT_TRUE(monitor_test::ListedPorts().empty());
+  const std::vector<emu::Call> calls = emu::Calls();
+  if (c.step != Teardown::CloseIdle) {
+    // The poller ended before the device heard of the end of the document.
+    std::size_t lastRead = 0, endDoc = calls.size();
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      if (calls[i].slot == Slot::ReadPort) lastRead = i;
+      if (calls[i].slot == Slot::EndDocPort && endDoc == calls.size()) endDoc = i;
+    }
+    EXPECT_LT(lastRead, endDoc);
+    ASSERT_LT(endDoc, calls.size());
+    EXPECT_EQ(calls.back().slot, Slot::ClosePort);
+  }
+  if (c.slot == Slot::ClosePort) {
+    // The device kept the port: the next open meets its refusal, lists nothing,
+    // and works once the device has let go.
+    EXPECT_TRUE(emu::PortOpen(kPort));
+    PortRecord* again = nullptr;
+    SetLastError(0);
+    EXPECT_FALSE(Open(again));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
+    EXPECT_TRUE(monitor_test::ListedPorts().empty());
+    emu::ClearFaults();
+    EXPECT_TRUE(emu::DeviceMonitor()->pfnClosePort(emu::PortHandle(kPort)));
+  }
+  EXPECT_FALSE(emu::PortOpen(kPort));
+  ExpectRecovery(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, TeardownFaults,
+    testing::Values(
+        TeardownCase{"EndDocRefuseOnce", Teardown::EndDoc, Slot::EndDocPort, {Fault::Refuse, 1}},
+        TeardownCase{
+            "EndDocRefuseAlways", Teardown::EndDoc, Slot::EndDocPort, {Fault::Refuse, kAlways}},
+        TeardownCase{"CloseMidJobEndDocRefuseOnce",
+                     Teardown::CloseMidJob,
+                     Slot::EndDocPort,
+                     {Fault::Refuse, 1}},
+        TeardownCase{"CloseMidJobEndDocRefuseAlways",
+                     Teardown::CloseMidJob,
+                     Slot::EndDocPort,
+                     {Fault::Refuse, kAlways}},
+        TeardownCase{
+            "CloseIdleRefuseOnce", Teardown::CloseIdle, Slot::ClosePort, {Fault::Refuse, 1}},
+        TeardownCase{"CloseIdleRefuseAlways",
+                     Teardown::CloseIdle,
+                     Slot::ClosePort,
+                     {Fault::Refuse, kAlways}},
+        TeardownCase{"CloseMidJobRefuseOnce",
+                     Teardown::CloseMidJobDeviceRefuses,
+                     Slot::ClosePort,
+                     {Fault::Refuse, 1}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,278 @@
+// Helpers of the reliability suites: scaled counts, a random byte source, waits,
+// a leak probe, registry checks, and a fixture that gives every test a printer of
+// its own (registered with the status application stand-in) and runs whole jobs.
+//
+// Quick and soak forms are the same tests. KOVIRLM_SOAK=1 in the environment
+// scales their counts up (scripts/soak sets it); without it they run in the test
+// command within seconds.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "emulator/device_monitor.h"
+#include "emulator/status_app.h"
+#include "monitor/port_record.h"
+#include "platform/diagnostics.h"
+#include "status_store/status_key.h"
+#include "tests/support/monitor_fixture.h"
+
+namespace reliability {
+
+namespace app = emu::status_app;
+using monitor_test::Spooler;
+
+inline bool Soak() {
+  const char* soak = std::getenv("KOVIRLM_SOAK");
+  return soak != nullptr && soak[0] != '\0' && soak[0] != '0';
+}
+
+template <typename T>
+T Scaled(T quick, T soak) {
+  return Soak() ? soak : quick;
+}
+
+// Figures for scripts/soak to collect: one line per figure, easy to grep.
+inline void Figure(const std::string& name, const std::string& value) {
+  std::printf("[figure] %s: %s\n", name.c_str(), value.c_str());
+  std::fflush(stdout);
+}
+
+// splitmix64: a deterministic byte source, so a failing job can be rerun as it was.
+struct Random {
+  std::uint64_t state;
+  explicit Random(std::uint64_t seed) : state(seed) {}
+  std::uint64_t Next() {
+    std::uint64_t z = (state += 0x9e3779b97f4a7c15ull);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+  }
+  std::uint32_t Below(std::uint32_t bound) { return static_cast<std::uint32_t>(Next() % bound); }
+  void Fill(char* out, std::size_t count) {
+    for (std::size_t i = 0; i < count; i += 8) {
+      const std::uint64_t word = Next();
+      const std::size_t n = count - i < 8 ? count - i : 8;
+      for (std::size_t b = 0; b < n; ++b) out[i + b] = static_cast<char>(word >> (8 * b));
+    }
+  }
+  std::string Bytes(std::size_t count) {
+    std::string bytes(count, '\0');
+    Fill(bytes.data(), count);
+    return bytes;
+  }
+};
+
+template <typename Condition>
+bool WaitUntil(Condition condition, int limitMs = 20000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+inline long long MsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+// Whatever the system sets up on first use (Wine starts helper threads the first
+// time a printer is opened, for one) is set up here, once per process, so that it
+// is in every leak baseline: one whole port cycle with a job on a scratch port.
+inline void WarmUpOnce() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  emu::AttachPrinter("WARMUP:");
+  HANDLE handle = nullptr;
+  if (Spooler().pfnOpenPortEx(const_cast<LPSTR>("WARMUP:"), const_cast<LPSTR>("Warm-up printer"),
+                              &handle, emu::DeviceMonitor())) {
+    Spooler().pfnStartDocPort(handle, const_cast<LPSTR>("Warm-up printer"), 1, 1, nullptr);
+    Spooler().pfnEndDocPort(handle);
+    Spooler().pfnClosePort(handle);
+  }
+  emu::DetachPrinter("WARMUP:");
+}
+
+// What a leak would show: the Linux layer's exact counters (heap blocks, kernel
+// handles, registry keys, printer handles) and, in both builds, the threads.
+struct LeakProbe {
+  diag::ResourceCounts before{};
+  long printerHandles = diag::kUnknown;
+
+  void Start() {
+    WarmUpOnce();
+    before = diag::CurrentResourceCounts();
+    printerHandles = diag::OpenPrinterHandles();
+  }
+
+  // A thread whose handle was signalled may be listed by the system a moment
+  // longer, so the thread count is given up to 10 s to settle.
+  static long SettledThreads(long baseline) {
+    long threads = diag::CurrentResourceCounts().threads;
+    for (int i = 0; i < 1000 && threads > baseline; ++i) {
+      Sleep(10);
+      threads = diag::CurrentResourceCounts().threads;
+    }
+    return threads;
+  }
+
+  void ExpectNothingLeaked() const {
+    if (before.threads != diag::kUnknown) {
+      EXPECT_EQ(SettledThreads(before.threads), before.threads) << "threads";
+    }
+    const diag::ResourceCounts after = diag::CurrentResourceCounts();
+    if (before.heapBlocks != diag::kUnknown) {
+      EXPECT_EQ(after.heapBlocks, before.heapBlocks) << "local-heap blocks";
+    }
+    if (before.handles != diag::kUnknown) {
+      EXPECT_EQ(after.handles, before.handles) << "handles";
+    }
+    if (before.openKeys != diag::kUnknown) {
+      EXPECT_EQ(after.openKeys, before.openKeys) << "registry keys";
+    }
+    if (printerHandles != diag::kUnknown) {
+      EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles) << "printer handles";
+    }
+  }
+};
+
+// Every value the monitor writes, defaults included.
+inline const std::vector<std::string>& MonitorValueNames() {
+  static const std::vector<std::string> names = {
+      VALUE_POLL_ENABLED, VALUE_POLL_INTERVAL, VALUE_STATUS_MONITOR, VALUE_STATUS_THREAD,
+      VALUE_LAN_MONITOR,  VALUE_STATUS_STRING, VALUE_INK_LEVEL};
+  return names;
+}
+
+inline bool KeyExists(const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+// The names among MonitorValueNames() that exist in the key at `path`.
+inline std::vector<std::string> MonitorValuesAt(const std::string& path) {
+  std::vector<std::string> found;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return found;
+  }
+  for (const std::string& name : MonitorValueNames()) {
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+      found.push_back(name);
+    }
+  }
+  RegCloseKey(key);
+  return found;
+}
+
+inline const std::string& PrintersKey() {
+  static const std::string path = "System\\CurrentControlSet\\control\\Print\\Printers";
+  return path;
+}
+
+// A name fit for a registry key and a printer: letters, digits and spaces only.
+inline std::string PrinterNameFor(const std::string& prefix) {
+  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = prefix + " " + info->test_suite_name() + " " + info->name();
+  for (char& c : name) {
+    const bool keep =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ';
+    if (!keep) c = ' ';
+  }
+  return name;
+}
+
+inline std::string DeviceIdFor(const std::string& model) {
+  return "MFG:KOVIR;CMD:REMOTE1;MDL:" + model + ";CLS:PRINTER;";
+}
+
+// Printers of this fixture are cleaned up whatever the test did: ports closed
+// (MonitorTest), keys deleted (also those of printers a test only named).
+class ReliabilityTest : public monitor_test::MonitorTest {
+ protected:
+  void TearDown() override {
+    emu::ClearFaults();
+    MonitorTest::TearDown();
+    ClearStatusKey();
+    for (const std::string& printer : printers_) app::Uninstall(printer);
+  }
+
+  // A printer of this test's own, registered with the stand-in application.
+  std::string InstallPrinter(const std::string& suffix, const std::string& model,
+                             DWORD pollIntervalMs, DWORD presentFlag = 1) {
+    const std::string printer = PrinterNameFor("Rel" + suffix);
+    Forget(printer);
+    app::Install(printer, model, presentFlag, 1, pollIntervalMs);
+    return printer;
+  }
+
+  // Deletes the printer's key now and again at the end of the test.
+  void Forget(const std::string& printer) {
+    app::Uninstall(printer);
+    printers_.push_back(printer);
+  }
+
+  static emu::PrinterOptions OptionsFor(const std::string& model) {
+    emu::PrinterOptions options;
+    options.deviceId = DeviceIdFor(model);
+    return options;
+  }
+
+  // One whole job on an open port: StartDocPort, the bytes in `pieces` writes,
+  // EndDocPort. Checks every result and that the printer received the job start's
+  // commands followed by exactly the job's bytes. `matched`: the job start must
+  // also have sent a status command and started the poller.
+  void ExpectJobWorks(PortRecord* record, const std::string& port, std::string printer,
+                      bool matched, const std::string& bytes = "a job's bytes\x1b\x00\xff",
+                      int pieces = 3) {
+    emu::ClearReceived(port);
+    // The status key is the one of the name the port knew before this document.
+    const std::string keyPrinter = record->printerName != nullptr ? record->printerName : "";
+    ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 77, 1, nullptr))
+        << "error " << GetLastError();
+    EXPECT_EQ(HasStatusBits(record, PS_POLLER_RUN), matched);
+    const std::vector<std::string> commands = emu::Commands(port);
+    EXPECT_EQ(commands.empty(), !matched);
+    std::string expected;
+    for (const std::string& command : commands) expected += command;
+    EXPECT_EQ(emu::Received(port), expected);
+
+    std::size_t at = 0;
+    for (int i = 0; i < pieces; ++i) {
+      const std::size_t size = i + 1 == pieces ? bytes.size() - at : bytes.size() / pieces;
+      DWORD written = 0;
+      std::string piece = bytes.substr(at, size);
+      EXPECT_TRUE(Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(piece.data()),
+                                         static_cast<DWORD>(size), &written));
+      EXPECT_EQ(written, size);
+      at += size;
+    }
+    EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+    EXPECT_FALSE(HasStatusBits(record, PS_POLLER_RUN | PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN));
+    EXPECT_EQ(record->pollerThread, nullptr);
+    EXPECT_EQ(emu::Received(port), expected + bytes);
+    EXPECT_FALSE(emu::DocumentOpen(port));
+    if (app::KeyExists(keyPrinter)) {
+      EXPECT_EQ(app::ReadDword(keyPrinter, VALUE_LAN_MONITOR).value_or(99), 0u);
+    }
+  }
+
+  std::vector<std::string> printers_;
+};
+
+}  // namespace reliability
