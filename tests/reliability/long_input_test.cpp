@@ -1,0 +1,244 @@
+// Bad and long input from every side: printer names too long for the status key,
+// port names of thousands of characters, a model name of a thousand, status
+// replies of the largest size a read can deliver, and replies full of NUL bytes.
+// Under ASan a write or read past any buffer of the monitor fails the test on the
+// spot; the assertions pin down what the spooler and the application see.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "emulator/printer_replies.h"
+#include "printer_status/remote_commands.h"
+#include "tests/reliability/reliability_rig.h"
+
+namespace {
+
+using namespace reliability;
+
+constexpr char kPort[] = "KOVIRL:";
+constexpr DWORD kQuiet = 600000;
+
+template <std::size_t N>
+std::string Bytes(const std::array<BYTE, N>& block) {
+  return std::string(reinterpret_cast<const char*>(block.data()), N);
+}
+
+// Stored as the string's own characters, never the bytes behind its NUL. (A
+// registry may hand a string back with a terminator it added.)
+void ExpectStoredAsString(const std::string& printer, const char* value, const std::string& text) {
+  const std::optional<std::string> raw = app::ReadRaw(printer, value);
+  ASSERT_TRUE(raw.has_value());
+  EXPECT_TRUE(*raw == text || *raw == text + std::string(1, '\0')) << raw->size();
+  EXPECT_EQ(app::Describe(printer, value)->type, static_cast<DWORD>(REG_SZ));
+}
+
+class LongInput : public ReliabilityTest {};
+
+TEST_F(LongInput, PrinterNameOfTwoThousandCharactersPrintsWithNoKeyAnywhere) {
+  // A name this long names no key the monitor could build. The key of its first
+  // 965 characters (what a cut path would open) is set up to catch a stray write.
+  std::string name = PrinterNameFor("Rel") + " ";
+  name += std::string(2000 - name.size(), 'n');
+  ASSERT_EQ(name.size(), 2000u);
+  PortRecord* record = OpenPort(kPort, name, OptionsFor("KP-6600S"));
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(lstrlenA(record->printerName), 2000);
+
+  ExpectJobWorks(record, kPort, name, false);
+  // The renamed printer: a short name again, then the long one once more.
+  const std::string shortName = InstallPrinter("", "KP-6600S", kQuiet);
+  ExpectJobWorks(record, kPort, shortName, false);  // the key follows from the next job on
+  ExpectJobWorks(record, kPort, shortName, true);
+  ExpectJobWorks(record, kPort, name, true);   // the key of the short name, one last time
+  ExpectJobWorks(record, kPort, name, false);  // and then none
+  EXPECT_EQ(lstrlenA(record->printerName), 2000);
+  EXPECT_TRUE(MonitorValuesAt(PrintersKey()).empty());
+}
+
+TEST_F(LongInput, PortNameOfFiveThousandCharactersIsOnePortInAnyLetterCase) {
+  const std::string printer = InstallPrinter("", "KP-6600S", kQuiet);
+  std::string port = "KOVIR-";
+  for (int i = 0; port.size() < 5000; ++i) port += static_cast<char>('a' + i % 26);
+  ASSERT_EQ(port.size(), 5000u);
+  PortRecord* record = OpenPort(port, printer, OptionsFor("KP-6600S"));
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(std::string(record->portName), port);
+  EXPECT_EQ(record->size, sizeof(PortRecord) + 5001);
+
+  std::string upper = port;
+  for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+  HANDLE handle = nullptr;
+  SetLastError(0);
+  EXPECT_FALSE(Spooler().pfnOpenPortEx(upper.data(), const_cast<LPSTR>(printer.c_str()), &handle,
+                                       emu::DeviceMonitor()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
+  EXPECT_EQ(monitor_test::ListedPorts().size(), 1u);
+
+  ExpectJobWorks(record, port, printer, true);
+  EXPECT_TRUE(ClosePort(record));
+  EXPECT_TRUE(monitor_test::ListedPorts().empty());
+}
+
+struct LongModelCase {
+  const char* name;
+  std::string deviceModel;  // MDL in the device ID
+  std::string registered;   // IDMDL
+  bool matched;
+};
+
+class LongModel : public ReliabilityTest, public testing::WithParamInterface<LongModelCase> {};
+
+TEST_P(LongModel, ModelOfAThousandCharactersIsCutNotOverrun) {
+  const LongModelCase& c = GetParam();
+  const std::string printer = InstallPrinter("", c.registered, kQuiet);
+  const std::string id = "MFG:KOVIR;MDL:" + c.deviceModel + ";";
+  ASSERT_LE(id.size(), 1024u);
+  emu::PrinterOptions options;
+  options.deviceId = id;
+  PortRecord* record = OpenPort(kPort, printer, options);
+  ASSERT_NE(record, nullptr);
+  ExpectJobWorks(record, kPort, printer, c.matched);
+}
+
+const std::string kThousand = [] {
+  std::string model = "KP-";
+  for (int i = 0; model.size() < 1000; ++i) model += static_cast<char>('A' + i % 26);
+  return model;
+}();
+
+INSTANTIATE_TEST_SUITE_P(
+    Bad, LongModel,
+    testing::Values(LongModelCase{"RegisteredWhole", kThousand, kThousand, false},
+                    LongModelCase{"RegisteredShort", kThousand, "KP-6600S", false},
+                    // What is kept of the model is its first 255 characters; a
+                    // registration of exactly those is the one that matches.
+                    LongModelCase{"RegisteredAsKept", kThousand, kThousand.substr(0, 255), true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Replies that reach the poller: the printer's back channel holds exactly what a
+// case queues (it answers no command and volunteers nothing), and the poller
+// publishes what its read delivered.
+
+struct PolledReplyCase {
+  const char* name;
+  std::string queued;
+  std::string published;  // RealTimeStatusStrings afterwards, up to its first NUL
+};
+
+class PolledReply : public ReliabilityTest, public testing::WithParamInterface<PolledReplyCase> {};
+
+TEST_P(PolledReply, TheLastChunkIsPublishedWithinItsBuffer) {
+  const PolledReplyCase& c = GetParam();
+  const std::string printer = InstallPrinter("", "KP-6600S", 100);
+  emu::PrinterOptions options = OptionsFor("KP-6600S");
+  options.answersCommands = false;
+  PortRecord* record = OpenPort(kPort, printer, options);
+  ASSERT_NE(record, nullptr);
+  emu::QueueBackChannel(kPort, c.queued);
+  std::string name = printer;
+  ASSERT_TRUE(Spooler().pfnStartDocPort(record, name.data(), 1, 1, nullptr));
+  ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
+
+  ASSERT_TRUE(WaitUntil([&] { return app::PublishedStatus(printer).has_value(); }));
+  EXPECT_EQ(app::PublishedStatus(printer), c.published);
+  ExpectStoredAsString(printer, VALUE_STATUS_STRING, c.published);
+  EXPECT_EQ(emu::PendingBackChannel(kPort), 0u);
+  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+}
+
+std::string Pattern(std::size_t size, char first) {
+  std::string bytes(size, ' ');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(first + i % 23);
+  return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bad, PolledReply,
+    testing::Values(
+        // A full chunk, then an empty read: the full chunk is the reply.
+        PolledReplyCase{"FullChunk2047", Pattern(2047, 'a'), Pattern(2047, 'a')},
+        PolledReplyCase{"Reply2046", Pattern(2046, 'a'), Pattern(2046, 'a')},
+        // Two chunks: the second, shorter one is the latest and is kept.
+        PolledReplyCase{"Reply2048", Pattern(2048, 'a'), Pattern(2048, 'a').substr(2047)},
+        PolledReplyCase{"Reply5000", Pattern(5000, 'a'), Pattern(5000, 'a').substr(4094)},
+        PolledReplyCase{"TwoFullChunks", Pattern(4094, 'a'), Pattern(4094, 'a').substr(2047)},
+        // A reply of NULs is a reply: the empty string it makes is stored.
+        PolledReplyCase{"AllNul", std::string(300, '\0'), ""},
+        PolledReplyCase{"AllNulFullChunk", std::string(2047, '\0'), ""},
+        PolledReplyCase{"NulInside", "STATUS" + std::string(5, '\0') + "hidden", "STATUS"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// NULs in the replies of the job-start exchange. The printer says exactly what
+// is queued, one reply per read (readChunk), and answers nothing itself.
+
+class ExchangeReplies : public ReliabilityTest {
+ protected:
+  // A KP-210S whose back channel holds `replies`, each read once.
+  PortRecord* Prepare(const std::vector<std::string>& replies, std::string& printer) {
+    printer = InstallPrinter("", "KP-210S", kQuiet);
+    emu::PrinterOptions options = OptionsFor("KP-210S");
+    options.answersCommands = false;
+    options.readChunk = 64;
+    PortRecord* record = OpenPort(kPort, printer, options);
+    for (const std::string& reply : replies) {
+      EXPECT_EQ(reply.size(), 64u);
+      emu::QueueBackChannel(kPort, reply);
+    }
+    return record;
+  }
+};
+
+std::string Padded(std::string reply, char pad = '\0') {
+  reply.resize(64, pad);
+  return reply;
+}
+
+TEST_F(ExchangeReplies, StatusReplyOfNulsCountsAsNoneAndTheNextOneIsUsed) {
+  std::string printer;
+  const std::string ink = Padded(std::string("IQ:\x05\x00", 5) + "BLACK=50%;");
+  PortRecord* record =
+      Prepare({std::string(64, '\0'), Padded(emu::MakeStatusReply(true), ' '), ink}, printer);
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr));
+  EXPECT_EQ(emu::Commands(kPort),
+            (std::vector<std::string>{Bytes(StatusCommandA), Bytes(InkQueryCommand)}));
+  EXPECT_EQ(app::PublishedInkLevel(printer), "IQ:BLACK=50%;");
+  EXPECT_EQ(app::ReadDword(printer, VALUE_POLL_ENABLED), 1u);
+  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+}
+
+TEST_F(ExchangeReplies, InkReplyOfMarkerAndNulsStoresTheMarkerAlone) {
+  std::string printer;
+  PortRecord* record = Prepare({Padded(emu::MakeStatusReply(true), ' '), Padded("IQ:")}, printer);
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr));
+  EXPECT_EQ(app::PublishedInkLevel(printer), "IQ:");
+  ExpectStoredAsString(printer, VALUE_INK_LEVEL, "IQ:");
+  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+}
+
+TEST_F(ExchangeReplies, FullSizeInkReplyWithAMarkerInItsLastBytesIsStoredWhole) {
+  // The longest reply one read can deliver (2046 bytes here: a read of 2047 would
+  // be followed by another), ending in a marker with nothing behind it.
+  std::string printer = InstallPrinter("", "KP-210S", kQuiet);
+  emu::PrinterOptions options = OptionsFor("KP-210S");
+  options.answersCommands = false;
+  options.readChunk = 2046;
+  PortRecord* record = OpenPort(kPort, printer, options);
+  ASSERT_NE(record, nullptr);
+  std::string status = emu::MakeStatusReply(true);
+  status.resize(2046, ' ');
+  const std::string data(2046 - 5 - 3, 'A');
+  const std::string ink = std::string("IQ:\xf6\x07", 5) + data + "IQ:";
+  ASSERT_EQ(ink.size(), 2046u);
+  emu::QueueBackChannel(kPort, status + ink);
+
+  ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr));
+  EXPECT_EQ(app::PublishedInkLevel(printer), "IQ:" + data + "IQ:");
+  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+}
+
+}  // namespace
