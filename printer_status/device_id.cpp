@@ -31,9 +31,11 @@ BOOL IdentifyPrinter(PortRecord* record) {
   if (std::string_view(manufacturer).find(MAKER_NAME) == std::string_view::npos) return FALSE;
   // A device ID without a model names no model: it cannot match any registration,
   // not even an empty IDMDL.
-  if (ModelName[0] == '\0') return FALSE;
+  char model[MODEL_NAME_SIZE];
+  CopyModelName(model);
+  if (model[0] == '\0') return FALSE;
 
   char registered[REGISTERED_MODEL_SIZE];
   if (!ReadRegisteredModel(registered)) return FALSE;
-  return lstrcmpA(ModelName, registered) == 0 ? TRUE : FALSE;
+  return lstrcmpA(model, registered) == 0 ? TRUE : FALSE;
 }

@@ -10,8 +10,11 @@ constexpr DWORD MODEL_NAME_SIZE = 256;
 constexpr char MAKER_NAME[] = "KOVIR";
 
 // The MDL value of the last parsed device ID (emptied at the start of each parse).
-// Module-wide and written without a lock by the spooler thread in StartDocPort.
+// Module-wide: a document start on any port replaces it. Code that may run while
+// another port parses reads it through CopyModelName, which never sees it
+// half-written.
 extern char ModelName[MODEL_NAME_SIZE];
+void CopyModelName(char (&out)[MODEL_NAME_SIZE]);
 
 // Parses `text` in place (each field's ';' becomes NUL) and returns the MFG value
 // inside it, or null. Sets ModelName from the MDL field, cut to 255 characters.

@@ -12,18 +12,24 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/short_lock.h"
 #include "printer_status/device_id.h"
 
 char ModelName[MODEL_NAME_SIZE];
 
 namespace {
 
+// Guards ModelName for each store and each copy: document starts on two ports may
+// parse at the same moment, and a reader must never see a model half-written.
+constinit ShortLock ModelNameLock;
+
 void StoreModelName(std::string_view value) {
   // A model too long for the buffer keeps its first 255 characters. It then
   // matches only a registration of exactly those characters, never the whole
   // name the printer reported.
   const std::size_t kept = value.size() < MODEL_NAME_SIZE ? value.size() : MODEL_NAME_SIZE - 1;
-  std::memcpy(ModelName, value.data(), kept);
+  ShortLockGuard lock(ModelNameLock);
+  if (kept != 0) std::memcpy(ModelName, value.data(), kept);
   ModelName[kept] = '\0';
 }
 
@@ -54,14 +60,19 @@ LPSTR ParseFields(LPSTR text, std::size_t length) {
 
 }  // namespace
 
+void CopyModelName(char (&out)[MODEL_NAME_SIZE]) {
+  ShortLockGuard lock(ModelNameLock);
+  std::memcpy(out, ModelName, MODEL_NAME_SIZE);
+}
+
 LPSTR ParseDeviceId(LPSTR text) {
-  ModelName[0] = '\0';
+  StoreModelName({});
   if (text == nullptr) return nullptr;
   return ParseFields(text, std::strlen(text));
 }
 
 LPSTR ParseDeviceId(LPSTR text, DWORD size) {
-  ModelName[0] = '\0';
+  StoreModelName({});
   if (text == nullptr || size == 0) return nullptr;
   const void* nul = std::memchr(text, '\0', size);
   std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : size;

@@ -119,8 +119,8 @@ void JobStartExchange(PortRecord* record) {
 
   // The order of the tests matters: asking whether the application is present
   // writes its flag's default back when the value is missing.
-  if (HasStatusBits(record, PS_PRINTER_MATCHED) && IsStatusMonitorPresent() &&
-      lstrcmpA(ModelName, INK_REPORTING_MODEL) == 0 && sent) {
-    QueryInkLevel(record);
-  }
+  if (!HasStatusBits(record, PS_PRINTER_MATCHED) || !IsStatusMonitorPresent()) return;
+  char model[MODEL_NAME_SIZE];
+  CopyModelName(model);
+  if (lstrcmpA(model, INK_REPORTING_MODEL) == 0 && sent) QueryInkLevel(record);
 }

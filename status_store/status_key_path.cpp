@@ -11,12 +11,12 @@
 // StatusKeyBuffer, and every reader copies it out again, each copy under
 // StatusKeyLock. That lock guards the buffer and nothing else: it is held for one
 // copy of at most STATUS_KEY_BUFFER_SIZE bytes and never while waiting on the
-// registry, a device or another lock. It is a spin lock on an atomic_flag because
-// that needs no run-time initialisation, and the DLL has no global constructors.
+// registry, a device or another lock.
 #include <cstring>
 #include <initializer_list>
 #include <string_view>
 
+#include "platform/short_lock.h"
 #include "status_store/status_key.h"
 
 namespace {
@@ -26,26 +26,11 @@ namespace {
 char StatusKeyBuffer[STATUS_KEY_BUFFER_SIZE];
 bool StatusKeyCurrent = false;
 
-constinit std::atomic_flag StatusKeyLock;
-
-// Holds StatusKeyLock for one copy into or out of StatusKeyBuffer.
-struct StatusKeyLockGuard {
-  StatusKeyLockGuard() {
-    for (unsigned attempt = 0; StatusKeyLock.test_and_set(std::memory_order_acquire); ++attempt) {
-      // The holder only copies a kilobyte, so a short spin nearly always wins. A
-      // holder preempted in the middle may be the poller at its lowest priority,
-      // which Sleep(0) would not let run; Sleep(1) does.
-      if (attempt >= 64) Sleep(attempt >= 128 ? 1 : 0);
-    }
-  }
-  ~StatusKeyLockGuard() { StatusKeyLock.clear(std::memory_order_release); }
-  StatusKeyLockGuard(const StatusKeyLockGuard&) = delete;
-  StatusKeyLockGuard& operator=(const StatusKeyLockGuard&) = delete;
-};
+constinit ShortLock StatusKeyLock;
 
 // Makes `path` (length bytes plus its terminator) current, or none when null.
 void PublishStatusKeyPath(const char* path, std::size_t length) {
-  StatusKeyLockGuard lock;
+  ShortLockGuard lock(StatusKeyLock);
   StatusKeyCurrent = path != nullptr;
   if (path != nullptr) std::memcpy(StatusKeyBuffer, path, length + 1);
 }
@@ -76,7 +61,7 @@ void ClearStatusKey() {
 }
 
 BOOL CopyStatusKeyPath(char (&out)[STATUS_KEY_BUFFER_SIZE]) {
-  StatusKeyLockGuard lock;
+  ShortLockGuard lock(StatusKeyLock);
   if (!StatusKeyCurrent) {
     out[0] = '\0';
     return FALSE;
