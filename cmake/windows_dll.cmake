@@ -14,13 +14,11 @@
 # the start-up code's own symbols (atexit, the relocator) are missing.
 enable_language(RC)
 
-# The product code uses no exceptions. Compiled without them, its cleanups need no
-# unwinding tables and so no personality routine: nothing in the DLL pulls in the
-# C++ runtime's exception machinery, whose emergency pool has a static constructor
-# and an atexit handler that only the skipped start-up code would run.
-foreach(part monitor status_store printer_status)
-  target_compile_options(kovirlm_${part} PRIVATE -fno-exceptions)
-endforeach()
+# The product libraries are compiled with -fno-exceptions (CMakeLists.txt). Their
+# cleanups then need no unwinding tables and so no personality routine: nothing in
+# the DLL pulls in the C++ runtime's exception machinery, whose emergency pool has a
+# static constructor and an atexit handler that only the skipped start-up code
+# would run.
 
 configure_file(${CMAKE_SOURCE_DIR}/monitor/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
 
