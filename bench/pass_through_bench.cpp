@@ -4,9 +4,9 @@
 // spooler's table) and straight through the device monitor's pfnWritePort with
 // the device port handle the monitor holds. The sink reads every byte into a
 // checksum, so a write costs what reading its bytes costs plus the calls around
-// it. Each size runs both ways, repeated and randomly interleaved, so that a
-// machine that gets busier halfway through slows both alike; the figures are
-// ratios and differences of the two medians from one run.
+// it; an empty write shows the cost of the calls alone. Each size runs both ways, repeated and
+// randomly interleaved, so that a machine that gets busier halfway through slows both alike; the
+// figures are ratios and differences of the two medians from one run.
 //
 // The document is for another maker's printer, so no poller runs beside it.
 //
@@ -29,7 +29,8 @@ namespace {
 using bench::Figure;
 using bench::Goal;
 
-constexpr DWORD kSizes[] = {512, 4096, 65536};
+// 0 bytes: the calls alone, which the larger sizes' noise would hide.
+constexpr DWORD kSizes[] = {0, 512, 4096, 65536};
 constexpr double kMinRatio = 0.98;  // at 4 KiB and above
 constexpr DWORD kRatioFromSize = 4096;
 
@@ -170,6 +171,11 @@ int main(int argc, char** argv) {
     if (direct != collector.medianNs.end() && monitor != collector.medianNs.end()) {
       ratio = direct->second / monitor->second;
       addedNs = monitor->second - direct->second;
+    }
+    if (size == 0) {
+      figures.push_back({"Pass-through added time, empty write (the call alone)", addedNs,
+                         "ns/call", Goal::Report, 0, 1});
+      continue;
     }
     const std::string label = SizeLabel(size);
     figures.push_back({"Pass-through throughput ratio, " + label + " per call", ratio, "x",
