@@ -4,9 +4,10 @@
 // spooler's table) and straight through the device monitor's pfnWritePort with
 // the device port handle the monitor holds. The sink reads every byte into a
 // checksum, so a write costs what reading its bytes costs plus the calls around
-// it; an empty write shows the cost of the calls alone. Each size runs both ways, repeated and
-// randomly interleaved, so that a machine that gets busier halfway through slows both alike; the
-// figures are ratios and differences of the two medians from one run.
+// it; an empty write shows the cost of the calls alone. Each size runs both
+// ways, repeated and randomly interleaved, so that a machine that gets busier
+// halfway through slows both alike; the figures are ratios and differences of
+// the two medians from one run.
 //
 // The document is for another maker's printer, so no poller runs beside it.
 //
