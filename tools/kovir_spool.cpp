@@ -8,6 +8,7 @@
 // Exit status: 0 success, 1 the run failed, 2 a bad command line or job file.
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,8 +69,9 @@ int main(int argc, char** argv) {
   if (!job) return Fail(2, error);
   std::error_code created;
   std::filesystem::create_directories(options.outDir, created);
-  if (created)
+  if (created) {
     return Fail(2, "cannot create --out directory '" + options.outDir + "': " + created.message());
+  }
 
   spool::Console console(stdout, spool::StdoutIsTerminal());
   console.Print(Banner(options, job->size()));
