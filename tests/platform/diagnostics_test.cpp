@@ -103,6 +103,22 @@ TEST(Diagnostics, TickCountCanStartJustBeforeTheWrap) {
   EXPECT_LT(elapsed, 10000u);
 }
 
+TEST(Diagnostics, PlannedEventCreationFailureHitsExactlyOneCall) {
+  if (!diag::FailEventCreation(1)) GTEST_SKIP() << "failures cannot be injected here";
+  long before = diag::CurrentResourceCounts().handles;
+  HANDLE first = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SetLastError(0);
+  HANDLE second = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
+  HANDLE third = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_NE(nullptr, first);
+  EXPECT_EQ(nullptr, second);
+  EXPECT_NE(nullptr, third);
+  EXPECT_EQ(before + 2, diag::CurrentResourceCounts().handles);
+  CloseHandle(first);
+  CloseHandle(third);
+}
+
 TEST(Spooler, UnknownPrinterIsRefusedWithInvalidPrinterName) {
   HANDLE printer = nullptr;
   char name[] = "kovirlm-tests no such printer";
