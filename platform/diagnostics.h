@@ -40,5 +40,8 @@ long OpenPrinterHandles();  // open spooler printer handles, or kUnknown
 // Makes one CreateEventA call fail (null, ERROR_NOT_ENOUGH_MEMORY): the one after
 // `after` further successful calls. Linux layer only: returns false on Windows.
 bool FailEventCreation(int after);
+// The same for CreateThread: the next call fails (null, ERROR_NOT_ENOUGH_MEMORY).
+// Linux layer only: returns false on Windows.
+bool FailNextThreadCreation();
 
 }  // namespace diag

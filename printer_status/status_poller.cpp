@@ -4,8 +4,8 @@
 // only drains what the printer says on the back channel and publishes the latest
 // reply in RealTimeStatusStrings for the status monitor application. Whether it
 // polls, and how often, follows GetRealTimeStatusStartFlag and
-// GetRealTimeStatusTime, re-read on every pass so that the application's changes
-// take effect at once.
+// GetRealTimeStatusTime, re-read on every pass (at least every POLL_IDLE_WAIT_MS)
+// so that the application's changes take effect at once.
 //
 // Invariants:
 // - The thread only reads the record's status word; PS_POLLER_RUN is cleared by
@@ -105,7 +105,9 @@ DWORD WINAPI StatusPoller(LPVOID parameter) {
     // Unsigned 32-bit difference: right across the tick counter's wrap.
     const DWORD elapsed = static_cast<DWORD>(GetTickCount() - startTick);
     if (elapsed <= interval) {
-      PauseUnlessStopped(record, POLL_IDLE_WAIT_MS);
+      // Wake no later than the poll is due, so a poll is never late by a pause.
+      const DWORD remaining = interval - elapsed;
+      PauseUnlessStopped(record, remaining < POLL_IDLE_WAIT_MS ? remaining + 1 : POLL_IDLE_WAIT_MS);
       continue;
     }
     PollOnce(record, reply);

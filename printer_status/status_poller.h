@@ -7,7 +7,12 @@
 constexpr SIZE_T POLLER_STACK_SIZE = 0x4000;
 constexpr DWORD POLL_READ_ATTEMPTS = 10;
 constexpr DWORD POLL_READ_PAUSE_MS = 500;
-constexpr DWORD POLL_IDLE_WAIT_MS = 10;  // pause between passes of the wait loop
+// The longest pause between two passes of the wait loop, so between two reads of
+// the poll settings: a changed setting takes effect within this time, and a stop
+// ends the pause at once (it waits on the stop event). Short enough to feel
+// immediate, long enough that a waiting poller costs next to nothing even when
+// dozens of ports print at once.
+constexpr DWORD POLL_IDLE_WAIT_MS = 50;
 
 BOOL StartStatusPoller(PortRecord* record);
 DWORD WINAPI StatusPoller(LPVOID record);

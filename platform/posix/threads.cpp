@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "platform/diagnostics.h"
 #include "platform/posix/kernel_object.h"
 
 namespace kovirlm::posix {
@@ -154,8 +155,22 @@ long CountLiveThreads() {
 using kovirlm::posix::KernelObject;
 using kovirlm::posix::ObjectKind;
 
+namespace {
+// Set by diag::FailNextThreadCreation; taken by the next CreateThread.
+std::atomic<bool> failNextThread{false};
+}  // namespace
+
+bool diag::FailNextThreadCreation() {
+  failNextThread = true;
+  return true;
+}
+
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                     LPVOID parameter, DWORD creationFlags, LPDWORD threadId) {
+  if (failNextThread.exchange(false)) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   // Suspended creation and the other flags are not used by anything here.
   if (start == nullptr || creationFlags != 0) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -75,3 +75,7 @@ long diag::OpenPrinterHandles() {
 bool diag::FailEventCreation(int) {
   return false;
 }
+
+bool diag::FailNextThreadCreation() {
+  return false;
+}

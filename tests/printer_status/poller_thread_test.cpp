@@ -295,4 +295,22 @@ TEST_F(StatusPollerTest, SettingsChangedMidJobTakeEffectWithoutRestart) {
   EXPECT_EQ(record_->pollerThread, thread);
 }
 
+TEST_F(StatusPollerTest, ThreadThatCannotBeCreatedLeavesNothingToStop) {
+  OpenJob(1, 200);
+  if (!diag::FailNextThreadCreation()) {
+    GTEST_SKIP() << "thread creation cannot be made to fail on this platform";
+  }
+  EXPECT_TRUE(StartStatusPoller(record_));
+  EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
+  EXPECT_EQ(record_->pollerThread, nullptr);
+  // The document ends without waiting for a thread that never existed, and the
+  // next poller on the port starts normally.
+  EXPECT_TRUE(monitor_test::FinishesWithin(5000, [this] { Spooler().pfnEndDocPort(record_); }));
+  ASSERT_TRUE(Spooler().pfnStartDocPort(record_, printer_.data(), 2, 1, nullptr));
+  record_->deviceMonitor.pfnReadPort = LoggedRead;
+  emu::QueueBackChannel(kPort, emu::MakeStatusUpdate(1));
+  StartPoller();
+  EXPECT_TRUE(WaitUntil([&] { return Published() == emu::MakeStatusUpdate(1); }, 10000));
+}
+
 }  // namespace
