@@ -85,13 +85,15 @@ inline long long MsSince(std::chrono::steady_clock::time_point start) {
       .count();
 }
 
-// Whatever the system sets up on first use (Wine starts helper threads the first
-// time a printer is opened, for one) is set up here, once per process, so that it
-// is in every leak baseline: one whole port cycle with a job on a scratch port.
+// Whatever is set up on first use and then kept for good is set up here, once per
+// process, so that it is in every leak baseline: one whole port cycle with a job
+// on a scratch port, and a trace scope (GoogleTest's Windows build watches each
+// thread that first uses one with a thread of its own, for the thread's life).
 inline void WarmUpOnce() {
   static bool done = false;
   if (done) return;
   done = true;
+  { SCOPED_TRACE("warm-up"); }
   emu::AttachPrinter("WARMUP:");
   HANDLE handle = nullptr;
   if (Spooler().pfnOpenPortEx(const_cast<LPSTR>("WARMUP:"), const_cast<LPSTR>("Warm-up printer"),

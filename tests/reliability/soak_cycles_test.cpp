@@ -139,8 +139,14 @@ TEST_F(SoakCycles, EightThreadsOverEightPortsLeaveNothingBehind) {
     Worker& w = workers[i];
     const Plan& p = plans[i];
     w.index = i;
-    w.port = "SOAK" + std::to_string(i) + ":";
-    w.printer = InstallPrinter(" " + std::to_string(i), p.model, 10, p.present);
+    // Built in steps: g++ 12 at -O3 warns falsely (-Wrestrict) about "x" + string.
+    const std::string number = std::to_string(i);
+    w.port = "SOAK";
+    w.port += number;
+    w.port += ":";
+    std::string suffix = " ";
+    suffix += number;
+    w.printer = InstallPrinter(suffix, p.model, 10, p.present);
     w.options.deviceId = p.deviceId;
     w.options.inkReady = p.inkReady;
     w.options.statusUpdateEveryMs = p.updateMs;
