@@ -103,6 +103,7 @@ inline void WarmUpOnce() {
     Spooler().pfnClosePort(handle);
   }
   emu::DetachPrinter("WARMUP:");
+  emu::ClearCalls();  // a test's call log starts with its own calls
 }
 
 // What a leak would show: the Linux layer's exact counters (heap blocks, kernel
@@ -207,6 +208,11 @@ inline std::string DeviceIdFor(const std::string& model) {
 // (MonitorTest), keys deleted (also those of printers a test only named).
 class ReliabilityTest : public monitor_test::MonitorTest {
  protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    WarmUpOnce();
+  }
+
   void TearDown() override {
     emu::ClearFaults();
     MonitorTest::TearDown();
