@@ -80,6 +80,31 @@ TEST_F(LongInput, PortNameOfFiveThousandCharactersIsOnePortInAnyLetterCase) {
   EXPECT_TRUE(monitor_test::ListedPorts().empty());
 }
 
+TEST_F(LongInput, MissingAndEmptyNamesPrintWithNoKeyAndNoCrash) {
+  // No printer name at the open, none at the document, then an empty one: no key
+  // can be built for either, so the jobs pass unidentified.
+  emu::AttachPrinter("", OptionsFor("KP-6600S"));
+  HANDLE handle = nullptr;
+  ASSERT_TRUE(
+      Spooler().pfnOpenPortEx(const_cast<LPSTR>(""), nullptr, &handle, emu::DeviceMonitor()));
+  auto* record = static_cast<PortRecord*>(handle);
+  EXPECT_EQ(record->printerName, nullptr);
+  EXPECT_TRUE(Spooler().pfnStartDocPort(record, nullptr, 1, 1, nullptr));
+  EXPECT_FALSE(HasStatusBits(record, PS_PRINTER_MATCHED | PS_POLLER_RUN));
+  char page[] = "page";
+  DWORD written = 0;
+  EXPECT_TRUE(Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(page), 4, &written));
+  EXPECT_TRUE(Spooler().pfnWritePort(record, nullptr, 0, &written));
+  EXPECT_EQ(written, 0u);
+  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_EQ(emu::Received(""), "page");
+  ExpectJobWorks(record, "", "", false);
+  ExpectJobWorks(record, "", "", false);  // now with the empty name as the key's
+  EXPECT_TRUE(MonitorValuesAt(PrintersKey()).empty());
+  EXPECT_TRUE(ClosePort(record));
+  EXPECT_TRUE(monitor_test::ListedPorts().empty());
+}
+
 struct LongModelCase {
   const char* name;
   std::string deviceModel;  // MDL in the device ID
