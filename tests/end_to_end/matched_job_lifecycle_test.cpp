@@ -19,15 +19,7 @@ namespace {
 using monitor_test::Spooler;
 namespace app = emu::status_app;
 
-template <typename Condition>
-bool WaitUntil(Condition condition, int limitMs = 20000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    Sleep(5);
-  }
-  return true;
-}
+using monitor_test::WaitUntil;
 
 long Threads() {
   return diag::CurrentResourceCounts().threads;

@@ -27,15 +27,7 @@ std::string Bytes(const std::array<BYTE, N>& block) {
   return std::string(reinterpret_cast<const char*>(block.data()), N);
 }
 
-template <typename Condition>
-bool WaitUntil(Condition condition, int limitMs = 20000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    Sleep(5);
-  }
-  return true;
-}
+using monitor_test::WaitUntil;
 
 bool IsPrintingUpdate(const std::optional<std::string>& text) {
   return text.has_value() && text->rfind("STATUS KVR1 03 PRINTING;", 0) == 0;

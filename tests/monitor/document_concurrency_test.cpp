@@ -13,6 +13,7 @@
 #include "emulator/status_app.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
+#include "tests/support/store_values.h"
 
 namespace {
 
@@ -20,28 +21,8 @@ namespace app = emu::status_app;
 using monitor_test::MonitorTest;
 using monitor_test::Spooler;
 
-constexpr const char* kPrintersKey = "System\\CurrentControlSet\\control\\Print\\Printers";
-
-constexpr const char* kStoreValues[] = {
-    VALUE_POLL_ENABLED, VALUE_POLL_INTERVAL, VALUE_STATUS_MONITOR, VALUE_STATUS_THREAD,
-    VALUE_LAN_MONITOR,  VALUE_STATUS_STRING, VALUE_INK_LEVEL,      VALUE_REGISTERED_MODEL,
-};
-
-std::vector<std::string> StoreValuesIn(const std::string& path) {
-  std::vector<std::string> found;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return found;
-  }
-  for (const char* value : kStoreValues) {
-    DWORD size = 0;
-    if (RegQueryValueExA(key, value, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
-      found.push_back(value);
-    }
-  }
-  RegCloseKey(key);
-  return found;
-}
+using monitor_test::kPrintersKey;
+using monitor_test::StoreValuesIn;
 
 // The bytes of document `round` on `port`, distinct for every port and round.
 std::string DocumentBytes(const std::string& port, int round) {

@@ -67,15 +67,7 @@ BOOL WINAPI LoggedRead(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read) {
   return result;
 }
 
-template <typename Condition>
-bool WaitUntil(Condition condition, int limitMs = 20000) {
-  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition()) {
-    if (Clock::now() > end) return false;
-    Sleep(5);
-  }
-  return true;
-}
+using monitor_test::WaitUntil;
 
 constexpr char kPort[] = "LPT7:";
 constexpr char kStatus[] = "RealTimeStatusStrings";

@@ -13,35 +13,14 @@
 
 #include "emulator/status_app.h"
 #include "status_store/status_key.h"
+#include "tests/support/store_values.h"
 
 namespace {
 
 namespace app = emu::status_app;
 
-constexpr const char* kPrintersKey = "System\\CurrentControlSet\\control\\Print\\Printers";
-
-// Every value name the store reads or writes.
-constexpr const char* kStoreValues[] = {
-    VALUE_POLL_ENABLED, VALUE_POLL_INTERVAL, VALUE_STATUS_MONITOR, VALUE_STATUS_THREAD,
-    VALUE_LAN_MONITOR,  VALUE_STATUS_STRING, VALUE_INK_LEVEL,      VALUE_REGISTERED_MODEL,
-};
-
-// The store values found in the key at `path` (relative to HKEY_LOCAL_MACHINE).
-std::vector<std::string> StoreValuesIn(const std::string& path) {
-  std::vector<std::string> found;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return found;
-  }
-  for (const char* value : kStoreValues) {
-    DWORD size = 0;
-    if (RegQueryValueExA(key, value, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
-      found.push_back(value);
-    }
-  }
-  RegCloseKey(key);
-  return found;
-}
+using monitor_test::kPrintersKey;
+using monitor_test::StoreValuesIn;
 
 TEST(StatusKeyRace, OperationsNeverUseAPathInTheMakingOrAnotherPrintersKey) {
   // The second name extends the first, so a half-copied path would name the first

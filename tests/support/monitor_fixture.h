@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -113,6 +114,19 @@ inline DWORD WINAPI RunOwnedJob(LPVOID parameter) {
   (*job)();
   delete job;
   return 0;
+}
+
+// Polls `condition` every few milliseconds until it holds (true) or `limitMs` has
+// passed (false). For waits on other threads whose timing a loaded machine
+// stretches: the limit is a bound against hanging, never a speed check.
+template <typename Condition>
+bool WaitUntil(Condition condition, int limitMs = 20000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    Sleep(5);
+  }
+  return true;
 }
 
 // Runs `work` on a thread of its own and waits at most `limitMs` for it; true when
