@@ -127,12 +127,12 @@ DWORD WINAPI RunCycles(LPVOID parameter) {
 class SoakCycles : public ReliabilityTest {};
 
 std::string Counts(const diag::ResourceCounts& c) {
-  char line[160];
-  std::snprintf(line, sizeof line,
-                "heap blocks %ld, handles %ld, keys %ld, threads %ld, memory %llu KiB",
-                c.heapBlocks, c.handles, c.openKeys, c.threads,
-                static_cast<unsigned long long>(c.memoryBytes >> 10));
-  return line;
+  auto count = [](long value) {
+    return value == diag::kUnknown ? std::string("n/a") : std::to_string(value);
+  };
+  return "heap blocks " + count(c.heapBlocks) + ", handles " + count(c.handles) + ", keys " +
+         count(c.openKeys) + ", threads " + count(c.threads) + ", memory " +
+         std::to_string(c.memoryBytes >> 10) + " KiB";
 }
 
 TEST_F(SoakCycles, EightThreadsOverEightPortsLeaveNothingBehind) {
