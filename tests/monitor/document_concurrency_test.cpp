@@ -18,11 +18,10 @@
 namespace {
 
 namespace app = emu::status_app;
-using monitor_test::MonitorTest;
-using monitor_test::Spooler;
-
 using monitor_test::kPrintersKey;
 using monitor_test::StoreValuesIn;
+using monitor_test::MonitorTest;
+using monitor_test::Spooler;
 
 // The bytes of document `round` on `port`, distinct for every port and round.
 std::string DocumentBytes(const std::string& port, int round) {
@@ -107,15 +106,7 @@ TEST_F(DocumentConcurrency, TwoPortsPrintingWhileTheStatusKeyIsInUseTouchOnlyThe
   }
   char path[STATUS_KEY_BUFFER_SIZE];
   EXPECT_FALSE(CopyStatusKeyPath(path)) << "the last EndDocPort left " << path << " current";
-  const std::string printers = std::string(kPrintersKey) + "\\";
-  for (const std::string& path :
-       {std::string(kPrintersKey), printers + first, printers + second, printers + bystander}) {
-    EXPECT_EQ(StoreValuesIn(path), std::vector<std::string>{}) << path;
-  }
-  for (const char* value : {VALUE_STATUS_MONITOR, VALUE_STATUS_THREAD, VALUE_LAN_MONITOR,
-                            VALUE_STATUS_STRING, VALUE_INK_LEVEL}) {
-    EXPECT_FALSE(app::Describe(bystander, value).has_value()) << value;
-  }
+  monitor_test::ExpectStoreValuesOnlyInOwnKeys(first, second, bystander);
   for (const std::string& printer : {first, second, bystander}) app::Uninstall(printer);
 }
 

@@ -18,7 +18,6 @@
 namespace {
 
 namespace app = emu::status_app;
-
 using monitor_test::kPrintersKey;
 using monitor_test::StoreValuesIn;
 
@@ -89,15 +88,7 @@ TEST(StatusKeyRace, OperationsNeverUseAPathInTheMakingOrAnotherPrintersKey) {
   EXPECT_TRUE(reached()) << "no operation found a key current in 20 s";
 
   // No operation wrote anywhere but the printers' own keys.
-  const std::string printers = std::string(kPrintersKey) + "\\";
-  for (const std::string& path :
-       {std::string(kPrintersKey), printers + first, printers + second, printers + bystander}) {
-    EXPECT_EQ(StoreValuesIn(path), std::vector<std::string>{}) << path;
-  }
-  for (const char* value : {VALUE_STATUS_MONITOR, VALUE_STATUS_THREAD, VALUE_LAN_MONITOR,
-                            VALUE_STATUS_STRING, VALUE_INK_LEVEL}) {
-    EXPECT_FALSE(app::Describe(bystander, value).has_value()) << value;
-  }
+  monitor_test::ExpectStoreValuesOnlyInOwnKeys(first, second, bystander);
   for (const std::string& printer : {first, second, bystander}) app::Uninstall(printer);
 }
 

@@ -2,9 +2,12 @@
 // the monitor wrote nothing outside the current printer's key.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
+#include "emulator/status_app.h"
 #include "platform/win32.h"
 #include "status_store/status_key.h"
 
@@ -33,6 +36,22 @@ inline std::vector<std::string> StoreValuesIn(const std::string& path) {
   }
   RegCloseKey(key);
   return found;
+}
+
+// Asserts that the monitor wrote nothing outside the two printers' own StMonitor
+// keys: not in the Printers key, not in either printer's key above StMonitor, and
+// nothing of its own in a bystander printer's StMonitor key.
+inline void ExpectStoreValuesOnlyInOwnKeys(const std::string& first, const std::string& second,
+                                           const std::string& bystander) {
+  const std::string printers = std::string(kPrintersKey) + "\\";
+  for (const std::string& path :
+       {std::string(kPrintersKey), printers + first, printers + second, printers + bystander}) {
+    EXPECT_EQ(StoreValuesIn(path), std::vector<std::string>{}) << path;
+  }
+  for (const char* value : {VALUE_STATUS_MONITOR, VALUE_STATUS_THREAD, VALUE_LAN_MONITOR,
+                            VALUE_STATUS_STRING, VALUE_INK_LEVEL}) {
+    EXPECT_FALSE(emu::status_app::Describe(bystander, value).has_value()) << value;
+  }
 }
 
 }  // namespace monitor_test
