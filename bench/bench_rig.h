@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "monitor/monitor.h"
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 #include "platform/win32.h"
 
 namespace bench {

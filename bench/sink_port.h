@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor/monitor_table.h"
+#include "port/monitor_table.h"
 #include "platform/win32.h"
 
 namespace bench {

@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "emulator/printer_replies.h"
-#include "monitor/monitor_table.h"
+#include "port/monitor_table.h"
 #include "platform/win32.h"
 
 namespace emu {

@@ -1,28 +1,46 @@
 // Document bracketing: StartDocPort and EndDocPort around the device monitor's own.
 //
-// A document makes its printer's status key current, keeps a second document off a
-// busy port, waits for the status monitor application's real-time thread to finish,
-// tells the application that a job is using the port (LanMonExistFlag) for as long
-// as the document runs, and keeps the record's printer name and handle in step with
-// the spooler. The status key is module-wide: the latest StartDocPort on any port
-// decides which printer's key is current, and any EndDocPort clears it.
+// A document selects its printer's status key in the port's own record, keeps a
+// second document off a busy port, waits for the status monitor application's
+// real-time thread to finish, tells the application that a job is using the port
+// (LanMonExistFlag) for as long as the document runs, and keeps the record's
+// printer name and handle in step with the spooler.
+//
+// Each port's key is its own: a document on one port never reads or writes
+// another printer's key, whatever runs on the other ports. The key selection is
+// written only here, on the port's spooler thread, before the port's poller starts
+// (StartDocPort) and after it has ended (EndDocPort), so the poller reads it
+// without a lock.
+#include <cassert>
+
 #include "monitor/monitor.h"
-#include "monitor/port_record.h"
+#include "monitor/port_list.h"
 #include "printer_status/job_start.h"
+#include "printer_status/status_poller.h"
 #include "status_store/status_key.h"
 
 namespace {
 
 // Between the device monitor's refusal of a document and our one retry.
 constexpr DWORD DEVICE_DOC_RETRY_MS = 500;
-// Between two reads of StRealThreadExistFlag while the application's thread runs.
-// The wait itself has no limit; the pause only keeps a waiting spooler thread from
-// spinning a core.
-constexpr DWORD STATUS_THREAD_POLL_MS = 10;
+// Between two reads of StRealThreadExistFlag while the application's thread runs:
+// the first pause is short, so a flag that clears at once costs next to nothing,
+// and each later one doubles up to the longest, so a long wait keeps a waiting
+// spooler thread from costing the machine anything. The wait itself has no limit.
+constexpr DWORD STATUS_THREAD_FIRST_PAUSE_MS = 10;
+constexpr DWORD STATUS_THREAD_LONGEST_PAUSE_MS = 100;
 
 bool SamePrinterName(LPCSTR first, LPCSTR second) {
   if (first == nullptr || second == nullptr) return first == second;
   return lstrcmpA(first, second) == 0;
+}
+
+void WaitWhileStatusThreadActive(const StatusKey& key) {
+  DWORD pause = STATUS_THREAD_FIRST_PAUSE_MS;
+  while (IsStatusThreadActive(key)) {
+    Sleep(pause);
+    pause = pause * 2 < STATUS_THREAD_LONGEST_PAUSE_MS ? pause * 2 : STATUS_THREAD_LONGEST_PAUSE_MS;
+  }
 }
 
 BOOL OpenDeviceDocument(PortRecord* record, LPSTR printerName, DWORD jobId, DWORD level,
@@ -54,36 +72,37 @@ void FollowPrinterName(PortRecord* record, LPSTR printerName) {
 BOOL WINAPI StartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo) {
   auto* record = static_cast<PortRecord*>(port);
 
-  // The key follows the name the port was opened with (or the last document's):
-  // a renamed printer's new key is used from its next document on. Even a refused
-  // call below makes this key current.
-  SelectStatusKey(record->printerName);
-
   // Test and set in one step, so that two spooler threads cannot both start a
-  // document on the same port.
+  // document on the same port. A refused call changes nothing else: the running
+  // document keeps its key, which its poller may be using.
   if (record->status.fetch_or(PS_JOB_ACTIVE) & PS_JOB_ACTIVE) {
     SetLastError(ERROR_BUSY);
     return FALSE;
   }
 
+  // The key follows the name the port was opened with (or the last document's):
+  // a renamed printer's new key is used from its next document on. No poller runs
+  // on the port now: EndDocPort stopped the last one.
+  SelectStatusKey(record->statusKey, record->printerName);
+
   // The application's real-time thread talks to the printer itself; our document
   // waits until it is done, however long that takes. A value we cannot read counts
   // as "done".
-  while (IsStatusThreadActive()) Sleep(STATUS_THREAD_POLL_MS);
+  WaitWhileStatusThreadActive(record->statusKey);
 
   {
     MonitorLockGuard lock;
-    SetLanMonitorFlag(TRUE);
+    SetLanMonitorFlag(record->statusKey, TRUE);
   }
 
   if (!OpenDeviceDocument(record, printerName, jobId, level, docInfo)) {
     // No job uses the port after all: take the flag down again so the application
-    // does not hold back for a document that never ran. The status key stays
-    // current. The caller sees the device monitor's error, not ours.
+    // does not hold back for a document that never ran. The key stays selected.
+    // The caller sees the device monitor's error, not ours.
     DWORD deviceError = GetLastError();
     {
       MonitorLockGuard lock;
-      SetLanMonitorFlag(FALSE);
+      SetLanMonitorFlag(record->statusKey, FALSE);
     }
     ClearStatusBits(record, PS_JOB_ACTIVE);
     SetLastError(deviceError);
@@ -116,10 +135,11 @@ BOOL WINAPI EndDocPort(HANDLE port) {
   ClearStatusBits(record, PS_DEVICE_DOC_OPEN);
   record->deviceMonitor.pfnEndDocPort(record->devicePort);
 
-  // Lowered while the key is still current; afterwards no key is current for any
-  // port until the next StartDocPort.
-  SetLanMonitorFlag(FALSE);
-  ClearStatusKey();
+  // Lowered in this port's own key, which is then forgotten until the port's next
+  // document. The poller that read the key has ended.
+  SetLanMonitorFlag(record->statusKey, FALSE);
+  assert(record->pollerThread == nullptr);
+  ClearStatusKey(record->statusKey);
 
   ClearStatusBits(record, PS_JOB_ACTIVE);
   return TRUE;

@@ -2,7 +2,7 @@
 // InitializeMonitorEx writes into the spooler's MONITOR table.
 #pragma once
 
-#include "monitor/monitor_table.h"
+#include "port/monitor_table.h"
 #include "platform/win32.h"
 
 extern "C" {

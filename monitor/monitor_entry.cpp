@@ -9,7 +9,7 @@
 // tests/checks.cmake fails the build's checks when a constructor, a TLS directory
 // or a runtime pseudo-relocation appears in the DLL.
 #include "monitor/monitor.h"
-#include "monitor/port_record.h"
+#include "monitor/port_list.h"
 
 extern "C" {
 

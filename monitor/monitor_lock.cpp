@@ -5,10 +5,12 @@
 // InitializeMonitorEx initialises the lock once; it is never deleted, since the
 // module has no shutdown path and a port call may arrive at any time until the
 // spooler unloads us.
-#include "monitor/port_record.h"
+#include "monitor/port_list.h"
 
 PortRecord* PortList = nullptr;
 CRITICAL_SECTION MonitorLock;
+
+#ifdef NDEBUG
 
 void EnterMonitorLock() {
   EnterCriticalSection(&MonitorLock);
@@ -17,3 +19,31 @@ void EnterMonitorLock() {
 void LeaveMonitorLock() {
   LeaveCriticalSection(&MonitorLock);
 }
+
+bool MonitorLockHeldHere() {
+  return true;
+}
+
+#else
+
+namespace {
+// How deep the calling thread is inside MonitorLock (it is recursive). Only the
+// builds with assertions keep it: the shipped DLL has no thread-local storage.
+thread_local int MonitorLockDepth = 0;
+}  // namespace
+
+void EnterMonitorLock() {
+  EnterCriticalSection(&MonitorLock);
+  ++MonitorLockDepth;
+}
+
+void LeaveMonitorLock() {
+  --MonitorLockDepth;
+  LeaveCriticalSection(&MonitorLock);
+}
+
+bool MonitorLockHeldHere() {
+  return MonitorLockDepth > 0;
+}
+
+#endif

@@ -5,7 +5,8 @@
 // accepted the document, cleared before every device EndDocPort. No call reaches
 // the device monitor outside that window. Refusals set no error code.
 #include "monitor/monitor.h"
-#include "monitor/port_record.h"
+#include "port/device_read.h"
+#include "port/port_record.h"
 
 namespace {
 
@@ -25,12 +26,7 @@ BOOL WINAPI WritePort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written) 
 }
 
 BOOL WINAPI ReadPort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read) {
-  auto* record = static_cast<PortRecord*>(port);
-  if (!DeviceDocumentOpen(record)) {
-    *read = 0;
-    return FALSE;
-  }
-  return record->deviceMonitor.pfnReadPort(record->devicePort, buffer, count, read);
+  return ReadFromDevice(static_cast<PortRecord*>(port), buffer, count, read);
 }
 
 BOOL WINAPI GetPrinterDataFromPort(HANDLE port, DWORD controlId, LPSTR valueName, LPSTR inBuffer,

@@ -12,10 +12,13 @@
 //   refusing the port) leaves nothing listed and nothing allocated, so the same
 //   port can be opened again at once.
 // - A record is freed only after its poller thread has ended.
+#include "monitor/port_list.h"
+
+#include <cassert>
 #include <new>
 
 #include "monitor/monitor.h"
-#include "monitor/port_record.h"
+#include "printer_status/status_poller.h"
 
 namespace {
 
@@ -36,6 +39,7 @@ void DestroyPortRecord(PortRecord* record) {
   // Only StopStatusPoller ends a poller, and it forgets the handle when the
   // thread is gone. A handle still here belongs to a thread that may yet read the
   // record, so the record outlives it.
+  assert(record->pollerThread == nullptr && !HasStatusBits(record, PS_POLLER_RUN));
   if (record->pollerThread != nullptr) {
     WaitForSingleObject(record->pollerThread, INFINITE);
     CloseHandle(record->pollerThread);
@@ -69,6 +73,7 @@ bool UnlinkFromPortList(PortRecord* record) {
 }  // namespace
 
 PortRecord* CreatePortRecord(LPSTR portName, LPSTR printerName) {
+  assert(MonitorLockHeldHere());
   // The port name lives in the same block, right behind the fixed fields.
   const DWORD nameSize = static_cast<DWORD>(lstrlenA(portName)) + 1;
   const DWORD size = static_cast<DWORD>(sizeof(PortRecord)) + nameSize;
@@ -112,6 +117,7 @@ PortRecord* FindPortRecord(PortRecord* list, LPCSTR portName) {
 }
 
 BOOL DeletePortRecord(PortRecord* record) {
+  assert(MonitorLockHeldHere());
   // A record we do not list is not ours to free.
   if (!UnlinkFromPortList(record)) return FALSE;
   DestroyPortRecord(record);

@@ -12,6 +12,8 @@
 #include "status_store/status_key.h"
 
 BOOL IdentifyPrinter(PortRecord* record) {
+  // Whatever an earlier document found, this identification alone decides.
+  record->modelName[0] = '\0';
   const auto query = record->deviceMonitor.pfnGetPrinterDataFromPort;
   if (query == nullptr) return FALSE;
 
@@ -25,17 +27,15 @@ BOOL IdentifyPrinter(PortRecord* record) {
     return FALSE;
   }
 
-  const LPSTR manufacturer = ParseDeviceId(deviceId, sizeof deviceId);
+  const LPSTR manufacturer = ParseDeviceId(deviceId, sizeof deviceId, record->modelName);
   if (manufacturer == nullptr || manufacturer[0] == '\0') return FALSE;
   // Byte-wise and case-sensitive: "Kovir Corp" is not the maker, "THE KOVIR CO" is.
   if (std::string_view(manufacturer).find(MAKER_NAME) == std::string_view::npos) return FALSE;
   // A device ID without a model names no model: it cannot match any registration,
   // not even an empty IDMDL.
-  char model[MODEL_NAME_SIZE];
-  CopyModelName(model);
-  if (model[0] == '\0') return FALSE;
+  if (record->modelName[0] == '\0') return FALSE;
 
   char registered[REGISTERED_MODEL_SIZE];
-  if (!ReadRegisteredModel(registered)) return FALSE;
-  return lstrcmpA(model, registered) == 0 ? TRUE : FALSE;
+  if (!ReadRegisteredModel(record->statusKey, registered)) return FALSE;
+  return lstrcmpA(record->modelName, registered) == 0 ? TRUE : FALSE;
 }

@@ -7,34 +7,26 @@
 // has no MFG key), a later MFG replaces an earlier one, and a last field without
 // ';' runs to the end of the text.
 //
-// ModelName is emptied before every parse: a device ID without MDL must not
-// inherit the model of whichever printer, on whichever port, was parsed before.
+// The model is emptied before every parse: a device ID without MDL must not
+// inherit the model of an earlier parse.
 #include <cstring>
 #include <string_view>
 
-#include "platform/short_lock.h"
 #include "printer_status/device_id.h"
-
-char ModelName[MODEL_NAME_SIZE];
 
 namespace {
 
-// Guards ModelName for each store and each copy: document starts on two ports may
-// parse at the same moment, and a reader must never see a model half-written.
-constinit ShortLock ModelNameLock;
-
-void StoreModelName(std::string_view value) {
+void StoreModelName(std::string_view value, char (&model)[MODEL_NAME_SIZE]) {
   // A model too long for the buffer keeps its first 255 characters. It then
   // matches only a registration of exactly those characters, never the whole
   // name the printer reported.
   const std::size_t kept = value.size() < MODEL_NAME_SIZE ? value.size() : MODEL_NAME_SIZE - 1;
-  ShortLockGuard lock(ModelNameLock);
-  if (kept != 0) std::memcpy(ModelName, value.data(), kept);
-  ModelName[kept] = '\0';
+  if (kept != 0) std::memcpy(model, value.data(), kept);
+  model[kept] = '\0';
 }
 
 // `text` holds `length` characters and no NUL among them; text[length] is NUL.
-LPSTR ParseFields(LPSTR text, std::size_t length) {
+LPSTR ParseFields(LPSTR text, std::size_t length, char (&model)[MODEL_NAME_SIZE]) {
   const std::string_view all(text, length);
   LPSTR manufacturer = nullptr;
   std::size_t field = 0;
@@ -49,7 +41,7 @@ LPSTR ParseFields(LPSTR text, std::size_t length) {
     if (key == "MFG") manufacturer = text + valueStart;
     if (key == "MDL") {
       const std::size_t valueEnd = semicolon == std::string_view::npos ? length : semicolon;
-      StoreModelName(std::string_view(text + valueStart, valueEnd - valueStart));
+      StoreModelName(std::string_view(text + valueStart, valueEnd - valueStart), model);
     }
     if (semicolon == std::string_view::npos) break;
     text[semicolon] = '\0';
@@ -60,22 +52,11 @@ LPSTR ParseFields(LPSTR text, std::size_t length) {
 
 }  // namespace
 
-void CopyModelName(char (&out)[MODEL_NAME_SIZE]) {
-  ShortLockGuard lock(ModelNameLock);
-  std::memcpy(out, ModelName, MODEL_NAME_SIZE);
-}
-
-LPSTR ParseDeviceId(LPSTR text) {
-  StoreModelName({});
-  if (text == nullptr) return nullptr;
-  return ParseFields(text, std::strlen(text));
-}
-
-LPSTR ParseDeviceId(LPSTR text, DWORD size) {
-  StoreModelName({});
+LPSTR ParseDeviceId(LPSTR text, DWORD size, char (&model)[MODEL_NAME_SIZE]) {
+  StoreModelName({}, model);
   if (text == nullptr || size == 0) return nullptr;
   const void* nul = std::memchr(text, '\0', size);
   std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text) : size;
   if (nul == nullptr) text[--length] = '\0';  // keep the terminator inside the buffer
-  return ParseFields(text, length);
+  return ParseFields(text, length, model);
 }

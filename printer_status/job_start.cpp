@@ -7,6 +7,8 @@
 // ink levels, also read the status reply, ask for the ink levels and publish the
 // answer in InkLevel.
 //
+// Everything here reads and writes only this port's own key and model.
+//
 // Nothing here fails StartDocPort: every failure only skips the rest of the work.
 // The ink query runs on the spooler thread while the new poller already runs on
 // the same back channel; polling is paused (GetRealTimeStatusStartFlag 0) for the
@@ -17,7 +19,7 @@
 
 #include <cstring>
 
-#include "monitor/back_channel.h"
+#include "port/back_channel.h"
 #include "printer_status/device_id.h"
 #include "printer_status/remote_commands.h"
 #include "printer_status/status_poller.h"
@@ -25,10 +27,8 @@
 
 namespace {
 
-constexpr WORD REPLY_TRIES = 10;
+constexpr DWORD REPLY_TRIES = 10;
 constexpr DWORD REPLY_PAUSE_MS = 500;
-constexpr char INK_MARKER[] = "IQ:";
-constexpr DWORD INK_MARKER_LENGTH = sizeof INK_MARKER - 1;
 // Where a status reply says the printer is ready for the ink query.
 constexpr DWORD INK_READY_OFFSET = 12;
 constexpr char INK_READY[] = "04";
@@ -36,53 +36,48 @@ constexpr char INK_READY[] = "04";
 // Sends the registered model's status command; TRUE only if all of it was written.
 BOOL SendStatusCommand(PortRecord* record) {
   char model[REGISTERED_MODEL_SIZE];
-  if (!ReadRegisteredModel(model)) return FALSE;
+  if (!ReadRegisteredModel(record->statusKey, model)) return FALSE;
   const StatusCommand& command = ChooseStatusCommand(model);
   return SendPrinterCommand(record, command.data(), static_cast<DWORD>(command.size()));
 }
 
-// Reads until a reply arrives whose first byte is set, up to REPLY_TRIES reads with
-// a pause after each empty one. A reply starting with NUL counts as none: the
-// buffer is zeroed before each read, so that is all an empty read leaves behind.
+bool PauseBetweenReplies() {
+  Sleep(REPLY_PAUSE_MS);
+  return true;
+}
+
+// Up to REPLY_TRIES reads, until a reply arrives whose first byte is set. A reply
+// starting with NUL counts as none: the buffer is zeroed before each read, so that
+// is all an empty read leaves behind.
 bool ReadStatusReply(PortRecord* record, char (&reply)[REPLY_BUFFER_SIZE]) {
-  WORD tries = REPLY_TRIES;
-  DWORD count = 0;
-  for (;;) {
-    std::memset(reply, 0, sizeof reply);
-    ReadPrinterReply(record, reply, &count);
-    if (reply[0] != '\0') return true;
-    --tries;
-    Sleep(REPLY_PAUSE_MS);
-    if (tries == 0) return false;
-  }
+  return ReadReplyUntil(
+             record, reply, REPLY_TRIES,
+             [](const char(&read)[REPLY_BUFFER_SIZE], DWORD) { return read[0] != '\0'; },
+             PauseBetweenReplies) != 0;
 }
 
 bool ReadyForInkQuery(const char (&statusReply)[REPLY_BUFFER_SIZE]) {
   return std::memcmp(statusReply + INK_READY_OFFSET, INK_READY, sizeof INK_READY - 1) == 0;
 }
 
-// Reads until a reply containing the ink marker arrives, up to REPLY_TRIES reads
-// with a pause before the first and after each miss; returns its length, or 0.
+// Up to REPLY_TRIES reads, after a pause that gives the printer time to answer,
+// until a reply containing the ink marker arrives; returns its length, or 0.
 DWORD ReadInkReply(PortRecord* record, char (&reply)[REPLY_BUFFER_SIZE]) {
-  WORD tries = REPLY_TRIES;
-  DWORD count = 0;
   Sleep(REPLY_PAUSE_MS);
-  for (;;) {
-    std::memset(reply, 0, sizeof reply);
-    if (ReadPrinterReply(record, reply, &count) != 0 &&
-        ReplyContains(INK_MARKER, INK_MARKER_LENGTH, reply, count)) {
-      return count;
-    }
-    --tries;
-    Sleep(REPLY_PAUSE_MS);
-    if (tries == 0) return 0;
-  }
+  return ReadReplyUntil(
+      record, reply, REPLY_TRIES,
+      [](const char(&read)[REPLY_BUFFER_SIZE], DWORD count) {
+        return count != 0 &&
+               ReplyContains(INK_REPLY_MARKER, INK_REPLY_MARKER_LENGTH, read, count) != FALSE;
+      },
+      PauseBetweenReplies);
 }
 
 void QueryInkLevel(PortRecord* record) {
-  LoadPollSettings();
-  const DWORD saved = PollEnabled.load();
-  SetPollEnabled(0);
+  StatusKey& key = record->statusKey;
+  LoadPollSettings(key);
+  const DWORD saved = key.pollEnabled.load();
+  SetPollEnabled(key, 0);
 
   char reply[REPLY_BUFFER_SIZE];
   if (ReadStatusReply(record, reply) && ReadyForInkQuery(reply) &&
@@ -91,11 +86,11 @@ void QueryInkLevel(PortRecord* record) {
     const DWORD count = ReadInkReply(record, reply);
     if (count != 0) {
       StripInkLengthBytes(reply, count);
-      StoreInkLevel(reply);
+      StoreInkLevel(key, reply);
     }
   }
 
-  SetPollEnabled(saved);
+  SetPollEnabled(key, saved);
 }
 
 }  // namespace
@@ -107,7 +102,7 @@ void JobStartExchange(PortRecord* record) {
 
   if (IdentifyPrinter(record)) {
     SetStatusBits(record, PS_PRINTER_MATCHED);
-    if (!HasStatusBits(record, PS_POLLER_RUN) && IsStatusMonitorPresent()) {
+    if (!HasStatusBits(record, PS_POLLER_RUN) && IsStatusMonitorPresent(record->statusKey)) {
       sent = SendStatusCommand(record);
       if (sent) StartStatusPoller(record);
     }
@@ -119,8 +114,8 @@ void JobStartExchange(PortRecord* record) {
 
   // The order of the tests matters: asking whether the application is present
   // writes its flag's default back when the value is missing.
-  if (!HasStatusBits(record, PS_PRINTER_MATCHED) || !IsStatusMonitorPresent()) return;
-  char model[MODEL_NAME_SIZE];
-  CopyModelName(model);
-  if (lstrcmpA(model, INK_REPORTING_MODEL) == 0 && sent) QueryInkLevel(record);
+  if (!HasStatusBits(record, PS_PRINTER_MATCHED) || !IsStatusMonitorPresent(record->statusKey)) {
+    return;
+  }
+  if (lstrcmpA(record->modelName, INK_REPORTING_MODEL) == 0 && sent) QueryInkLevel(record);
 }

@@ -1,7 +1,7 @@
 // The printer-status work StartDocPort does once the device document is open.
 #pragma once
 
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 
 constexpr char INK_REPORTING_MODEL[] = "KP-210S";
 

@@ -2,10 +2,11 @@
 //
 // One thread per port with a document on a matched printer. It sends nothing: it
 // only drains what the printer says on the back channel and publishes the latest
-// reply in RealTimeStatusStrings for the status monitor application. Whether it
-// polls, and how often, follows GetRealTimeStatusStartFlag and
-// GetRealTimeStatusTime, re-read on every pass (at least every POLL_IDLE_WAIT_MS)
-// so that the application's changes take effect at once.
+// reply in RealTimeStatusStrings of its own port's key for the status monitor
+// application. Whether it polls, and how often, follows that key's
+// GetRealTimeStatusStartFlag and GetRealTimeStatusTime, re-read on every pass (at
+// least every POLL_IDLE_WAIT_MS) so that the application's changes take effect at
+// once.
 //
 // Invariants:
 // - The thread only reads the record's status word; PS_POLLER_RUN is cleared by
@@ -15,10 +16,12 @@
 // - A poll stores a reply only when one of its reads delivered one; a poll that
 //   ends empty (ten empty reads, or a stop between reads) leaves the published
 //   reply as it was.
+// - The record's key path is selected before the thread starts and cleared only
+//   after it has ended, so the thread reads it without a lock.
 
 #include "printer_status/status_poller.h"
 
-#include "monitor/back_channel.h"
+#include "port/back_channel.h"
 #include "status_store/status_key.h"
 
 namespace {
@@ -42,29 +45,29 @@ bool PauseUnlessStopped(PortRecord* record, DWORD ms) {
 // One poll: up to POLL_READ_ATTEMPTS reads, POLL_READ_PAUSE_MS apart, until one
 // delivers something; then publish it.
 void PollOnce(PortRecord* record, char (&reply)[REPLY_BUFFER_SIZE]) {
-  DWORD tries = POLL_READ_ATTEMPTS;
   // Let a reply read or command write of the job-start exchange finish first. The
   // read wait is bounded like a command write's; the write wait is not, as in
   // ReadPrinterReply itself.
   WaitForSingleObject(record->readIdleEvent, READ_IDLE_WAIT_MS);
   WaitForSingleObject(record->writeIdleEvent, INFINITE);
-  DWORD count = 0;
-  while (PollerRunning(record)) {
-    if (ReadPrinterReply(record, reply, &count) != 0) break;
-    if (--tries == 0) break;
-    if (!PollerRunning(record)) break;
-    // A stop during the pause ends the poll; the read before it delivered nothing,
-    // so there is nothing to store.
-    if (PauseUnlessStopped(record, POLL_READ_PAUSE_MS)) break;
-  }
-  // tries is 0 only when the tenth read came back empty; a count from a completed
-  // read is stored even if a stop arrived meanwhile.
-  if (count != 0 && tries != 0) StoreStatusString(reply);
+  if (!PollerRunning(record)) return;
+  // A stop during a pause ends the poll: the read before it delivered nothing, so
+  // there is nothing to store. A reply from a read that completed is stored even
+  // if a stop arrived meanwhile.
+  const DWORD count = ReadReplyUntil(
+      record, reply, POLL_READ_ATTEMPTS,
+      [](const char(&)[REPLY_BUFFER_SIZE], DWORD delivered) { return delivered != 0; },
+      [record] { return PollerRunning(record) && !PauseUnlessStopped(record, POLL_READ_PAUSE_MS); });
+  if (count != 0) StoreStatusString(record->statusKey, reply);
 }
 
 }  // namespace
 
 BOOL StartStatusPoller(PortRecord* record) {
+  // Loaded here, on the spooler thread, so that missing settings are created with
+  // their defaults now: were the thread's first load to create them, it could
+  // write GetRealTimeStatusStartFlag 1 back over the 0 of a running ink query.
+  LoadPollSettings(record->statusKey);
   // A stop of the previous poller left the event set; the new one must not see it.
   ResetEvent(record->pollerStopEvent);
   // Set before the thread exists: the thread ends itself as soon as it sees the
@@ -89,15 +92,17 @@ DWORD WINAPI StatusPoller(LPVOID parameter) {
   bool timing = false;  // an interval is being timed from startTick
   DWORD startTick = 0;
 
+  StatusKey& settings = record->statusKey;
+
   while (PollerRunning(record)) {
-    LoadPollSettings();
-    if (PollEnabled.load() == 0) {
+    LoadPollSettings(settings);
+    if (settings.pollEnabled.load() == 0) {
       // Suspended; a pending start tick stays, so a resumed poller polls as soon as
       // the interval since it has passed.
       PauseUnlessStopped(record, POLL_IDLE_WAIT_MS);
       continue;
     }
-    const DWORD interval = PollInterval.load();
+    const DWORD interval = settings.pollInterval.load();
     if (!timing) {
       timing = true;
       startTick = GetTickCount();

@@ -2,7 +2,7 @@
 // on a matched printer, draining the back channel and publishing the latest reply.
 #pragma once
 
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 
 constexpr SIZE_T POLLER_STACK_SIZE = 0x4000;
 constexpr DWORD POLL_READ_ATTEMPTS = 10;
@@ -14,5 +14,11 @@ constexpr DWORD POLL_READ_PAUSE_MS = 500;
 // dozens of ports print at once.
 constexpr DWORD POLL_IDLE_WAIT_MS = 50;
 
+// Loads the port's poll settings (creating missing defaults in its key) and starts
+// the poller thread with PS_POLLER_RUN set. TRUE always; without a thread the bit
+// is clear again.
 BOOL StartStatusPoller(PortRecord* record);
+// Clears PS_POLLER_RUN, wakes the poller, waits until its thread has ended and
+// closes the thread handle.
+void StopStatusPoller(PortRecord* record);
 DWORD WINAPI StatusPoller(LPVOID record);

@@ -1,12 +1,13 @@
-// The per-printer registry key shared with the maker's status monitor application:
+// One printer's registry key shared with the maker's status monitor application:
 // HKEY_LOCAL_MACHINE\System\CurrentControlSet\control\Print\Printers\<printer>\StMonitor
 //
-// One key is "current" module-wide: the most recent StartDocPort on any port makes
-// its printer's key current, and any EndDocPort makes none current. While none is
-// current every operation below does nothing and reports FALSE (or leaves the poll
-// settings as they were).
+// Each port holds its own StatusKey: the path of its printer's key while a
+// document has one selected, and the port's copies of the two poll settings. Every
+// operation below works on the key it is given, so nothing one port does lands in
+// another printer's key. While no key is selected every operation does nothing and
+// reports FALSE (or leaves the poll settings as they were).
 //
-// Every operation opens the current key, does one piece of work and closes it again;
+// Every operation opens the key, does one piece of work and closes it again;
 // nothing is cached but the two poll settings.
 #pragma once
 
@@ -35,25 +36,27 @@ constexpr char VALUE_STATUS_STRING[] = "RealTimeStatusStrings";
 constexpr char VALUE_INK_LEVEL[] = "InkLevel";
 constexpr char VALUE_REGISTERED_MODEL[] = "IDMDL";
 
-// The monitor's copies of GetRealTimeStatusStartFlag and GetRealTimeStatusTime.
-// Written by LoadPollSettings and SetPollEnabled on spooler and poller threads;
-// read by the poller.
-extern std::atomic<DWORD> PollEnabled;
-extern std::atomic<DWORD> PollInterval;
+// Sharing: `path` is written only by the port's spooler thread, before the port's
+// poller starts and after it has ended, so the poller only ever reads a finished
+// path and needs no lock. The poll settings are written by the spooler thread (the
+// ink query pauses polling) and by the poller (every settings load), hence atomic.
+struct StatusKey {
+  char path[STATUS_KEY_BUFFER_SIZE];  // NUL-terminated; empty while none is selected
+  std::atomic<DWORD> pollEnabled;     // GetRealTimeStatusStartFlag; 0 until first loaded
+  std::atomic<DWORD> pollInterval;    // GetRealTimeStatusTime, in milliseconds
+};
 
-// Makes `printerName`'s key current. A name too long for the key buffer makes no
-// key current (a truncated path would name another printer's key).
-void SelectStatusKey(LPCSTR printerName);
-void ClearStatusKey();
-// Copies the current key path into `out` (STATUS_KEY_BUFFER_SIZE bytes); FALSE, with
-// `out` empty, when no key is current.
-BOOL CopyStatusKeyPath(char (&out)[STATUS_KEY_BUFFER_SIZE]);
+// Selects `printerName`'s key. A name too long for the path buffer, or none at all,
+// selects no key: a truncated path would name another printer's key.
+void SelectStatusKey(StatusKey& key, LPCSTR printerName);
+void ClearStatusKey(StatusKey& key);
+bool IsStatusKeySelected(const StatusKey& key);
 
-void LoadPollSettings();
-void SetPollEnabled(DWORD value);
-BOOL IsStatusMonitorPresent();
-BOOL IsStatusThreadActive();
-void SetLanMonitorFlag(BOOL on);
-void StoreStatusString(LPCSTR text);
-void StoreInkLevel(LPCSTR text);
-BOOL ReadRegisteredModel(char (&out)[REGISTERED_MODEL_SIZE]);
+void LoadPollSettings(StatusKey& key);
+void SetPollEnabled(StatusKey& key, DWORD value);
+BOOL IsStatusMonitorPresent(const StatusKey& key);
+BOOL IsStatusThreadActive(const StatusKey& key);
+void SetLanMonitorFlag(const StatusKey& key, BOOL on);
+void StoreStatusString(const StatusKey& key, LPCSTR text);
+void StoreInkLevel(const StatusKey& key, LPCSTR text);
+BOOL ReadRegisteredModel(const StatusKey& key, char (&out)[REGISTERED_MODEL_SIZE]);

@@ -1,74 +1,35 @@
-// The module-wide current status key path.
+// Selecting a port's status key: the path is built from the printer name.
 //
-// The latest SelectStatusKey (from StartDocPort on any port) decides which printer's
-// key is current; ClearStatusKey (from any EndDocPort) makes none current. Spooler
-// threads of several ports and every poller thread share the path, so it must never
-// be seen half-built: an incomplete path names another key ("...\Printers\" itself,
-// or a printer's own key without "\StMonitor"), and the first reader to open it
-// would write its defaults there.
-//
-// So the path is built in full on the writer's stack and only then copied into
-// StatusKeyBuffer, and every reader copies it out again, each copy under
-// StatusKeyLock. That lock guards the buffer and nothing else: it is held for one
-// copy of at most STATUS_KEY_BUFFER_SIZE bytes and never while waiting on the
-// registry, a device or another lock.
+// The path lives in the port's own StatusKey, written only by the port's spooler
+// thread while no poller of the port runs, so it is never seen half-built and
+// needs no lock.
 #include <cstring>
 #include <initializer_list>
 #include <string_view>
 
-#include "platform/short_lock.h"
 #include "status_store/status_key.h"
 
-namespace {
-
-// Guarded by StatusKeyLock: the current path (NUL-terminated) when
-// StatusKeyCurrent is true, meaningless otherwise.
-char StatusKeyBuffer[STATUS_KEY_BUFFER_SIZE];
-bool StatusKeyCurrent = false;
-
-constinit ShortLock StatusKeyLock;
-
-// Makes `path` (length bytes plus its terminator) current, or none when null.
-void PublishStatusKeyPath(const char* path, std::size_t length) {
-  ShortLockGuard lock(StatusKeyLock);
-  StatusKeyCurrent = path != nullptr;
-  if (path != nullptr) std::memcpy(StatusKeyBuffer, path, length + 1);
-}
-
-}  // namespace
-
-void SelectStatusKey(LPCSTR printerName) {
+void SelectStatusKey(StatusKey& key, LPCSTR printerName) {
   // A name that does not fit names no key we could open: a truncated path would be
-  // another printer's key, so this printer's document runs with no key current.
+  // another printer's key, so this printer's document runs with no key selected.
   // No name at all names no printer either.
   if (printerName == nullptr || std::strlen(printerName) > MAX_STATUS_PRINTER_NAME) {
-    PublishStatusKeyPath(nullptr, 0);
+    ClearStatusKey(key);
     return;
   }
-  char path[STATUS_KEY_BUFFER_SIZE];
   std::size_t length = 0;
   for (std::string_view part : {std::string_view(STATUS_KEY_PREFIX), std::string_view(printerName),
                                 std::string_view(STATUS_KEY_SUFFIX)}) {
-    std::memcpy(path + length, part.data(), part.size());
+    std::memcpy(key.path + length, part.data(), part.size());
     length += part.size();
   }
-  path[length] = '\0';
-  PublishStatusKeyPath(path, length);
+  key.path[length] = '\0';
 }
 
-void ClearStatusKey() {
-  PublishStatusKeyPath(nullptr, 0);
+void ClearStatusKey(StatusKey& key) {
+  key.path[0] = '\0';
 }
 
-BOOL CopyStatusKeyPath(char (&out)[STATUS_KEY_BUFFER_SIZE]) {
-  ShortLockGuard lock(StatusKeyLock);
-  if (!StatusKeyCurrent) {
-    out[0] = '\0';
-    return FALSE;
-  }
-  // Copy only up to the terminator: the tail of the buffer may still hold an older,
-  // longer path, which is harmless but need not be copied.
-  std::size_t length = std::strlen(StatusKeyBuffer);
-  std::memcpy(out, StatusKeyBuffer, length + 1);
-  return TRUE;
+bool IsStatusKeySelected(const StatusKey& key) {
+  return key.path[0] != '\0';
 }

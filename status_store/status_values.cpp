@@ -1,20 +1,15 @@
-// The values of the current status key, read and written for the status monitor
+// The values of a port's status key, read and written for the status monitor
 // application.
 //
-// Every operation goes through WithStatusKey: take a copy of the current path (no
-// key current: stop), open the key, do one piece of work, close it. Nothing is
-// cached except PollEnabled and PollInterval, so a value the application changes is
-// seen by the very next operation. Registry failures are silent: a missing key makes
+// Every operation goes through WithStatusKey: no key selected: stop; open the
+// key, do one piece of work, close it. Nothing is cached except the port's two
+// poll settings, so a value the application changes is seen by the very next
+// operation. Registry failures are silent: a missing key makes
 // an operation do nothing and a reader report FALSE; a flag or setting that cannot
 // be read is written back with its default.
 #include <cstring>
 
 #include "status_store/status_key.h"
-
-// Written by LoadPollSettings and SetPollEnabled on spooler and poller threads,
-// read by the poller. Zero until the first successful load.
-constinit std::atomic<DWORD> PollEnabled{0};
-constinit std::atomic<DWORD> PollInterval{0};
 
 namespace {
 
@@ -28,29 +23,29 @@ constexpr DWORD DEFAULT_STATUS_THREAD = 0;
 constexpr DWORD STATUS_MONITOR_ABSENT = 0;
 constexpr DWORD STATUS_MONITOR_CLOSED = 16;
 
-// An open handle to the current key, closed when the operation's work is done.
-struct StatusKey {
+// An open registry handle, closed when the operation's work is done.
+struct OpenedKey {
   HKEY handle = nullptr;
-  StatusKey() = default;
-  ~StatusKey() {
+  OpenedKey() = default;
+  ~OpenedKey() {
     if (handle != nullptr) RegCloseKey(handle);
   }
-  StatusKey(const StatusKey&) = delete;
-  StatusKey& operator=(const StatusKey&) = delete;
+  OpenedKey(const OpenedKey&) = delete;
+  OpenedKey& operator=(const OpenedKey&) = delete;
 };
 
-// The one way into the registry: runs `work(key)` on the current key and returns
-// its result, or `unavailable` when no key is current or it cannot be opened.
+// The one way into the registry: runs `work(handle)` on the port's key and returns
+// its result, or `unavailable` when no key is selected or it cannot be opened.
 template <typename Result, typename Work>
-Result WithStatusKey(Result unavailable, Work work) {
-  char path[STATUS_KEY_BUFFER_SIZE];
-  if (!CopyStatusKeyPath(path)) return unavailable;
-  StatusKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, STATUS_KEY_ACCESS, &key.handle) != ERROR_SUCCESS) {
-    key.handle = nullptr;
+Result WithStatusKey(const StatusKey& key, Result unavailable, Work work) {
+  if (!IsStatusKeySelected(key)) return unavailable;
+  OpenedKey opened;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.path, 0, STATUS_KEY_ACCESS, &opened.handle) !=
+      ERROR_SUCCESS) {
+    opened.handle = nullptr;
     return unavailable;
   }
-  return work(key.handle);
+  return work(opened.handle);
 }
 
 // The value types are never asked for: the application has always written them
@@ -87,62 +82,63 @@ DWORD ReadFlagOrRestore(HKEY key, const char* name, DWORD fallback) {
 
 }  // namespace
 
-void LoadPollSettings() {
-  WithStatusKey(0, [](HKEY key) {
-    PollEnabled.store(ReadFlagOrRestore(key, VALUE_POLL_ENABLED, DEFAULT_POLL_ENABLED));
-    PollInterval.store(ReadFlagOrRestore(key, VALUE_POLL_INTERVAL, DEFAULT_POLL_INTERVAL_MS));
+void LoadPollSettings(StatusKey& key) {
+  WithStatusKey(key, 0, [&key](HKEY handle) {
+    key.pollEnabled.store(ReadFlagOrRestore(handle, VALUE_POLL_ENABLED, DEFAULT_POLL_ENABLED));
+    key.pollInterval.store(
+        ReadFlagOrRestore(handle, VALUE_POLL_INTERVAL, DEFAULT_POLL_INTERVAL_MS));
     return 0;
   });
 }
 
-void SetPollEnabled(DWORD value) {
-  WithStatusKey(0, [value](HKEY key) {
-    PollEnabled.store(value);
-    WriteDword(key, VALUE_POLL_ENABLED, value);
+void SetPollEnabled(StatusKey& key, DWORD value) {
+  WithStatusKey(key, 0, [&key, value](HKEY handle) {
+    key.pollEnabled.store(value);
+    WriteDword(handle, VALUE_POLL_ENABLED, value);
     return 0;
   });
 }
 
-BOOL IsStatusMonitorPresent() {
-  return WithStatusKey(FALSE, [](HKEY key) -> BOOL {
+BOOL IsStatusMonitorPresent(const StatusKey& statusKey) {
+  return WithStatusKey(statusKey, FALSE, [](HKEY key) -> BOOL {
     DWORD flag = ReadFlagOrRestore(key, VALUE_STATUS_MONITOR, DEFAULT_STATUS_MONITOR);
     return flag != STATUS_MONITOR_ABSENT && flag != STATUS_MONITOR_CLOSED;
   });
 }
 
-BOOL IsStatusThreadActive() {
-  return WithStatusKey(FALSE, [](HKEY key) -> BOOL {
+BOOL IsStatusThreadActive(const StatusKey& statusKey) {
+  return WithStatusKey(statusKey, FALSE, [](HKEY key) -> BOOL {
     return ReadFlagOrRestore(key, VALUE_STATUS_THREAD, DEFAULT_STATUS_THREAD) != 0;
   });
 }
 
-void SetLanMonitorFlag(BOOL on) {
-  WithStatusKey(0, [on](HKEY key) {
+void SetLanMonitorFlag(const StatusKey& statusKey, BOOL on) {
+  WithStatusKey(statusKey, 0, [on](HKEY key) {
     WriteDword(key, VALUE_LAN_MONITOR, on ? 1 : 0);
     return 0;
   });
 }
 
-void StoreStatusString(LPCSTR text) {
-  WithStatusKey(0, [text](HKEY key) {
+void StoreStatusString(const StatusKey& statusKey, LPCSTR text) {
+  WithStatusKey(statusKey, 0, [text](HKEY key) {
     WriteString(key, VALUE_STATUS_STRING, text);
     return 0;
   });
 }
 
-void StoreInkLevel(LPCSTR text) {
-  WithStatusKey(0, [text](HKEY key) {
+void StoreInkLevel(const StatusKey& statusKey, LPCSTR text) {
+  WithStatusKey(statusKey, 0, [text](HKEY key) {
     WriteString(key, VALUE_INK_LEVEL, text);
     return 0;
   });
 }
 
-BOOL ReadRegisteredModel(char (&out)[REGISTERED_MODEL_SIZE]) {
+BOOL ReadRegisteredModel(const StatusKey& statusKey, char (&out)[REGISTERED_MODEL_SIZE]) {
   // Zero-filled, so a shorter value is terminated whether or not it was stored
   // with its NUL. A value that fills all 512 bytes without one has no end we could
   // trust, and counts as a failed read like one that does not fit.
   char model[REGISTERED_MODEL_SIZE] = {};
-  BOOL read = WithStatusKey(FALSE, [&model](HKEY key) -> BOOL {
+  BOOL read = WithStatusKey(statusKey, FALSE, [&model](HKEY key) -> BOOL {
     DWORD size = sizeof model;
     return RegQueryValueExA(key, VALUE_REGISTERED_MODEL, nullptr, nullptr,
                             reinterpret_cast<LPBYTE>(model), &size) == ERROR_SUCCESS;

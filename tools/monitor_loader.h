@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "monitor/monitor_table.h"
+#include "port/monitor_table.h"
 
 namespace spool {
 

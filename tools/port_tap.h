@@ -11,7 +11,7 @@
 
 #include <vector>
 
-#include "monitor/monitor_table.h"
+#include "port/monitor_table.h"
 #include "tools/console.h"
 #include "tools/job_data.h"
 

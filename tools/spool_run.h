@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "monitor/monitor_table.h"
+#include "port/monitor_table.h"
 #include "tools/console.h"
 #include "tools/spool_options.h"
 

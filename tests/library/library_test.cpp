@@ -15,7 +15,7 @@
 
 #include "emulator/device_monitor.h"
 #include "emulator/status_app.h"
-#include "monitor/monitor_table.h"
+#include "port/monitor_table.h"
 #include "platform/win32.h"
 
 #ifndef _WIN32

@@ -1,7 +1,7 @@
 // SendPrinterCommand and ReadPrinterReply: the monitor's own exchange with the
 // printer, and the two idle events that keep a command write and a reply read
 // apart.
-#include "monitor/back_channel.h"
+#include "port/back_channel.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "monitor/back_channel.h"
+#include "port/back_channel.h"
 #include "tests/support/monitor_fixture.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "emulator/device_monitor.h"
 #include "emulator/status_app.h"
 #include "monitor/monitor.h"
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 #include "printer_status/device_id.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"

@@ -17,7 +17,7 @@
 
 #include "emulator/printer_replies.h"
 #include "emulator/status_app.h"
-#include "monitor/back_channel.h"
+#include "port/back_channel.h"
 #include "printer_status/remote_commands.h"
 #include "printer_status/status_poller.h"
 #include "status_store/status_key.h"

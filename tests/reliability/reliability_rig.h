@@ -18,7 +18,7 @@
 
 #include "emulator/device_monitor.h"
 #include "emulator/status_app.h"
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 #include "platform/diagnostics.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"

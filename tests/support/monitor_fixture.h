@@ -25,7 +25,7 @@
 
 #include "emulator/device_monitor.h"
 #include "monitor/monitor.h"
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 #include "platform/diagnostics.h"
 #include "platform/win32.h"
 

@@ -1,5 +1,5 @@
 // Local-heap string copies shared by the port records and the document code.
-#include "monitor/port_record.h"
+#include "port/port_record.h"
 
 LPSTR DuplicateString(LPCSTR text) {
   if (text == nullptr) return nullptr;

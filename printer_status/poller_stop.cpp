@@ -10,7 +10,7 @@
 //
 // EndDocPort calls this with MonitorLock held; the poller never takes the lock,
 // so the wait cannot deadlock.
-#include "monitor/port_record.h"
+#include "printer_status/status_poller.h"
 
 void StopStatusPoller(PortRecord* record) {
   ClearStatusBits(record, PS_POLLER_RUN);

@@ -1,22 +1,28 @@
-// The per-port record, its status bits, and the module-wide state of the monitor.
+// The per-port record and its status bits.
 //
 // One PortRecord exists per port the spooler opened through us; it is the handle
-// the spooler passes back on every port call. PortList owns the records; a record
-// owns its printer-name copy, its printer handle, its events and its poller-thread
-// handle.
+// the spooler passes back on every port call. The port list owns the records; a
+// record owns its printer-name copy, its printer handle, its events and its
+// poller-thread handle, and holds the state of the printer on its port: the status
+// key its documents use, the model its last identification found, and the poll
+// settings. Nothing one port does touches another port's printer state.
 //
 // Sharing: `status` is changed by spooler threads (StartDocPort, EndDocPort,
 // ClosePort, the job-start exchange) and read by the record's poller thread, so it
-// is atomic and only ever changed with fetch_or / fetch_and. Every other field is
-// written by spooler threads only, before the poller starts or after it ended.
+// is atomic and only ever changed with fetch_or / fetch_and. The poll settings in
+// `statusKey` are atomic too (the poller loads them, the ink query pauses polling).
+// Every other field is written by spooler threads only, before the poller starts
+// or after it ended.
 #pragma once
 
 #include <atomic>
 
-#include "monitor/monitor_table.h"
 #include "platform/win32.h"
+#include "port/monitor_table.h"
+#include "status_store/status_key.h"
 
 constexpr DWORD PORT_SIGNATURE = 0x4F50;  // the bytes 50 4F: "PO"
+constexpr DWORD MODEL_NAME_SIZE = 256;    // an MDL value of up to 255 characters
 
 // Status bits; every other bit of the word stays zero.
 constexpr DWORD PS_JOB_ACTIVE = 0x01;        // a document is in progress on this port
@@ -27,7 +33,7 @@ constexpr DWORD PS_POLLER_RUN = 0x800;       // the poller may run; it ends when
 struct PortRecord {
   DWORD signature;                 // PORT_SIGNATURE; set at creation, never tested
   DWORD size;                      // allocation size: fixed fields + port name + NUL
-  PortRecord* next;                // next record in PortList
+  PortRecord* next;                // next record in the port list
   LPSTR portName;                  // copy stored right behind the fixed fields
   std::atomic<DWORD> status;       // PS_* bits
   LPSTR printerName;               // DuplicateString copy, owned
@@ -39,6 +45,8 @@ struct PortRecord {
   MONITOR deviceMonitor;           // copy of the device monitor's table
   HANDLE pollerStopEvent;          // manual-reset; set when PS_POLLER_RUN is cleared, so a
                                    // waiting poller wakes at once
+  StatusKey statusKey;             // this printer's key (selected per document) and poll settings
+  char modelName[MODEL_NAME_SIZE];  // MDL of this port's last identification; "" if none
 };
 
 static_assert(std::atomic<DWORD>::is_always_lock_free,
@@ -52,32 +60,8 @@ inline bool HasStatusBits(const PortRecord* record, DWORD bits) {
   return (record->status.load() & bits) == bits;
 }
 
-// Module-wide state. PortList is read and changed only with MonitorLock held.
-extern PortRecord* PortList;
-extern CRITICAL_SECTION MonitorLock;
-
-void EnterMonitorLock();
-void LeaveMonitorLock();
-
-// RAII form of the pair above for code paths with more than one exit.
-struct MonitorLockGuard {
-  MonitorLockGuard() { EnterMonitorLock(); }
-  ~MonitorLockGuard() { LeaveMonitorLock(); }
-  MonitorLockGuard(const MonitorLockGuard&) = delete;
-  MonitorLockGuard& operator=(const MonitorLockGuard&) = delete;
-};
-
 // Copies `text` into a fresh zero-filled local-heap block of lstrlenA(text) + 1
 // bytes. A null source or a failed allocation gives null.
 LPSTR DuplicateString(LPCSTR text);
 // Frees a block from DuplicateString; null is ignored.
 void FreeString(LPSTR block);
-
-// Port records (port_list.cpp). Create and Delete are called with MonitorLock held.
-PortRecord* CreatePortRecord(LPSTR portName, LPSTR printerName);
-PortRecord* FindPortRecord(PortRecord* list, LPCSTR portName);
-BOOL DeletePortRecord(PortRecord* record);
-
-// Clears PS_POLLER_RUN, wakes the poller, waits until its thread has ended and
-// closes the thread handle.
-void StopStatusPoller(PortRecord* record);

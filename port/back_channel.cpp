@@ -13,11 +13,11 @@
 // parameter's array type enforces. A read asks for at most REPLY_CHUNK_SIZE
 // (2047) bytes, so the largest reply we can deliver, one full chunk, fits with
 // its terminator.
-#include "monitor/back_channel.h"
+#include "port/back_channel.h"
 
 #include <cstring>
 
-#include "monitor/monitor.h"
+#include "port/device_read.h"
 
 BOOL SendPrinterCommand(PortRecord* record, const BYTE* bytes, DWORD length) {
   if (!HasStatusBits(record, PS_DEVICE_DOC_OPEN)) return FALSE;
@@ -41,29 +41,34 @@ DWORD ReadPrinterReply(PortRecord* record, char (&dest)[REPLY_BUFFER_SIZE], DWOR
   WaitForSingleObject(record->writeIdleEvent, INFINITE);
   ResetEvent(record->readIdleEvent);
 
-  // Drain everything the printer has queued and keep the last non-empty chunk: a
-  // full chunk means more may be waiting, so another read follows, and the most
-  // recent reply is the one that counts. When that next read finds nothing, the
-  // full chunk before it is the reply, not the empty read.
+  // Drain what the printer has queued and keep the last non-empty chunk: a full
+  // chunk means more may be waiting, so another read follows, and the most recent
+  // reply is the one that counts. When that next read finds nothing, the full
+  // chunk before it is the reply, not the empty read. The drain stops after
+  // MAX_REPLY_CHUNKS reads even while chunks keep coming full, so a back channel
+  // that never runs dry cannot hold us here.
   char scratch[REPLY_BUFFER_SIZE];
+  // The last non-empty chunk, copied out of scratch at once so that an empty read
+  // that scribbles on its buffer cannot spoil it, and kept apart from `dest` so
+  // that only that one chunk reaches the caller, nothing of the chunks before it.
+  char last[REPLY_BUFFER_SIZE];
   DWORD delivered = 0;
   DWORD count = 0;
+  DWORD chunks = 0;
   do {
     count = 0;
-    ReadPort(record, reinterpret_cast<LPBYTE>(scratch), REPLY_CHUNK_SIZE, &count);
+    ReadFromDevice(record, reinterpret_cast<LPBYTE>(scratch), REPLY_CHUNK_SIZE, &count);
     // A device monitor that claims more than it was asked for must not make us
     // write past the chunk.
     if (count > REPLY_CHUNK_SIZE) count = REPLY_CHUNK_SIZE;
     if (count != 0) {
-      // Copied out at once, so an empty read that scribbles on its buffer cannot
-      // spoil the chunk before it.
-      std::memcpy(dest, scratch, count);
-      dest[count] = '\0';
+      std::memcpy(last, scratch, count);
       delivered = count;
     }
-  } while (count == REPLY_CHUNK_SIZE);
+  } while (count == REPLY_CHUNK_SIZE && ++chunks < MAX_REPLY_CHUNKS);
 
-  if (delivered == 0) dest[0] = '\0';
+  if (delivered != 0) std::memcpy(dest, last, delivered);
+  dest[delivered] = '\0';
   *outCount = delivered;
 
   SetEvent(record->readIdleEvent);
