@@ -4,8 +4,9 @@
 // - it only ever turns ';' into NUL;
 // - the MFG value returned lies inside the text, right behind "MFG:", and is a
 //   string that ends inside the buffer;
-// - ModelName is a terminated string of at most 255 characters that occurs in the
-//   text, and is empty when the text holds no "MDL:".
+// - the model is a terminated string of at most 255 characters that occurs in the
+//   text, and is empty when the text holds no "MDL:";
+// - bytes behind the text's terminator change neither the result nor themselves.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -22,10 +23,10 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-void CheckModelName(std::string_view original) {
-  const void* end = std::memchr(ModelName, '\0', MODEL_NAME_SIZE);
+void CheckModelName(const char (&parsed)[MODEL_NAME_SIZE], std::string_view original) {
+  const void* end = std::memchr(parsed, '\0', MODEL_NAME_SIZE);
   Check(end != nullptr);
-  const std::string_view model(ModelName);
+  const std::string_view model(parsed);
   Check(model.size() <= MODEL_NAME_SIZE - 1);
   Check(original.find(model) != std::string_view::npos);
   if (original.find("MDL:") == std::string_view::npos) Check(model.empty());
@@ -50,6 +51,7 @@ void CheckParse(const char* text, std::size_t size, std::string_view original,
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
+  char model[MODEL_NAME_SIZE];
 
   // The text with a terminator, as the device monitor should deliver it.
   {
@@ -57,31 +59,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(text.get(), data, size);
     text[size] = '\0';
     const std::string original(text.get(), size + 1);  // a copy: the parse changes text
-    std::memset(ModelName, 'x', MODEL_NAME_SIZE);      // stale, unterminated garbage
-    const char* manufacturer = ParseDeviceId(text.get());
+    std::memset(model, 'x', MODEL_NAME_SIZE);          // stale, unterminated garbage
+    const char* manufacturer = ParseDeviceId(text.get(), static_cast<DWORD>(size + 1), model);
     CheckParse(text.get(), size + 1, original, manufacturer);
     Check(text[size] == '\0');
-    CheckModelName(input);
+    CheckModelName(model, input);
 
-    // The bounded parse of a terminated text agrees with the unbounded one.
-    auto again = std::make_unique<char[]>(size + 1);
+    // The same text with more fields behind its terminator parses the same.
+    constexpr std::string_view behind = "MFG:BEHIND;MDL:BEHIND;";
+    auto again = std::make_unique<char[]>(size + 1 + behind.size());
     std::memcpy(again.get(), original.data(), size + 1);
-    const std::string model(ModelName);
-    const char* bounded = ParseDeviceId(again.get(), static_cast<DWORD>(size + 1));
+    std::memcpy(again.get() + size + 1, behind.data(), behind.size());
+    char againModel[MODEL_NAME_SIZE];
+    const char* bounded =
+        ParseDeviceId(again.get(), static_cast<DWORD>(size + 1 + behind.size()), againModel);
     Check((bounded == nullptr) == (manufacturer == nullptr));
     if (bounded) Check(bounded - again.get() == manufacturer - text.get());
     Check(std::memcmp(again.get(), text.get(), size + 1) == 0);
-    Check(model == ModelName);
+    Check(std::string_view(again.get() + size + 1, behind.size()) == behind);
+    Check(std::strcmp(model, againModel) == 0);
   }
 
   // The same bytes without a terminator.
   if (size > 0) {
     auto text = std::make_unique<char[]>(size);
     std::memcpy(text.get(), data, size);
-    std::memset(ModelName, 'x', MODEL_NAME_SIZE);
-    const char* manufacturer = ParseDeviceId(text.get(), static_cast<DWORD>(size));
+    std::memset(model, 'x', MODEL_NAME_SIZE);
+    const char* manufacturer = ParseDeviceId(text.get(), static_cast<DWORD>(size), model);
     CheckParse(text.get(), size, input, manufacturer);
-    CheckModelName(input);
+    CheckModelName(model, input);
   }
 
   // A reply that fills the whole device-ID buffer: the input repeated to 1024
@@ -90,9 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto full = std::make_unique<char[]>(DEVICE_ID_BUFFER_SIZE);
     for (std::size_t i = 0; i < DEVICE_ID_BUFFER_SIZE; ++i) full[i] = input[i % size];
     const std::string copy(full.get(), DEVICE_ID_BUFFER_SIZE);
-    const char* manufacturer = ParseDeviceId(full.get(), DEVICE_ID_BUFFER_SIZE);
+    std::memset(model, 'x', MODEL_NAME_SIZE);
+    const char* manufacturer = ParseDeviceId(full.get(), DEVICE_ID_BUFFER_SIZE, model);
     CheckParse(full.get(), DEVICE_ID_BUFFER_SIZE, copy, manufacturer);
-    CheckModelName(copy);
+    CheckModelName(model, copy);
   }
   return 0;
 }

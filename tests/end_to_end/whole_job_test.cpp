@@ -40,14 +40,12 @@ class WholeJob : public MonitorTest {
  protected:
   void SetUp() override {
     MonitorTest::SetUp();
-    ClearStatusKey();
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     printer_ = "WholeJob." + name;
     app::Uninstall(printer_);
   }
   void TearDown() override {
     MonitorTest::TearDown();
-    ClearStatusKey();
     app::Uninstall(printer_);
   }
 

@@ -1,7 +1,7 @@
-// Two ports print at once while a poller-like thread keeps using the status key.
-// The current key flips between the two printers (the latest StartDocPort
-// decides, any EndDocPort clears it), but every registry write must land in one of
-// the two printers' own keys, and each printer must receive exactly its own job.
+// Two ports print at once, each with its own poller using its own port's key. Every
+// registry write must land in the printer's own key, each printer must receive
+// exactly its own commands and jobs, and once both are done neither port has a key
+// selected or LanMonExistFlag raised.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "emulator/status_app.h"
+#include "printer_status/remote_commands.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
 #include "tests/support/store_values.h"
@@ -19,9 +20,9 @@ namespace {
 
 namespace app = emu::status_app;
 using monitor_test::kPrintersKey;
-using monitor_test::StoreValuesIn;
 using monitor_test::MonitorTest;
 using monitor_test::Spooler;
+using monitor_test::StoreValuesIn;
 
 // The bytes of document `round` on `port`, distinct for every port and round.
 std::string DocumentBytes(const std::string& port, int round) {
@@ -37,10 +38,15 @@ using DocumentConcurrency = MonitorTest;
 TEST_F(DocumentConcurrency, TwoPortsPrintingWhileTheStatusKeyIsInUseTouchOnlyTheirOwnKeys) {
   const std::string first = "DocRace.Kp", second = "DocRace.KpSecond";
   const std::string bystander = "DocRace.Kp.Bystander";
-  ClearStatusKey();
+  // A registered model without the ink query: the pollers poll every 100 ms.
   for (const std::string& printer : {first, second, bystander}) {
-    app::Install(printer, "KP-NOT-THIS-ONE", 1);
+    app::Install(printer, "KP-100", 1, 1, 100);
   }
+  emu::PrinterOptions options;
+  options.deviceId = "MFG:KOVIR;CMD:REMOTE1;MDL:KP-100;CLS:PRINTER;";
+  options.statusUpdateEveryMs = 50;
+  const std::string statusCommand(reinterpret_cast<const char*>(StatusCommandA.data()),
+                                  StatusCommandA.size());
   app::DeleteValue(bystander, VALUE_STATUS_MONITOR);
   app::DeleteValue(bystander, VALUE_STATUS_THREAD);
   ASSERT_EQ(StoreValuesIn(kPrintersKey), std::vector<std::string>{}) << "left from an earlier run";
@@ -52,22 +58,23 @@ TEST_F(DocumentConcurrency, TwoPortsPrintingWhileTheStatusKeyIsInUseTouchOnlyThe
     std::string expected;
   } ports[] = {{"RACE1:", &first, nullptr, {}}, {"RACE2:", &second, nullptr, {}}};
   for (Port& port : ports) {
-    port.record = OpenPort(port.name, *port.printer);
+    port.record = OpenPort(port.name, *port.printer, options);
     ASSERT_NE(port.record, nullptr);
   }
 
   constexpr int kDocuments = 25;
-  std::atomic<bool> stop{false};
   std::atomic<int> failures{0};
   std::vector<std::thread> spoolers;
   for (Port& port : ports) {
-    spoolers.emplace_back([&port, &failures] {
+    spoolers.emplace_back([&port, &failures, &statusCommand] {
       LPSTR printer = const_cast<LPSTR>(port.printer->c_str());
       for (int round = 0; round < kDocuments; ++round) {
         if (!Spooler().pfnStartDocPort(port.record, printer, round + 1, 1, nullptr)) {
           failures.fetch_add(1);
           continue;
         }
+        if (!HasStatusBits(port.record, PS_POLLER_RUN)) failures.fetch_add(1);
+        port.expected += statusCommand;
         std::string bytes = DocumentBytes(port.name, round);
         for (std::size_t at = 0; at < bytes.size(); at += 37) {
           DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(37, bytes.size() - at));
@@ -79,33 +86,27 @@ TEST_F(DocumentConcurrency, TwoPortsPrintingWhileTheStatusKeyIsInUseTouchOnlyThe
           }
         }
         port.expected += bytes;
+        // Now and then the document stays open until its poller has published.
+        if (round % 5 == 4) {
+          app::DeleteValue(*port.printer, VALUE_STATUS_STRING);
+          if (!monitor_test::WaitUntil(
+                  [&] { return app::PublishedStatus(*port.printer).has_value(); })) {
+            failures.fetch_add(1);
+          }
+        }
         Spooler().pfnEndDocPort(port.record);
       }
     });
   }
-  std::thread user([&stop] {
-    char model[REGISTERED_MODEL_SIZE];
-    while (!stop.load()) {
-      LoadPollSettings();
-      IsStatusMonitorPresent();
-      IsStatusThreadActive();
-      StoreStatusString("status");
-      StoreInkLevel("ink");
-      ReadRegisteredModel(model);
-      SetPollEnabled(PollEnabled.load());
-    }
-  });
   for (std::thread& spooler : spoolers) spooler.join();
-  stop = true;
-  user.join();
 
   EXPECT_EQ(failures.load(), 0);
   for (const Port& port : ports) {
     EXPECT_TRUE(emu::Received(port.name) == port.expected) << port.name << " got another job";
-    EXPECT_EQ(port.record->status.load(), 0u) << port.name;
+    EXPECT_EQ(port.record->status.load(), PS_PRINTER_MATCHED) << port.name;
+    EXPECT_FALSE(IsStatusKeySelected(port.record->statusKey)) << port.name;
+    EXPECT_EQ(app::ReadDword(*port.printer, VALUE_LAN_MONITOR), 0u) << port.name;
   }
-  char path[STATUS_KEY_BUFFER_SIZE];
-  EXPECT_FALSE(CopyStatusKeyPath(path)) << "the last EndDocPort left " << path << " current";
   monitor_test::ExpectStoreValuesOnlyInOwnKeys(first, second, bystander);
   for (const std::string& printer : {first, second, bystander}) app::Uninstall(printer);
 }

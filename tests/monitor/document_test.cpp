@@ -34,9 +34,11 @@ std::string KeyPathOf(const std::string& printer) {
   return "System\\CurrentControlSet\\control\\Print\\Printers\\" + printer + "\\StMonitor";
 }
 
-std::string CurrentKeyPath() {
-  char path[STATUS_KEY_BUFFER_SIZE];
-  return CopyStatusKeyPath(path) ? std::string(path) : std::string("<none>");
+// The key the port's documents use now. No poller runs in these tests, so the
+// test thread may read it.
+std::string SelectedKeyPath(const PortRecord* record) {
+  return IsStatusKeySelected(record->statusKey) ? std::string(record->statusKey.path)
+                                                : std::string("<none>");
 }
 
 std::optional<DWORD> LanFlag(const std::string& printer) {
@@ -59,7 +61,6 @@ class Document : public MonitorTest {
  protected:
   void SetUp() override {
     MonitorTest::SetUp();
-    ClearStatusKey();
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     for (char& c : name) {
       if (!std::isalnum(static_cast<unsigned char>(c))) c = '.';
@@ -69,7 +70,6 @@ class Document : public MonitorTest {
   }
   void TearDown() override {
     MonitorTest::TearDown();
-    ClearStatusKey();
     for (const std::string& printer : registered_) app::Uninstall(printer);
   }
 
@@ -112,7 +112,7 @@ TEST_F(StartDocPort_, OpensTheDeviceDocumentAndFlagsTheJobUntilEndDocPort) {
   EXPECT_EQ(starts[0].text, printer_);
   EXPECT_EQ(starts[0].number, 42u);
   EXPECT_EQ(starts[0].level, 1u);
-  EXPECT_EQ(CurrentKeyPath(), KeyPathOf(printer_));
+  EXPECT_EQ(SelectedKeyPath(record), KeyPathOf(printer_));
   EXPECT_EQ(LanFlag(printer_), 1u);
   EXPECT_EQ(LanFlagType(printer_), static_cast<DWORD>(REG_DWORD));
 
@@ -122,29 +122,33 @@ TEST_F(StartDocPort_, OpensTheDeviceDocumentAndFlagsTheJobUntilEndDocPort) {
 
   EXPECT_TRUE(EndDoc(record));
   EXPECT_EQ(LanFlag(printer_), 0u);
-  EXPECT_EQ(CurrentKeyPath(), "<none>");
+  EXPECT_EQ(SelectedKeyPath(record), "<none>");
   EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE));
   EXPECT_FALSE(HasStatusBits(record, PS_DEVICE_DOC_OPEN));
   EXPECT_FALSE(emu::DocumentOpen("DOC1:"));
   EXPECT_EQ(DeviceCalls(emu::Slot::EndDocPort, "DOC1:").size(), 1u);
 }
 
-TEST_F(StartDocPort_, SecondDocumentOnBusyPortFailsWithErrorBusyAndStillSelectsTheKey) {
-  const std::string other = printer_ + ".Other";
+// The running document renamed the printer, so the record's name no longer names
+// the key in use: a refused call that selected a key would show.
+TEST_F(StartDocPort_, SecondDocumentOnBusyPortFailsWithErrorBusyAndChangesNothing) {
+  const std::string other = printer_ + ".Other", renamed = printer_ + ".Renamed";
   Register(other);
+  Register(renamed);
   PortRecord* busy = OpenPort("DOC1:", printer_);
   PortRecord* second = OpenPort("DOC2:", other);
   ASSERT_NE(busy, nullptr);
   ASSERT_NE(second, nullptr);
-  ASSERT_TRUE(StartDoc(busy, printer_));
+  ASSERT_TRUE(StartDoc(busy, renamed));
   ASSERT_TRUE(Write(busy, "first half "));
   ASSERT_TRUE(StartDoc(second, other));
-  ASSERT_EQ(CurrentKeyPath(), KeyPathOf(other));
 
   SetLastError(0);
-  EXPECT_FALSE(StartDoc(busy, printer_, 8));
+  EXPECT_FALSE(StartDoc(busy, renamed, 8));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
-  EXPECT_EQ(CurrentKeyPath(), KeyPathOf(printer_)) << "the refused call selects its key too";
+  EXPECT_EQ(SelectedKeyPath(busy), KeyPathOf(printer_)) << "the refused call selected a key";
+  EXPECT_EQ(SelectedKeyPath(second), KeyPathOf(other));
+  EXPECT_FALSE(LanFlag(renamed).has_value());
 
   // The document in progress goes on undisturbed.
   EXPECT_EQ(DeviceCalls(emu::Slot::StartDocPort, "DOC1:").size(), 1u);
@@ -202,9 +206,9 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
     EXPECT_EQ(LanFlag(printer_), 1u);
     // A deleted flag is written back as clear.
     EXPECT_EQ(app::ReadDword(printer_, VALUE_STATUS_THREAD), 0u);
-    // The flag is read afresh at most every 10 ms, however long the wait, so the
-    // waiting thread does not spin a core (the slack covers the document's other
-    // key opens and the stand-in's own).
+    // The pauses between two reads of the flag are 10 ms or longer, however long
+    // the wait, so the waiting thread does not spin a core (the slack covers the
+    // document's other key opens and the stand-in's own).
     if (opensBefore != diag::kUnknown) {
       EXPECT_LE(opens, waited.count() / 10 + 30) << "over " << waited.count() << " ms";
     }
@@ -260,7 +264,7 @@ TEST_F(StartDocPort_, DeviceRefusingTwiceFailsFreesThePortAndLowersLanMonitorFla
   EXPECT_FALSE(HasStatusBits(record, PS_DEVICE_DOC_OPEN));
   EXPECT_EQ(LanFlag(printer_), 0u);
   EXPECT_EQ(LanFlagType(printer_), static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(CurrentKeyPath(), KeyPathOf(printer_)) << "the key stays current";
+  EXPECT_EQ(SelectedKeyPath(record), KeyPathOf(printer_)) << "the key stays selected";
   EXPECT_FALSE(Write(record, "nowhere to go"));
 
   // The spooler tries again, and this time the device takes the document.
@@ -281,7 +285,7 @@ TEST_F(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyFromTheNextDocumentOn) {
   ASSERT_TRUE(StartDoc(record, renamed));
   EXPECT_STREQ(record->printerName, renamed.c_str());
   EXPECT_EQ(DeviceCalls(emu::Slot::StartDocPort, "DOC1:").at(0).text, renamed);
-  EXPECT_EQ(CurrentKeyPath(), KeyPathOf(printer_));
+  EXPECT_EQ(SelectedKeyPath(record), KeyPathOf(printer_));
   EXPECT_EQ(LanFlag(printer_), 1u);
   EXPECT_FALSE(LanFlag(renamed).has_value());
   if (spoolerKnowsNewName) {
@@ -291,7 +295,7 @@ TEST_F(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyFromTheNextDocumentOn) {
   EXPECT_EQ(LanFlag(printer_), 0u);
 
   ASSERT_TRUE(StartDoc(record, renamed));
-  EXPECT_EQ(CurrentKeyPath(), KeyPathOf(renamed));
+  EXPECT_EQ(SelectedKeyPath(record), KeyPathOf(renamed));
   EXPECT_EQ(LanFlag(renamed), 1u);
   EXPECT_EQ(LanFlag(printer_), 0u);
   EXPECT_TRUE(EndDoc(record));
@@ -342,17 +346,19 @@ TEST_F(EndDocPort_, StopsThePollerBeforeEndingTheDeviceDocument) {
   EXPECT_EQ(LanFlag(printer_), 0u);
 }
 
-// No document of ours on the port, but some port's StartDocPort left a key current.
+// No document of ours on the port, but the port's last StartDocPort, refused by
+// the device monitor, left its key selected.
 TEST_F(EndDocPort_, WithoutADocumentStillEndsTheDeviceDocumentAndLowersTheFlag) {
   PortRecord* record = OpenPort("DOC1:", printer_);
   ASSERT_NE(record, nullptr);
+  emu::InjectFault(emu::Slot::StartDocPort, emu::Fault::Refuse, 2);
+  ASSERT_FALSE(StartDoc(record, printer_));
   app::SetDword(printer_, VALUE_LAN_MONITOR, 1);
-  SelectStatusKey(printer_.c_str());
 
   EXPECT_TRUE(EndDoc(record));
   EXPECT_EQ(DeviceCalls(emu::Slot::EndDocPort, "DOC1:").size(), 1u);
   EXPECT_EQ(LanFlag(printer_), 0u);
-  EXPECT_EQ(CurrentKeyPath(), "<none>");
+  EXPECT_EQ(SelectedKeyPath(record), "<none>");
   EXPECT_EQ(record->status.load(), 0u);
 }
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "printer_status/status_poller.h"
 #include "tests/support/monitor_fixture.h"
 
 namespace {

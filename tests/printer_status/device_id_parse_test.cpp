@@ -1,6 +1,6 @@
 // Parsing the printer's IEEE 1284 device ID: which MFG value comes back, which
-// model lands in ModelName, what the text looks like afterwards, and that the
-// parse never leaves the buffer it was given.
+// model lands in the caller's model buffer, what the text looks like afterwards,
+// and that the parse never leaves the buffer it was given.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,21 +18,22 @@ using namespace std::string_literals;
 struct ParseCase {
   std::string deviceId;
   std::optional<std::string> manufacturer;  // nullopt: no MFG value found
-  std::string model;                        // ModelName afterwards
+  std::string model;                        // the model buffer afterwards
   const char* why;
 };
 
-// Parses a copy of `text` held in a block of exactly its length plus terminator.
+// Parses a copy of `text` held in a block of exactly its length plus terminator,
+// the model into `model`.
 struct Parsed {
   std::unique_ptr<char[]> buffer;
   std::size_t size;
   LPSTR manufacturer;
 };
 
-Parsed Parse(const std::string& text) {
+Parsed Parse(const std::string& text, char (&model)[MODEL_NAME_SIZE]) {
   Parsed parsed{std::make_unique<char[]>(text.size() + 1), text.size() + 1, nullptr};
   std::memcpy(parsed.buffer.get(), text.c_str(), text.size() + 1);
-  parsed.manufacturer = ParseDeviceId(parsed.buffer.get());
+  parsed.manufacturer = ParseDeviceId(parsed.buffer.get(), static_cast<DWORD>(parsed.size), model);
   return parsed;
 }
 
@@ -61,8 +62,8 @@ const ParseCase kCases[] = {
 TEST(ParseDeviceId, FindsManufacturerAndModelByExactKeys) {
   for (const ParseCase& c : kCases) {
     SCOPED_TRACE(c.why);
-    std::strcpy(ModelName, "LEFT OVER");
-    const Parsed parsed = Parse(c.deviceId);
+    char model[MODEL_NAME_SIZE] = "LEFT OVER";
+    const Parsed parsed = Parse(c.deviceId, model);
     if (c.manufacturer) {
       ASSERT_NE(parsed.manufacturer, nullptr);
       EXPECT_EQ(std::string(parsed.manufacturer), *c.manufacturer);
@@ -71,35 +72,37 @@ TEST(ParseDeviceId, FindsManufacturerAndModelByExactKeys) {
     } else {
       EXPECT_EQ(parsed.manufacturer, nullptr);
     }
-    EXPECT_STREQ(ModelName, c.model.c_str());
+    EXPECT_STREQ(model, c.model.c_str());
   }
 }
 
 TEST(ParseDeviceId, TurnsEachFieldSeparatorIntoNulInPlace) {
-  const Parsed parsed = Parse("MFG:KOVIR;CMD:X;MDL:KP-210S;");
+  char model[MODEL_NAME_SIZE];
+  const Parsed parsed = Parse("MFG:KOVIR;CMD:X;MDL:KP-210S;", model);
   EXPECT_EQ(std::string(parsed.buffer.get(), parsed.size), "MFG:KOVIR\0CMD:X\0MDL:KP-210S\0\0"s);
   EXPECT_EQ(parsed.manufacturer, parsed.buffer.get() + 4);
 }
 
 TEST(ParseDeviceId, StopsChangingSeparatorsWhereTheParseStops) {
   // The parse ends at a field without ':', so the ';' behind it stays.
-  const Parsed parsed = Parse("MFG:A;NOCOLON;B");
+  char model[MODEL_NAME_SIZE];
+  const Parsed parsed = Parse("MFG:A;NOCOLON;B", model);
   EXPECT_EQ(std::string(parsed.buffer.get(), parsed.size), "MFG:A\0NOCOLON;B\0"s);
 }
 
 TEST(ParseDeviceId, NullTextGivesNull) {
-  std::strcpy(ModelName, "KP-210S");
-  EXPECT_EQ(ParseDeviceId(nullptr), nullptr);
-  EXPECT_EQ(ParseDeviceId(nullptr, 16), nullptr);
-  EXPECT_STREQ(ModelName, "");
+  char model[MODEL_NAME_SIZE] = "KP-210S";
+  EXPECT_EQ(ParseDeviceId(nullptr, 16, model), nullptr);
+  EXPECT_STREQ(model, "");
 }
 
-TEST(ParseDeviceId, DeviceIdWithoutModelEmptiesModelNameEvenRightAfterAModel) {
-  Parse("MFG:KOVIR;CMD:X;MDL:KP-210S;");
-  ASSERT_STREQ(ModelName, "KP-210S");
-  const Parsed parsed = Parse("MFG:KOVIR;CMD:X;");
+TEST(ParseDeviceId, DeviceIdWithoutModelEmptiesTheModelEvenRightAfterAModel) {
+  char model[MODEL_NAME_SIZE];
+  Parse("MFG:KOVIR;CMD:X;MDL:KP-210S;", model);
+  ASSERT_STREQ(model, "KP-210S");
+  const Parsed parsed = Parse("MFG:KOVIR;CMD:X;", model);
   ASSERT_NE(parsed.manufacturer, nullptr);
-  EXPECT_STREQ(ModelName, "");
+  EXPECT_STREQ(model, "");
 }
 
 TEST(ParseDeviceId, LongModelIsCutTo255Characters) {
@@ -111,8 +114,9 @@ TEST(ParseDeviceId, LongModelIsCutTo255Characters) {
     SCOPED_TRACE(l.length);
     std::string model(l.length, 'M');
     for (std::size_t i = 0; i < model.size(); ++i) model[i] = static_cast<char>('A' + i % 26);
-    const Parsed parsed = Parse("MFG:KOVIR;MDL:" + model + ";CLS:PRINTER;");
-    EXPECT_EQ(std::string(ModelName), model.substr(0, l.kept));
+    char parsedModel[MODEL_NAME_SIZE];
+    const Parsed parsed = Parse("MFG:KOVIR;MDL:" + model + ";CLS:PRINTER;", parsedModel);
+    EXPECT_EQ(std::string(parsedModel), model.substr(0, l.kept));
     ASSERT_NE(parsed.manufacturer, nullptr);
     EXPECT_STREQ(parsed.manufacturer, "KOVIR");
   }
@@ -131,47 +135,53 @@ TEST(ParseDeviceId, FullBufferWithoutTerminatorIsNeverReadPast) {
   std::string text = "MDL:KP-210S;MFG:";
   text += std::string(DEVICE_ID_BUFFER_SIZE - text.size(), 'K');
   auto block = Unterminated(text);
-  const LPSTR manufacturer = ParseDeviceId(block.get(), DEVICE_ID_BUFFER_SIZE);
+  char model[MODEL_NAME_SIZE];
+  const LPSTR manufacturer = ParseDeviceId(block.get(), DEVICE_ID_BUFFER_SIZE, model);
   ASSERT_NE(manufacturer, nullptr);
   EXPECT_EQ(manufacturer, block.get() + 16);
   // The last byte gives way to the terminator.
   EXPECT_EQ(std::strlen(manufacturer), DEVICE_ID_BUFFER_SIZE - 16 - 1);
   EXPECT_EQ(block[DEVICE_ID_BUFFER_SIZE - 1], '\0');
-  EXPECT_STREQ(ModelName, "KP-210S");
+  EXPECT_STREQ(model, "KP-210S");
 }
 
 TEST(ParseDeviceId, FullBufferEndingInsideTheModelIsNeverReadPast) {
   std::string text = "MFG:KOVIR;MDL:";
   text += std::string(DEVICE_ID_BUFFER_SIZE - text.size(), 'M');
   auto block = Unterminated(text);
-  const LPSTR manufacturer = ParseDeviceId(block.get(), DEVICE_ID_BUFFER_SIZE);
+  char model[MODEL_NAME_SIZE];
+  const LPSTR manufacturer = ParseDeviceId(block.get(), DEVICE_ID_BUFFER_SIZE, model);
   ASSERT_NE(manufacturer, nullptr);
   EXPECT_STREQ(manufacturer, "KOVIR");
-  EXPECT_EQ(std::string(ModelName), std::string(MODEL_NAME_SIZE - 1, 'M'));
+  EXPECT_EQ(std::string(model), std::string(MODEL_NAME_SIZE - 1, 'M'));
 }
 
 TEST(ParseDeviceId, FullBufferOfSeparatorsIsNeverReadPast) {
   for (const char fill : {';', ':', 'x'}) {
     SCOPED_TRACE(fill);
     auto block = Unterminated(std::string(DEVICE_ID_BUFFER_SIZE, fill));
-    EXPECT_EQ(ParseDeviceId(block.get(), DEVICE_ID_BUFFER_SIZE), nullptr);
-    EXPECT_STREQ(ModelName, "");
+    char model[MODEL_NAME_SIZE] = "LEFT OVER";
+    EXPECT_EQ(ParseDeviceId(block.get(), DEVICE_ID_BUFFER_SIZE, model), nullptr);
+    EXPECT_STREQ(model, "");
   }
 }
 
-TEST(ParseDeviceId, BoundedParseOfATerminatedTextMatchesTheUnboundedOne) {
+// A terminator inside the buffer ends the text: what lies behind it is neither
+// parsed nor changed.
+TEST(ParseDeviceId, BytesBehindTheTerminatorAreLeftAlone) {
   for (const ParseCase& c : kCases) {
     SCOPED_TRACE(c.why);
     std::string bytes = c.deviceId + '\0' + "MFG:BEHIND;MDL:BEHIND;";
     auto block = Unterminated(bytes);
-    const LPSTR manufacturer = ParseDeviceId(block.get(), static_cast<DWORD>(bytes.size()));
+    char model[MODEL_NAME_SIZE] = "LEFT OVER";
+    const LPSTR manufacturer = ParseDeviceId(block.get(), static_cast<DWORD>(bytes.size()), model);
     if (c.manufacturer) {
       ASSERT_NE(manufacturer, nullptr);
       EXPECT_EQ(std::string(manufacturer), *c.manufacturer);
     } else {
       EXPECT_EQ(manufacturer, nullptr);
     }
-    EXPECT_STREQ(ModelName, c.model.c_str());
+    EXPECT_STREQ(model, c.model.c_str());
     // The bytes behind the terminator are not part of the text.
     const std::size_t behind = c.deviceId.size() + 1;
     EXPECT_EQ(std::string(block.get() + behind, bytes.size() - behind), "MFG:BEHIND;MDL:BEHIND;");
@@ -179,11 +189,11 @@ TEST(ParseDeviceId, BoundedParseOfATerminatedTextMatchesTheUnboundedOne) {
 }
 
 TEST(ParseDeviceId, ZeroSizeReadsNothing) {
-  std::strcpy(ModelName, "KP-210S");
+  char model[MODEL_NAME_SIZE] = "KP-210S";
   char nothing = 'M';
-  EXPECT_EQ(ParseDeviceId(&nothing, 0), nullptr);
+  EXPECT_EQ(ParseDeviceId(&nothing, 0, model), nullptr);
   EXPECT_EQ(nothing, 'M');
-  EXPECT_STREQ(ModelName, "");
+  EXPECT_STREQ(model, "");
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // and registrations identify the printer, and how the device ID is asked for.
 //
 // Each test opens its own port for its own printer (names unique to the test),
-// makes that printer's status key current as StartDocPort would, opens the
-// device document, and undoes all of it, registry key included.
+// selects that printer's status key in the port's record as StartDocPort would,
+// opens the device document, and undoes all of it, registry key included.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -28,7 +28,7 @@ std::string UniqueName(const char* kind) {
 
 // One port stacked on the emulated device monitor, in the state IdentifyPrinter
 // meets at document start: the device document open and the printer's status key
-// current.
+// selected in the record.
 class Port {
  public:
   Port(const std::string& portName, const std::string& printerName, const std::string& deviceId)
@@ -47,11 +47,11 @@ class Port {
     docOpen_ = record_->deviceMonitor.pfnStartDocPort(record_->devicePort, printer.data(), 1, 1,
                                                       nullptr) != FALSE;
     if (docOpen_) SetStatusBits(record_, PS_DEVICE_DOC_OPEN);
-    SelectStatusKey(printerName_.c_str());
+    SelectStatusKey(record_->statusKey, printerName_.c_str());
   }
   ~Port() {
-    ClearStatusKey();
     if (opened_) {
+      ClearStatusKey(record_->statusKey);
       if (docOpen_) {
         ClearStatusBits(record_, PS_DEVICE_DOC_OPEN);
         record_->deviceMonitor.pfnEndDocPort(record_->devicePort);
@@ -67,12 +67,7 @@ class Port {
   PortRecord* record() const { return record_; }
   const std::string& name() const { return portName_; }
 
-  // The status key of whichever port identified last is current, as after that
-  // port's StartDocPort.
-  BOOL Identify() {
-    SelectStatusKey(printerName_.c_str());
-    return IdentifyPrinter(record_);
-  }
+  BOOL Identify() { return IdentifyPrinter(record_); }
 
  private:
   std::string portName_;
@@ -167,7 +162,7 @@ TEST_F(IdentifyPrinterTest, AsksTheDeviceMonitorsOwnSlotForTheDeviceId) {
   EXPECT_FALSE(calls[0].inBuffer);
   EXPECT_EQ(calls[0].inSize, 0u);
   EXPECT_EQ(calls[0].outSize, DEVICE_ID_BUFFER_SIZE);
-  EXPECT_STREQ(ModelName, "KP-210S");
+  EXPECT_STREQ(port.record()->modelName, "KP-210S");
 }
 
 TEST_F(IdentifyPrinterTest, DeviceIdWithoutModelIsNotIdentifiedRightAfterAModel) {
@@ -179,7 +174,7 @@ TEST_F(IdentifyPrinterTest, DeviceIdWithoutModelIsNotIdentifiedRightAfterAModel)
 
   emu::SetDeviceId(port.name(), "MFG:KOVIR;CMD:X;");
   EXPECT_EQ(port.Identify(), FALSE);
-  EXPECT_STREQ(ModelName, "");
+  EXPECT_STREQ(port.record()->modelName, "");
 }
 
 TEST_F(IdentifyPrinterTest, DeviceIdWithoutModelDoesNotBorrowAnotherPortsModel) {
@@ -191,6 +186,9 @@ TEST_F(IdentifyPrinterTest, DeviceIdWithoutModelDoesNotBorrowAnotherPortsModel) 
 
   ASSERT_EQ(first.Identify(), TRUE);
   EXPECT_EQ(second.Identify(), FALSE);
+  // Each port keeps the model its own identification found.
+  EXPECT_STREQ(first.record()->modelName, "KP-210S");
+  EXPECT_STREQ(second.record()->modelName, "");
 }
 
 TEST_F(IdentifyPrinterTest, DeviceMonitorWithoutDeviceDataNeverIdentifies) {
@@ -212,21 +210,22 @@ TEST_F(IdentifyPrinterTest, RefusedOrEmptyQueryNeverIdentifies) {
   ASSERT_TRUE(port.ready());
   for (const emu::Fault fault : {emu::Fault::Refuse, emu::Fault::EmptyRead}) {
     SCOPED_TRACE(fault == emu::Fault::Refuse ? "refused" : "empty");
-    // Identified just before, so ModelName still holds the registered model.
+    // Identified just before, so the record still holds the registered model.
     ASSERT_EQ(port.Identify(), TRUE);
     emu::InjectFault(emu::Slot::GetPrinterDataFromPort, fault);
     EXPECT_EQ(port.Identify(), FALSE);
+    EXPECT_STREQ(port.record()->modelName, "");
     EXPECT_EQ(emu::CallsTo(emu::Slot::GetPrinterDataFromPort).back().result,
               DWORD{fault != emu::Fault::Refuse});
   }
 }
 
-TEST_F(IdentifyPrinterTest, NoStatusKeyCurrentNeverIdentifies) {
+TEST_F(IdentifyPrinterTest, NoStatusKeySelectedNeverIdentifies) {
   const std::string printer = UniqueName("printer");
   Registration registration(printer, "KP-210S");
   Port port("IDPNOKEY:", printer, "MFG:KOVIR;CMD:X;MDL:KP-210S;");
   ASSERT_TRUE(port.ready());
-  ClearStatusKey();
+  ClearStatusKey(port.record()->statusKey);
   EXPECT_EQ(IdentifyPrinter(port.record()), FALSE);
 }
 

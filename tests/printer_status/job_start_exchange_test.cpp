@@ -1,18 +1,22 @@
 // JobStartExchange called directly on a port in the state StartDocPort leaves it
-// in (device document open, the printer's status key current): which printers get
+// in (device document open, the printer's status key selected): which printers get
 // which command, when the poller starts, and that polling is paused for exactly
 // the ink query. The whole job through StartDocPort is in end_to_end/.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulator/printer_replies.h"
 #include "emulator/status_app.h"
 #include "printer_status/job_start.h"
 #include "printer_status/remote_commands.h"
+#include "printer_status/status_poller.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
 
@@ -40,21 +44,21 @@ class JobStartExchangeTest : public monitor_test::MonitorTest {
       if (HasStatusBits(record_, PS_POLLER_RUN)) StopStatusPoller(record_);
       ClearStatusBits(record_, PS_DEVICE_DOC_OPEN);
       record_->deviceMonitor.pfnEndDocPort(record_->devicePort);
+      ClearStatusKey(record_->statusKey);
     }
-    ClearStatusKey();
     MonitorTest::TearDown();
     emu::status_app::Uninstall(printer_);
   }
 
   // The application registers `registered`; the printer reports `deviceId`.
   void OpenJob(const std::string& registered, const std::string& deviceId, DWORD presentFlag = 1,
-               emu::PrinterOptions options = {}) {
-    emu::status_app::Install(printer_, registered, presentFlag, kEarlierPollFlag, kQuietInterval);
+               emu::PrinterOptions options = {}, DWORD intervalMs = kQuietInterval) {
+    emu::status_app::Install(printer_, registered, presentFlag, kEarlierPollFlag, intervalMs);
     options.deviceId = deviceId;
     record_ = OpenPort(kPort, printer_, options);
     ASSERT_NE(record_, nullptr);
     ASSERT_TRUE(monitor_test::OpenDeviceDocument(record_, printer_.c_str()));
-    SelectStatusKey(printer_.c_str());
+    SelectStatusKey(record_->statusKey, printer_.c_str());
   }
 
   std::optional<DWORD> PollFlag() const {
@@ -195,35 +199,81 @@ TEST_F(JobStartExchangeTest, ShortStatusCommandWriteStartsNoPollerAndNoInkQuery)
   EXPECT_EQ(PollFlag(), kEarlierPollFlag);
 }
 
-// What the registry and the module-wide copy say when the ink query reaches the
-// printer.
+// What the registry and the port's own copy say when the ink query reaches the
+// printer, and for every device read whether the exchange's thread made it.
+PortRecord* recordAtInkQuery = nullptr;
 std::optional<DWORD> flagAtInkQuery;
 DWORD pollEnabledAtInkQuery = 0xFFFFFFFF;
 std::string printerAtInkQuery;
+std::thread::id exchangeThread;
+std::mutex readsLock;
+std::vector<bool> readsByExchange;
 
 BOOL WINAPI WatchingWrite(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written) {
   if (count == InkQueryCommand.size()) {
     flagAtInkQuery = emu::status_app::ReadDword(printerAtInkQuery, VALUE_POLL_ENABLED);
-    pollEnabledAtInkQuery = PollEnabled.load();
+    pollEnabledAtInkQuery = recordAtInkQuery->statusKey.pollEnabled.load();
   }
   return emu::DeviceMonitor()->pfnWritePort(port, buffer, count, written);
 }
 
-TEST_F(JobStartExchangeTest, PollingIsPausedForTheInkQueryAndThenRestored) {
-  OpenJob("KP-210S", DeviceIdFor("KP-210S"));
+BOOL WINAPI WatchingRead(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read) {
+  {
+    std::lock_guard<std::mutex> lock(readsLock);
+    readsByExchange.push_back(std::this_thread::get_id() == exchangeThread);
+  }
+  return emu::DeviceMonitor()->pfnReadPort(port, buffer, count, read);
+}
+
+struct PauseCase {
+  const char* name;
+  bool flagMissing;  // GetRealTimeStatusStartFlag is missing at job start
+  DWORD restored;    // the flag after the query
+};
+
+void PrintTo(const PauseCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class InkQueryPause : public JobStartExchangeTest, public testing::WithParamInterface<PauseCase> {};
+
+// The poller polls every 200 ms, so one that polled during the query would read
+// before the exchange's ink reply read (500 ms after the ink command).
+TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
+  const PauseCase& c = GetParam();
+  OpenJob("KP-210S", DeviceIdFor("KP-210S"), 1, {}, 200);
+  if (c.flagMissing) emu::status_app::DeleteValue(printer_, VALUE_POLL_ENABLED);
   record_->deviceMonitor.pfnWritePort = WatchingWrite;
+  record_->deviceMonitor.pfnReadPort = WatchingRead;
+  recordAtInkQuery = record_;
   printerAtInkQuery = printer_;
   flagAtInkQuery.reset();
+  exchangeThread = std::this_thread::get_id();
+  {
+    std::lock_guard<std::mutex> lock(readsLock);
+    readsByExchange.clear();
+  }
 
   JobStartExchange(record_);
 
   ASSERT_EQ(emu::Commands(kPort).size(), 2u);
   EXPECT_EQ(flagAtInkQuery, 0u);
   EXPECT_EQ(pollEnabledAtInkQuery, 0u);
-  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
-  EXPECT_EQ(PollEnabled.load(), kEarlierPollFlag);
+  EXPECT_EQ(PollFlag(), c.restored);
+  EXPECT_EQ(record_->statusKey.pollEnabled.load(), c.restored);
   EXPECT_EQ(emu::status_app::ReadString(printer_, VALUE_INK_LEVEL),
             "IQ:" + emu::MakeInkData(emu::DefaultInkLevels()));
+  std::lock_guard<std::mutex> lock(readsLock);
+  const auto lastOfExchange = std::find(readsByExchange.rbegin(), readsByExchange.rend(), true);
+  EXPECT_EQ(std::count(lastOfExchange, readsByExchange.rend(), false), 0)
+      << "the poller read the printer before the exchange's last read";
 }
+
+INSTANTIATE_TEST_SUITE_P(Flags, InkQueryPause,
+                         testing::Values(PauseCase{"FlagSet", false, kEarlierPollFlag},
+                                         PauseCase{"FlagMissing", true, DEFAULT_POLL_ENABLED}),
+                         [](const testing::TestParamInfo<PauseCase>& info) {
+                           return info.param.name;
+                         });
 
 }  // namespace

@@ -18,8 +18,8 @@
 
 #include "emulator/device_monitor.h"
 #include "emulator/status_app.h"
-#include "port/port_record.h"
 #include "platform/diagnostics.h"
+#include "port/port_record.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
 
@@ -216,7 +216,6 @@ class ReliabilityTest : public monitor_test::MonitorTest {
   void TearDown() override {
     emu::ClearFaults();
     MonitorTest::TearDown();
-    ClearStatusKey();
     for (const std::string& printer : printers_) app::Uninstall(printer);
   }
 

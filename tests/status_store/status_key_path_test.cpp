@@ -1,5 +1,5 @@
-// Which key is current: the path SelectStatusKey forms, the latest selection
-// deciding, ClearStatusKey, and names that cannot be turned into a key path.
+// Which key a port has selected: the path SelectStatusKey forms, each port's key
+// its own, ClearStatusKey, and names that cannot be turned into a key path.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -12,94 +12,99 @@ namespace {
 
 namespace app = emu::status_app;
 
-std::string CurrentPath() {
-  char path[STATUS_KEY_BUFFER_SIZE];
-  return CopyStatusKeyPath(path) ? std::string(path) : std::string("<none>");
+std::string SelectedPath(const StatusKey& key) {
+  return IsStatusKeySelected(key) ? std::string(key.path) : std::string("<none>");
 }
 
 std::string ExpectedPath(const std::string& printer) {
   return "System\\CurrentControlSet\\control\\Print\\Printers\\" + printer + "\\StMonitor";
 }
 
-// Every operation of the store, run once; what each writes when a key is current
-// is checked by the value tests.
-void RunEveryOperation() {
+// Every operation of the store, run once on `key`; what each writes when a key is
+// selected is checked by the value tests.
+void RunEveryOperation(StatusKey& key) {
   char model[REGISTERED_MODEL_SIZE] = "untouched";
-  LoadPollSettings();
-  SetPollEnabled(0);
-  EXPECT_FALSE(IsStatusMonitorPresent());
-  EXPECT_FALSE(IsStatusThreadActive());
-  SetLanMonitorFlag(TRUE);
-  StoreStatusString("status");
-  StoreInkLevel("ink");
-  EXPECT_FALSE(ReadRegisteredModel(model));
+  LoadPollSettings(key);
+  SetPollEnabled(key, 0);
+  EXPECT_FALSE(IsStatusMonitorPresent(key));
+  EXPECT_FALSE(IsStatusThreadActive(key));
+  SetLanMonitorFlag(key, TRUE);
+  StoreStatusString(key, "status");
+  StoreInkLevel(key, "ink");
+  EXPECT_FALSE(ReadRegisteredModel(key, model));
   EXPECT_STREQ(model, "untouched");
 }
 
-class StatusKeyPath : public ::testing::Test {
- protected:
-  void SetUp() override { ClearStatusKey(); }
-  void TearDown() override { ClearStatusKey(); }
-};
-
-TEST_F(StatusKeyPath, NoKeyIsCurrentUntilOneIsSelected) {
-  char path[STATUS_KEY_BUFFER_SIZE] = "stale";
-  EXPECT_FALSE(CopyStatusKeyPath(path));
-  EXPECT_STREQ(path, "");
+TEST(StatusKeyPath, NoKeyIsSelectedUntilOneIsSelected) {
+  StatusKey key{};
+  EXPECT_FALSE(IsStatusKeySelected(key));
 }
 
-TEST_F(StatusKeyPath, SelectedPathIsPrinterKeyFollowedByStMonitor) {
-  SelectStatusKey("KOVIR KP-210S");
-  EXPECT_EQ(CurrentPath(), ExpectedPath("KOVIR KP-210S"));
+TEST(StatusKeyPath, SelectedPathIsPrinterKeyFollowedByStMonitor) {
+  StatusKey key{};
+  SelectStatusKey(key, "KOVIR KP-210S");
+  EXPECT_EQ(SelectedPath(key), ExpectedPath("KOVIR KP-210S"));
 }
 
-TEST_F(StatusKeyPath, LatestSelectionDecidesAndClearLeavesNone) {
-  SelectStatusKey("First printer");
-  SelectStatusKey("Second");
-  EXPECT_EQ(CurrentPath(), ExpectedPath("Second"));
-  ClearStatusKey();
-  EXPECT_EQ(CurrentPath(), "<none>");
+// Each port's key is its own: selecting or clearing one leaves the other as it
+// was, and a port's latest selection replaces its earlier one.
+TEST(StatusKeyPath, EachKeyKeepsItsOwnSelectionAndClearLeavesNone) {
+  StatusKey first{}, second{};
+  SelectStatusKey(first, "First printer");
+  SelectStatusKey(second, "Second");
+  EXPECT_EQ(SelectedPath(first), ExpectedPath("First printer"));
+  EXPECT_EQ(SelectedPath(second), ExpectedPath("Second"));
+  SelectStatusKey(first, "Renamed");
+  EXPECT_EQ(SelectedPath(first), ExpectedPath("Renamed"));
+  EXPECT_EQ(SelectedPath(second), ExpectedPath("Second"));
+  ClearStatusKey(first);
+  EXPECT_EQ(SelectedPath(first), "<none>");
+  EXPECT_EQ(SelectedPath(second), ExpectedPath("Second"));
 }
 
-TEST_F(StatusKeyPath, LongestNameThatFitsIsKeptWhole) {
+TEST(StatusKeyPath, LongestNameThatFitsIsKeptWhole) {
+  StatusKey key{};
   std::string name(MAX_STATUS_PRINTER_NAME, 'n');
-  SelectStatusKey(name.c_str());
-  std::string path = CurrentPath();
+  SelectStatusKey(key, name.c_str());
+  std::string path = SelectedPath(key);
   EXPECT_EQ(path, ExpectedPath(name));
   EXPECT_EQ(path.size() + 1, STATUS_KEY_BUFFER_SIZE);
 }
 
 // A name one byte too long must not be truncated into some other printer's key;
-// it also replaces the key an earlier document made current.
-TEST_F(StatusKeyPath, NameTooLongMakesNoKeyCurrent) {
-  SelectStatusKey("Earlier printer");
+// it also replaces the key the port's earlier document selected.
+TEST(StatusKeyPath, NameTooLongSelectsNoKey) {
+  StatusKey key{};
+  SelectStatusKey(key, "Earlier printer");
   std::string name(MAX_STATUS_PRINTER_NAME + 1, 'n');
-  SelectStatusKey(name.c_str());
-  EXPECT_EQ(CurrentPath(), "<none>");
+  SelectStatusKey(key, name.c_str());
+  EXPECT_EQ(SelectedPath(key), "<none>");
 
-  SelectStatusKey(std::string(4000, 'x').c_str());
-  EXPECT_EQ(CurrentPath(), "<none>");
+  SelectStatusKey(key, std::string(4000, 'x').c_str());
+  EXPECT_EQ(SelectedPath(key), "<none>");
 }
 
-TEST_F(StatusKeyPath, NullNameMakesNoKeyCurrent) {
-  SelectStatusKey("Earlier printer");
-  SelectStatusKey(nullptr);
-  EXPECT_EQ(CurrentPath(), "<none>");
+TEST(StatusKeyPath, NullNameSelectsNoKey) {
+  StatusKey key{};
+  SelectStatusKey(key, "Earlier printer");
+  SelectStatusKey(key, nullptr);
+  EXPECT_EQ(SelectedPath(key), "<none>");
 }
 
-// The printer whose key was current before the long name must not receive the
-// long name's values, and nothing may be opened at all.
-TEST_F(StatusKeyPath, NameTooLongWritesNothingAnywhere) {
+// The printer whose key the port selected before the long name must not receive
+// the long name's values, and nothing may be opened at all.
+TEST(StatusKeyPath, NameTooLongWritesNothingAnywhere) {
   const std::string earlier = "StoreTest.TooLong.Earlier";
   app::Uninstall(earlier);
   app::Install(earlier, "KP-210S", 1);
   app::DeleteValue(earlier, VALUE_STATUS_MONITOR);
   app::DeleteValue(earlier, VALUE_POLL_ENABLED);
 
-  SelectStatusKey(earlier.c_str());
-  SelectStatusKey(std::string(MAX_STATUS_PRINTER_NAME + 1, 'L').c_str());
+  StatusKey key{};
+  SelectStatusKey(key, earlier.c_str());
+  SelectStatusKey(key, std::string(MAX_STATUS_PRINTER_NAME + 1, 'L').c_str());
   long long opensBefore = diag::RegistryKeyOpens();
-  RunEveryOperation();
+  RunEveryOperation(key);
 
   if (opensBefore != diag::kUnknown) {
     EXPECT_EQ(diag::RegistryKeyOpens(), opensBefore);
@@ -111,9 +116,10 @@ TEST_F(StatusKeyPath, NameTooLongWritesNothingAnywhere) {
   app::Uninstall(earlier);
 }
 
-TEST_F(StatusKeyPath, NoKeyCurrentMeansNoOperationOpensAKey) {
+TEST(StatusKeyPath, NoKeySelectedMeansNoOperationOpensAKey) {
+  StatusKey key{};
   long long opensBefore = diag::RegistryKeyOpens();
-  RunEveryOperation();
+  RunEveryOperation(key);
   if (opensBefore == diag::kUnknown) GTEST_SKIP() << "key opens are counted by our layer only";
   EXPECT_EQ(diag::RegistryKeyOpens(), opensBefore);
 }

@@ -1,8 +1,7 @@
-// The current key changes under the feet of running operations: spooler threads
-// select and clear it while poller threads read and write values. Every operation
-// must use a whole path, one of the two printers' own keys or none, and never a
-// key in between: the Printers key, a printer's own key without "\StMonitor", or
-// another printer's key.
+// Two ports select, use and clear their own keys at the same time, as the spooler
+// threads and pollers of two printers do. Every operation must use its own port's
+// whole path or none, and never a key in between: the Printers key, a printer's
+// own key without "\StMonitor", or the other printer's key.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -37,57 +36,50 @@ TEST(StatusKeyRace, OperationsNeverUseAPathInTheMakingOrAnotherPrintersKey) {
 
   std::atomic<bool> stop{false};
   std::vector<std::thread> threads;
-  // Two spooler threads starting and ending documents for the two printers.
-  // Each yields after a change, so that a key stays current for a while and the
-  // operations do reach it.
+  // One thread per port: a document selects the port's key, runs every operation
+  // (the status text names the printer) and every third round clears the key and
+  // runs them once more on no key.
   std::atomic<int> rounds{0};
   for (const std::string* printer : {&first, &second}) {
     threads.emplace_back([printer, &stop, &rounds] {
+      StatusKey key{};
+      char model[REGISTERED_MODEL_SIZE];
+      auto everyOperation = [&] {
+        LoadPollSettings(key);
+        IsStatusMonitorPresent(key);
+        IsStatusThreadActive(key);
+        SetLanMonitorFlag(key, TRUE);
+        StoreStatusString(key, printer->c_str());
+        StoreInkLevel(key, printer->c_str());
+        ReadRegisteredModel(key, model);
+        SetPollEnabled(key, 1);
+      };
       for (int round = 0; !stop.load(); ++round) {
-        SelectStatusKey(printer->c_str());
+        SelectStatusKey(key, printer->c_str());
+        everyOperation();
         std::this_thread::yield();
         if (round % 3 == 2) {
-          ClearStatusKey();
-          std::this_thread::yield();
+          ClearStatusKey(key);
+          everyOperation();
         }
         rounds.fetch_add(1);
       }
     });
   }
-  // Two pollers running every operation meanwhile.
-  std::atomic<int> passes{0};
-  for (int poller = 0; poller < 2; ++poller) {
-    threads.emplace_back([&stop, &passes] {
-      char model[REGISTERED_MODEL_SIZE];
-      while (!stop.load()) {
-        LoadPollSettings();
-        IsStatusMonitorPresent();
-        IsStatusThreadActive();
-        SetLanMonitorFlag(TRUE);
-        StoreStatusString("status");
-        StoreInkLevel("ink");
-        ReadRegisteredModel(model);
-        SetPollEnabled(1);
-        passes.fetch_add(1);
-      }
-    });
-  }
-  // Until both sides have done enough, and the operations did reach a printer's
-  // own key (a poller may run many passes while no key is current).
-  auto reached = [&] {
-    return app::Describe(first, VALUE_LAN_MONITOR) || app::Describe(second, VALUE_LAN_MONITOR);
-  };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while ((passes.load() < 400 || rounds.load() < 400 || !reached()) &&
-         std::chrono::steady_clock::now() < deadline) {
+  while (rounds.load() < 800 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   stop = true;
   for (std::thread& thread : threads) thread.join();
-  ClearStatusKey();
-  EXPECT_TRUE(reached()) << "no operation found a key current in 20 s";
 
-  // No operation wrote anywhere but the printers' own keys.
+  // Each printer's key holds its own port's values, and nothing landed anywhere
+  // but the printers' own keys.
+  for (const std::string& printer : {first, second}) {
+    EXPECT_EQ(app::PublishedStatus(printer), printer);
+    EXPECT_EQ(app::PublishedInkLevel(printer), printer);
+    EXPECT_EQ(app::ReadDword(printer, VALUE_LAN_MONITOR), 1u) << printer;
+  }
   monitor_test::ExpectStoreValuesOnlyInOwnKeys(first, second, bystander);
   for (const std::string& printer : {first, second, bystander}) app::Uninstall(printer);
 }

@@ -28,18 +28,14 @@ std::string TestPrinterName() {
 class StatusValues : public ::testing::Test {
  protected:
   void SetUp() override {
-    ClearStatusKey();
     printer_ = TestPrinterName();
     app::Uninstall(printer_);
   }
-  void TearDown() override {
-    ClearStatusKey();
-    app::Uninstall(printer_);
-  }
-  // The application registered, every value present, and this printer's key current.
+  void TearDown() override { app::Uninstall(printer_); }
+  // The application registered, every value present, and this printer's key selected.
   void InstallAndSelect(DWORD presentFlag = 1) {
     app::Install(printer_, "KP-210S", presentFlag, 1, 3000);
-    SelectStatusKey(printer_.c_str());
+    SelectStatusKey(key_, printer_.c_str());
   }
   void ExpectDword(const char* value, DWORD expected) {
     auto info = app::Describe(printer_, value);
@@ -50,6 +46,7 @@ class StatusValues : public ::testing::Test {
   }
 
   std::string printer_;
+  StatusKey key_{};
 };
 
 // The four values the monitor reads as flags or settings, with the operation that
@@ -57,24 +54,24 @@ class StatusValues : public ::testing::Test {
 struct FlagCase {
   const char* value;
   DWORD fallback;
-  std::function<void()> read;
+  std::function<void(StatusKey&)> read;
 };
 
 const FlagCase kFlagCases[] = {
     {VALUE_POLL_ENABLED, 1,
-     [] {
-       PollEnabled = 0;
-       LoadPollSettings();
-       EXPECT_EQ(PollEnabled.load(), DEFAULT_POLL_ENABLED);
+     [](StatusKey& key) {
+       key.pollEnabled = 0;
+       LoadPollSettings(key);
+       EXPECT_EQ(key.pollEnabled.load(), DEFAULT_POLL_ENABLED);
      }},
     {VALUE_POLL_INTERVAL, 3000,
-     [] {
-       PollInterval = 0;
-       LoadPollSettings();
-       EXPECT_EQ(PollInterval.load(), DEFAULT_POLL_INTERVAL_MS);
+     [](StatusKey& key) {
+       key.pollInterval = 0;
+       LoadPollSettings(key);
+       EXPECT_EQ(key.pollInterval.load(), DEFAULT_POLL_INTERVAL_MS);
      }},
-    {VALUE_STATUS_MONITOR, 0, [] { EXPECT_FALSE(IsStatusMonitorPresent()); }},
-    {VALUE_STATUS_THREAD, 0, [] { EXPECT_FALSE(IsStatusThreadActive()); }},
+    {VALUE_STATUS_MONITOR, 0, [](StatusKey& key) { EXPECT_FALSE(IsStatusMonitorPresent(key)); }},
+    {VALUE_STATUS_THREAD, 0, [](StatusKey& key) { EXPECT_FALSE(IsStatusThreadActive(key)); }},
 };
 
 TEST_F(StatusValues, MissingFlagsAreRecreatedWithTheirDefaults) {
@@ -82,7 +79,7 @@ TEST_F(StatusValues, MissingFlagsAreRecreatedWithTheirDefaults) {
   for (const FlagCase& flag : kFlagCases) {
     SCOPED_TRACE(flag.value);
     app::DeleteValue(printer_, flag.value);
-    flag.read();
+    flag.read(key_);
     ExpectDword(flag.value, flag.fallback);
   }
 }
@@ -92,7 +89,7 @@ TEST_F(StatusValues, FlagsStoredWithMoreThanFourBytesAreOverwrittenWithTheirDefa
   for (const FlagCase& flag : kFlagCases) {
     SCOPED_TRACE(flag.value);
     app::SetRaw(printer_, flag.value, REG_DWORD, std::string(8, '\x07'));
-    flag.read();
+    flag.read(key_);
     ExpectDword(flag.value, flag.fallback);
   }
 }
@@ -101,27 +98,27 @@ TEST_F(StatusValues, LoadPollSettingsTakesTheStoredValuesAndLeavesThemAlone) {
   InstallAndSelect();
   app::SetDword(printer_, VALUE_POLL_ENABLED, 0);
   app::SetDword(printer_, VALUE_POLL_INTERVAL, 1234);
-  PollEnabled = 99;
-  PollInterval = 99;
-  LoadPollSettings();
-  EXPECT_EQ(PollEnabled.load(), 0u);
-  EXPECT_EQ(PollInterval.load(), 1234u);
+  key_.pollEnabled = 99;
+  key_.pollInterval = 99;
+  LoadPollSettings(key_);
+  EXPECT_EQ(key_.pollEnabled.load(), 0u);
+  EXPECT_EQ(key_.pollInterval.load(), 1234u);
   ExpectDword(VALUE_POLL_ENABLED, 0);
   ExpectDword(VALUE_POLL_INTERVAL, 1234);
 
   // A change by the application is seen by the next load: nothing is cached.
   app::SetDword(printer_, VALUE_POLL_INTERVAL, 250);
-  LoadPollSettings();
-  EXPECT_EQ(PollInterval.load(), 250u);
+  LoadPollSettings(key_);
+  EXPECT_EQ(key_.pollInterval.load(), 250u);
 }
 
 TEST_F(StatusValues, SetPollEnabledWritesTheFlagAndItsMirror) {
   InstallAndSelect();
-  SetPollEnabled(0);
-  EXPECT_EQ(PollEnabled.load(), 0u);
+  SetPollEnabled(key_, 0);
+  EXPECT_EQ(key_.pollEnabled.load(), 0u);
   ExpectDword(VALUE_POLL_ENABLED, 0);
-  SetPollEnabled(1);
-  EXPECT_EQ(PollEnabled.load(), 1u);
+  SetPollEnabled(key_, 1);
+  EXPECT_EQ(key_.pollEnabled.load(), 1u);
   ExpectDword(VALUE_POLL_ENABLED, 1);
 }
 
@@ -133,7 +130,7 @@ TEST_F(StatusValues, StatusMonitorIsPresentUnlessItsFlagIsZeroOrSixteen) {
   } cases[] = {{0, FALSE}, {16, FALSE}, {1, TRUE}, {2, TRUE}, {17, TRUE}};
   for (const auto& c : cases) {
     app::SetDword(printer_, VALUE_STATUS_MONITOR, c.flag);
-    EXPECT_EQ(IsStatusMonitorPresent(), c.present) << "StMonExistFlag = " << c.flag;
+    EXPECT_EQ(IsStatusMonitorPresent(key_), c.present) << "StMonExistFlag = " << c.flag;
     ExpectDword(VALUE_STATUS_MONITOR, c.flag);
   }
 }
@@ -146,24 +143,24 @@ TEST_F(StatusValues, StatusThreadIsActiveWhileItsFlagIsNotZero) {
   } cases[] = {{0, FALSE}, {1, TRUE}, {2, TRUE}, {0xFFFFFFFF, TRUE}};
   for (const auto& c : cases) {
     app::SetDword(printer_, VALUE_STATUS_THREAD, c.flag);
-    EXPECT_EQ(IsStatusThreadActive(), c.active) << "StRealThreadExistFlag = " << c.flag;
+    EXPECT_EQ(IsStatusThreadActive(key_), c.active) << "StRealThreadExistFlag = " << c.flag;
   }
 }
 
 TEST_F(StatusValues, LanMonitorFlagIsWrittenAsOneOrZero) {
   InstallAndSelect();
   EXPECT_FALSE(app::Describe(printer_, VALUE_LAN_MONITOR).has_value());
-  SetLanMonitorFlag(TRUE);
+  SetLanMonitorFlag(key_, TRUE);
   ExpectDword(VALUE_LAN_MONITOR, 1);
-  SetLanMonitorFlag(FALSE);
+  SetLanMonitorFlag(key_, FALSE);
   ExpectDword(VALUE_LAN_MONITOR, 0);
-  SetLanMonitorFlag(7);
+  SetLanMonitorFlag(key_, 7);
   ExpectDword(VALUE_LAN_MONITOR, 1);
 }
 
 struct StringCase {
   const char* value;
-  void (*store)(LPCSTR);
+  void (*store)(const StatusKey&, LPCSTR);
 };
 const StringCase kStringCases[] = {
     {VALUE_STATUS_STRING, StoreStatusString},
@@ -174,12 +171,12 @@ TEST_F(StatusValues, StringsAreWrittenAsRegSzWithTheirText) {
   InstallAndSelect();
   for (const StringCase& s : kStringCases) {
     SCOPED_TRACE(s.value);
-    s.store("@BDC ST2\r\nIQ:K50C40");
+    s.store(key_, "@BDC ST2\r\nIQ:K50C40");
     auto info = app::Describe(printer_, s.value);
     ASSERT_TRUE(info.has_value());
     EXPECT_EQ(info->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(app::ReadString(printer_, s.value), "@BDC ST2\r\nIQ:K50C40");
-    s.store("newer");
+    s.store(key_, "newer");
     EXPECT_EQ(app::ReadString(printer_, s.value), "newer");
   }
 }
@@ -188,7 +185,7 @@ TEST_F(StatusValues, EmptyStringIsWrittenAsRegSzOfSizeZero) {
   InstallAndSelect();
   for (const StringCase& s : kStringCases) {
     SCOPED_TRACE(s.value);
-    s.store("");
+    s.store(key_, "");
     auto info = app::Describe(printer_, s.value);
     ASSERT_TRUE(info.has_value());
     EXPECT_EQ(info->type, static_cast<DWORD>(REG_SZ));
@@ -199,15 +196,15 @@ TEST_F(StatusValues, EmptyStringIsWrittenAsRegSzOfSizeZero) {
 TEST_F(StatusValues, RegisteredModelIsReadAsStored) {
   InstallAndSelect();
   char model[REGISTERED_MODEL_SIZE] = {};
-  ASSERT_TRUE(ReadRegisteredModel(model));
+  ASSERT_TRUE(ReadRegisteredModel(key_, model));
   EXPECT_STREQ(model, "KP-210S");
 
   // Stored without a terminator, or with a type other than REG_SZ: still the text.
   app::SetRaw(printer_, VALUE_REGISTERED_MODEL, REG_SZ, "KP-99");
-  ASSERT_TRUE(ReadRegisteredModel(model));
+  ASSERT_TRUE(ReadRegisteredModel(key_, model));
   EXPECT_STREQ(model, "KP-99");
   app::SetRaw(printer_, VALUE_REGISTERED_MODEL, REG_BINARY, "KP-7");
-  ASSERT_TRUE(ReadRegisteredModel(model));
+  ASSERT_TRUE(ReadRegisteredModel(key_, model));
   EXPECT_STREQ(model, "KP-7");
 }
 
@@ -216,12 +213,12 @@ TEST_F(StatusValues, RegisteredModelUpToItsBufferIsRead) {
   std::string longest(REGISTERED_MODEL_SIZE - 1, 'M');  // 511 bytes and the terminator
   app::SetString(printer_, VALUE_REGISTERED_MODEL, longest);
   char model[REGISTERED_MODEL_SIZE] = {};
-  ASSERT_TRUE(ReadRegisteredModel(model));
+  ASSERT_TRUE(ReadRegisteredModel(key_, model));
   EXPECT_EQ(std::string(model), longest);
 
   app::SetRaw(printer_, VALUE_REGISTERED_MODEL, REG_BINARY, longest);
   std::fill(std::begin(model), std::end(model), 'x');
-  ASSERT_TRUE(ReadRegisteredModel(model));
+  ASSERT_TRUE(ReadRegisteredModel(key_, model));
   EXPECT_EQ(std::string(model), longest);
 }
 
@@ -240,7 +237,7 @@ TEST_F(StatusValues, RegisteredModelThatDoesNotFitFailsAndLeavesTheOutputAlone) 
   for (const auto& c : cases) {
     app::SetRaw(printer_, VALUE_REGISTERED_MODEL, c.type, c.bytes);
     char model[REGISTERED_MODEL_SIZE] = "previous";
-    EXPECT_FALSE(ReadRegisteredModel(model)) << c.what;
+    EXPECT_FALSE(ReadRegisteredModel(key_, model)) << c.what;
     EXPECT_STREQ(model, "previous") << c.what;
   }
 }
@@ -249,7 +246,7 @@ TEST_F(StatusValues, MissingRegisteredModelFails) {
   InstallAndSelect();
   app::DeleteValue(printer_, VALUE_REGISTERED_MODEL);
   char model[REGISTERED_MODEL_SIZE] = "previous";
-  EXPECT_FALSE(ReadRegisteredModel(model));
+  EXPECT_FALSE(ReadRegisteredModel(key_, model));
   EXPECT_STREQ(model, "previous");
   EXPECT_FALSE(app::Describe(printer_, VALUE_REGISTERED_MODEL).has_value());
 }
@@ -257,45 +254,45 @@ TEST_F(StatusValues, MissingRegisteredModelFails) {
 // The application is not installed for this printer: no operation may create its
 // key, and the readers report FALSE.
 TEST_F(StatusValues, MissingKeyMakesEveryOperationDoNothing) {
-  SelectStatusKey(printer_.c_str());
-  PollEnabled = 5;
-  PollInterval = 55;
+  SelectStatusKey(key_, printer_.c_str());
+  key_.pollEnabled = 5;
+  key_.pollInterval = 55;
   char model[REGISTERED_MODEL_SIZE] = "previous";
 
-  LoadPollSettings();
-  SetPollEnabled(0);
-  EXPECT_FALSE(IsStatusMonitorPresent());
-  EXPECT_FALSE(IsStatusThreadActive());
-  SetLanMonitorFlag(TRUE);
-  StoreStatusString("status");
-  StoreInkLevel("ink");
-  EXPECT_FALSE(ReadRegisteredModel(model));
+  LoadPollSettings(key_);
+  SetPollEnabled(key_, 0);
+  EXPECT_FALSE(IsStatusMonitorPresent(key_));
+  EXPECT_FALSE(IsStatusThreadActive(key_));
+  SetLanMonitorFlag(key_, TRUE);
+  StoreStatusString(key_, "status");
+  StoreInkLevel(key_, "ink");
+  EXPECT_FALSE(ReadRegisteredModel(key_, model));
 
-  EXPECT_EQ(PollEnabled.load(), 5u);
-  EXPECT_EQ(PollInterval.load(), 55u);
+  EXPECT_EQ(key_.pollEnabled.load(), 5u);
+  EXPECT_EQ(key_.pollInterval.load(), 55u);
   EXPECT_STREQ(model, "previous");
   EXPECT_FALSE(app::KeyExists(printer_));
 }
 
-// The key exists but is not current (no document): nothing is read or written.
-TEST_F(StatusValues, NoCurrentKeyLeavesTheKeyAsItIs) {
+// The key exists but is not selected (no document): nothing is read or written.
+TEST_F(StatusValues, NoSelectedKeyLeavesTheKeyAsItIs) {
   app::Install(printer_, "KP-210S", 1, 1, 3000);
   app::DeleteValue(printer_, VALUE_STATUS_MONITOR);
   app::DeleteValue(printer_, VALUE_POLL_INTERVAL);
-  PollEnabled = 5;
-  PollInterval = 55;
+  key_.pollEnabled = 5;
+  key_.pollInterval = 55;
   char model[REGISTERED_MODEL_SIZE] = "previous";
 
-  LoadPollSettings();
-  SetPollEnabled(0);
-  EXPECT_FALSE(IsStatusMonitorPresent());
-  SetLanMonitorFlag(TRUE);
-  StoreStatusString("status");
-  StoreInkLevel("ink");
-  EXPECT_FALSE(ReadRegisteredModel(model));
+  LoadPollSettings(key_);
+  SetPollEnabled(key_, 0);
+  EXPECT_FALSE(IsStatusMonitorPresent(key_));
+  SetLanMonitorFlag(key_, TRUE);
+  StoreStatusString(key_, "status");
+  StoreInkLevel(key_, "ink");
+  EXPECT_FALSE(ReadRegisteredModel(key_, model));
 
-  EXPECT_EQ(PollEnabled.load(), 5u);
-  EXPECT_EQ(PollInterval.load(), 55u);
+  EXPECT_EQ(key_.pollEnabled.load(), 5u);
+  EXPECT_EQ(key_.pollInterval.load(), 55u);
   EXPECT_STREQ(model, "previous");
   ExpectDword(VALUE_POLL_ENABLED, 1);
   for (const char* value : {VALUE_STATUS_MONITOR, VALUE_POLL_INTERVAL, VALUE_LAN_MONITOR,
@@ -308,7 +305,7 @@ TEST_F(StatusValues, NoCurrentKeyLeavesTheKeyAsItIs) {
 // monitor writes can be read there with plain registry calls.
 TEST_F(StatusValues, KeyLivesAtTheDocumentedPathUnderLocalMachine) {
   InstallAndSelect();
-  SetLanMonitorFlag(TRUE);
+  SetLanMonitorFlag(key_, TRUE);
   std::string path =
       "System\\CurrentControlSet\\control\\Print\\Printers\\" + printer_ + "\\StMonitor";
   HKEY key = nullptr;

@@ -25,9 +25,10 @@
 
 #include "emulator/device_monitor.h"
 #include "monitor/monitor.h"
-#include "port/port_record.h"
+#include "monitor/port_list.h"
 #include "platform/diagnostics.h"
 #include "platform/win32.h"
+#include "port/port_record.h"
 
 namespace monitor_test {
 
