@@ -34,8 +34,8 @@
 #include <vector>
 
 #include "emulator/printer_replies.h"
-#include "port/monitor_table.h"
 #include "platform/win32.h"
+#include "port/monitor_table.h"
 
 namespace emu {
 
@@ -101,6 +101,10 @@ struct PrinterOptions {
   // readable, none held back); several due since the last read collapse into the
   // newest, numbered by how many periods have passed.
   DWORD statusUpdateEveryMs = 0;
+  // While a document is open, every read is filled in full (as much as asked, at
+  // most readChunk): behind whatever is queued, the printer always has more status
+  // text to say, as a printer or device monitor whose back channel never runs dry.
+  bool neverRunsDry = false;
   bool answersInkQuery = true;         // with answersCommands: also answer the ink query
   InkLevels ink = DefaultInkLevels();  // what the ink reply reports
   // Keep every received byte (Received(), and the bytes of each WritePort in the
@@ -137,8 +141,8 @@ std::uint64_t ReceivedDigest(const std::string& portName);
 // sent the same way and compares, without keeping the bytes.
 constexpr std::uint64_t kDigestStart = 0xcbf29ce484222325ull;
 std::uint64_t Digest(std::uint64_t digest, const char* bytes, std::size_t count);
-// Forgets the received bytes (count and digest too) and the recognised blocks (a block cut in half by the
-// clear is lost).
+// Forgets the received bytes (count and digest too) and the recognised blocks (a block cut in half
+// by the clear is lost).
 void ClearReceived(const std::string& portName);
 // The remote-mode blocks the printer recognised in what it received, in order,
 // each with its exact bytes, including an ESC @ ESC @ right in front of it. A

@@ -73,9 +73,8 @@ void PrinterReceive(EmulatedPrinter& printer, const char* bytes, std::size_t cou
   if (!printer.options.keepReceived) {
     // Compact mode: keep only what a later block may still need, the unscanned
     // tail and the reset prefix that may stand right in front of it.
-    const std::size_t keepFrom = printer.scanFrom > kResetPrefixLength
-                                     ? printer.scanFrom - kResetPrefixLength
-                                     : 0;
+    const std::size_t keepFrom =
+        printer.scanFrom > kResetPrefixLength ? printer.scanFrom - kResetPrefixLength : 0;
     printer.received.erase(0, keepFrom);
     printer.scanFrom -= keepFrom;
   }
@@ -88,6 +87,9 @@ std::size_t PrinterRead(EmulatedPrinter& printer, char* out, std::size_t capacit
   for (auto it = printer.held.begin(); it != ready; ++it) printer.backChannel += it->bytes;
   printer.held.erase(printer.held.begin(), ready);
   if (printer.backChannel.empty() && printer.held.empty()) QueueDueUpdate(printer);
+  if (printer.options.neverRunsDry && printer.documentOpen) {
+    while (printer.backChannel.size() < capacity) printer.backChannel += MakeStatusUpdate(0);
+  }
 
   std::size_t count = std::min(capacity, printer.backChannel.size());
   if (printer.options.readChunk > 0) count = std::min(count, printer.options.readChunk);

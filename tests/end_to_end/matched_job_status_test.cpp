@@ -13,6 +13,7 @@
 
 #include "emulator/printer_replies.h"
 #include "emulator/status_app.h"
+#include "port/back_channel.h"
 #include "printer_status/remote_commands.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
@@ -131,6 +132,14 @@ std::string NulFirstStatusReply() {
   return reply;
 }
 
+// A full chunk with "04" at offsets 12-13, then a short reply without: the short
+// one is the status reply, and nothing of the chunk before it may count.
+std::string FullChunkThenShortReply() {
+  std::string chunk(REPLY_CHUNK_SIZE, 'S');
+  chunk.replace(emu::kStatusCodeOffset, 2, emu::kStatusReady);
+  return chunk + "HELLO";
+}
+
 class InkQuery : public MatchedJobTest, public testing::WithParamInterface<InkCase> {};
 
 TEST_P(InkQuery, StoresOnlyAnInkReplyAndAlwaysRestoresPolling) {
@@ -157,6 +166,9 @@ INSTANTIATE_TEST_SUITE_P(
         InkCase{"StatusReplyStartsWithNul",
                 With([](emu::PrinterOptions& o) { o.answersCommands = false; }),
                 NulFirstStatusReply(), false, kEarlierInk},
+        InkCase{"ShortReplyBehindAFullChunk",
+                With([](emu::PrinterOptions& o) { o.answersCommands = false; }),
+                FullChunkThenShortReply(), false, kEarlierInk},
         InkCase{"NoInkReply", With([](emu::PrinterOptions& o) { o.answersInkQuery = false; }), "",
                 true, kEarlierInk},
         InkCase{"RepliesAfterThreeEmptyReads",
@@ -176,6 +188,25 @@ TEST_F(MatchedJobTest, OtherStatusModelGetsCommandBAndPollerButNoInkQuery) {
   EXPECT_EQ(Value(VALUE_INK_LEVEL), kEarlierInk);
   EXPECT_TRUE(WaitUntil([&] { return IsPrintingUpdate(Value(VALUE_STATUS_STRING)); }))
       << Value(VALUE_STATUS_STRING).value_or("(none)");
+}
+
+// The poller's drain stops after MAX_REPLY_CHUNKS full chunks, so it sees its stop
+// and EndDocPort (holding MonitorLock) does not wait for good.
+TEST_F(MatchedJobTest, BackChannelThatNeverRunsDryStillLetsEndDocPortReturn) {
+  emu::PrinterOptions options;
+  options.neverRunsDry = true;
+  OpenPrinter("KP-6600S", 100, options);
+  ASSERT_TRUE(StartDoc());
+  ASSERT_TRUE(
+      WaitUntil([] { return emu::CallsTo(emu::Slot::ReadPort).size() > MAX_REPLY_CHUNKS; }));
+
+  PortRecord* record = record_;
+  EXPECT_TRUE(monitor_test::FinishesWithin(10000, [record] { Spooler().pfnEndDocPort(record); }))
+      << "EndDocPort still waiting for the poller after 10 s";
+  emu::SetPrinterOptions(kPort, {});  // runs dry at last, should EndDocPort still wait
+  for (const emu::Call& read : emu::CallsTo(emu::Slot::ReadPort)) {
+    EXPECT_EQ(read.bytes, REPLY_CHUNK_SIZE) << "the back channel ran dry";
+  }
 }
 
 TEST_F(MatchedJobTest, StatusMonitorFlag16MeansNoCommandAndNoPoller) {

@@ -50,9 +50,13 @@ struct DrainCase {
   std::size_t queued;
   std::vector<DWORD> reads;  // what each device read returned
   DWORD delivered;           // the length of the reply: the last non-empty chunk
+  std::size_t left = 0;      // still queued afterwards
 };
 
+// Only the last chunk reaches the reply buffer: behind its terminator the buffer
+// stays as the caller left it, nothing of an earlier, longer chunk.
 TEST_F(BackChannel, ReadPrinterReplyDrainsTheQueueAndDeliversTheLastNonEmptyChunk) {
+  const std::size_t overTheCap = (MAX_REPLY_CHUNKS + 1) * REPLY_CHUNK_SIZE;
   const DrainCase cases[] = {
       {5000, {2047, 2047, 906}, 906},
       {2047, {2047, 0}, 2047},  // the full chunk is the reply, not the empty read after it
@@ -61,6 +65,10 @@ TEST_F(BackChannel, ReadPrinterReplyDrainsTheQueueAndDeliversTheLastNonEmptyChun
       {2048, {2047, 1}, 1},
       {17, {17}, 17},
       {0, {0}, 0},
+      // The drain stops after MAX_REPLY_CHUNKS full chunks, however much is queued
+      // (last, since it leaves bytes queued).
+      {overTheCap, std::vector<DWORD>(MAX_REPLY_CHUNKS, REPLY_CHUNK_SIZE), REPLY_CHUNK_SIZE,
+       REPLY_CHUNK_SIZE},
   };
   for (const DrainCase& c : cases) {
     SCOPED_TRACE(c.queued);
@@ -74,8 +82,11 @@ TEST_F(BackChannel, ReadPrinterReplyDrainsTheQueueAndDeliversTheLastNonEmptyChun
     EXPECT_EQ(ReadPrinterReply(record_, reply, &count), c.delivered);
 
     EXPECT_EQ(count, c.delivered);
-    EXPECT_EQ(std::string(reply, c.delivered), queued.substr(queued.size() - c.delivered));
+    EXPECT_EQ(std::string(reply, c.delivered),
+              queued.substr(queued.size() - c.left - c.delivered, c.delivered));
     EXPECT_EQ(reply[c.delivered], '\0');
+    EXPECT_EQ(std::string(reply + c.delivered + 1, reply + sizeof reply),
+              std::string(sizeof reply - c.delivered - 1, '#'));
     std::vector<DWORD> reads;
     for (const emu::Call& call : emu::CallsTo(emu::Slot::ReadPort)) {
       EXPECT_EQ(call.number, REPLY_CHUNK_SIZE) << "a read asks for one chunk";
@@ -83,7 +94,7 @@ TEST_F(BackChannel, ReadPrinterReplyDrainsTheQueueAndDeliversTheLastNonEmptyChun
       reads.push_back(call.bytes);
     }
     EXPECT_EQ(reads, c.reads);
-    EXPECT_EQ(emu::PendingBackChannel(kPort), 0u);
+    EXPECT_EQ(emu::PendingBackChannel(kPort), c.left);
   }
 }
 
