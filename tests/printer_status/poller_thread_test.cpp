@@ -95,7 +95,7 @@ class StatusPollerTest : public monitor_test::MonitorTest {
   }
 
   // A port with a document open on another maker's printer, the printer's key
-  // current and the poll settings given; the poller is not started yet.
+  // selected and the poll settings given; the poller is not started yet.
   void OpenJob(DWORD pollEnabled, DWORD intervalMs, emu::PrinterOptions options = {}) {
     emu::status_app::Install(printer_, "LX-1", 1, pollEnabled, intervalMs);
     options.deviceId = "MFG:ACME;MDL:LX-1;";

@@ -4,7 +4,7 @@
 // second while jobs print. Whatever the key holds, jobs pass byte for byte,
 // nothing crashes or hangs, each reader falls back as documented in
 // status_store/status_values.cpp, and the monitor writes nothing anywhere but the
-// current printer's StMonitor key.
+// printer's own StMonitor key.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 // Which of the status store's values stand in a registry key: for tests that check
-// the monitor wrote nothing outside the current printer's key.
+// the monitor wrote nothing outside the printers' own keys.
 #pragma once
 
 #include <gtest/gtest.h>
