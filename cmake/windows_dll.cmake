@@ -1,18 +1,44 @@
 # kovirlm.dll: PE32, exports exactly DllEntryPoint and InitializeMonitorEx
-# (undecorated, through kovirlm.def), carries the version resource, and imports
-# only system DLLs.
+# (undecorated, through kovirlm.def), carries the version resource, and runs on
+# Windows 95 on an i486 or later.
 #
 # DllEntryPoint is the image's entry point. The DLL is linked without the C
 # runtime's start-up files (-nostartfiles), which is sound only while the image
 # needs nothing that start-up code would do: no global constructors or
 # destructors, no thread-local storage, no atexit handlers, no data imported from
 # another DLL (those need the runtime's pseudo-relocation pass), and nothing from
-# libstdc++ that has any of these, such as its exception machinery. The runtime
-# functions the code does call (memcpy, strlen, ...) come from msvcrt.dll, which
-# initialises itself. tests/checks.cmake (ctest: library_image) fails when the
-# built image breaks any of this; most breaches already fail the link, because
-# the start-up code's own symbols (atexit, the relocator) are missing.
+# libstdc++ that has any of these, such as its exception machinery. tests/checks.cmake
+# (ctest: library_image) fails when the built image breaks any of this; most
+# breaches already fail the link, because the start-up code's own symbols (atexit,
+# the relocator) are missing.
+#
+# Windows 95 asks more (tests/win95_image.cmake, ctest: win95_image, checks it):
+# - Imports from KERNEL32.dll, ADVAPI32.dll and WINSPOOL.DRV only. There is no C
+#   runtime on a retail Windows 95, so the DLL links no default libraries at all:
+#   the memory and string functions GCC calls come from
+#   platform/windows/runtime_helpers.cpp, libgcc gives the rest (the stack probe),
+#   and a call into msvcrt.dll fails the link instead of failing on the user's PC.
+# - Code for the i486. GCC's default for this target is the Pentium Pro, whose
+#   cmov faults on the i486, Pentium and Pentium MMX that most Windows 95 PCs
+#   have. Not the i386: the status word's atomic read-modify-writes need cmpxchg.
+#   Tuned for the Pentium, the commonest CPU among them.
+# - PE header: OS and subsystem version 4.0, stated here rather than left to the
+#   linker's default.
 enable_language(RC)
+
+set(KOVIRLM_WIN95_CPU_FLAGS -march=i486 -mtune=pentium)
+set(KOVIRLM_WIN95_VERSION_FLAGS
+  -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+  -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0)
+# The C-library helpers, for the DLL and the self-test program (selftest/). Their
+# loops must stay loops (see the file).
+add_library(kovirlm_runtime_helpers OBJECT ${CMAKE_SOURCE_DIR}/platform/windows/runtime_helpers.cpp)
+target_compile_options(kovirlm_runtime_helpers PRIVATE
+  -fno-builtin -fno-tree-loop-distribute-patterns ${KOVIRLM_WIN95_CPU_FLAGS})
+
+# Every object of the DLL: the product library (the test programs link the same
+# objects, so they run the i486 code too).
+target_compile_options(kovirlm_static PRIVATE ${KOVIRLM_WIN95_CPU_FLAGS})
 
 # The product libraries are compiled with -fno-exceptions (CMakeLists.txt). Their
 # cleanups then need no unwinding tables and so no personality routine: nothing in
@@ -24,12 +50,13 @@ configure_file(${CMAKE_SOURCE_DIR}/monitor/version.rc.in ${CMAKE_BINARY_DIR}/ver
 
 add_library(kovirlm SHARED
   ${KOVIRLM_OBJECTS}
+  $<TARGET_OBJECTS:kovirlm_runtime_helpers>
   ${CMAKE_SOURCE_DIR}/monitor/kovirlm.def
   ${CMAKE_BINARY_DIR}/version.rc)
 set_target_properties(kovirlm PROPERTIES PREFIX "" OUTPUT_NAME kovirlm
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
   LINK_DEPENDS ${CMAKE_SOURCE_DIR}/monitor/kovirlm.def)
-target_link_libraries(kovirlm PRIVATE kovirlm_platform)
 target_link_options(kovirlm PRIVATE
-  -nostartfiles -Wl,--entry,_DllEntryPoint@12
-  -Wl,--enable-stdcall-fixup -Wl,--kill-at -Wl,--no-undefined)
+  -nostartfiles -nodefaultlibs -Wl,--entry,_DllEntryPoint@12
+  -Wl,--enable-stdcall-fixup -Wl,--kill-at -Wl,--no-undefined ${KOVIRLM_WIN95_VERSION_FLAGS})
+target_link_libraries(kovirlm PRIVATE kernel32 advapi32 winspool gcc)

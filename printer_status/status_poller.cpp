@@ -73,7 +73,8 @@ BOOL StartStatusPoller(PortRecord* record) {
   // Set before the thread exists: the thread ends itself as soon as it sees the
   // bit clear.
   SetStatusBits(record, PS_POLLER_RUN);
-  record->pollerThread = CreateThread(nullptr, POLLER_STACK_SIZE, StatusPoller, record, 0, nullptr);
+  DWORD id;  // Windows 95 and 98 fail CreateThread when given nowhere to put the thread id
+  record->pollerThread = CreateThread(nullptr, POLLER_STACK_SIZE, StatusPoller, record, 0, &id);
   if (record->pollerThread == nullptr) {
     // No thread to stop: a later StopStatusPoller must not wait for one, and the
     // next StartDocPort may try again.

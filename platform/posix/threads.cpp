@@ -167,13 +167,16 @@ bool diag::FailNextThreadCreation() {
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                     LPVOID parameter, DWORD creationFlags, LPDWORD threadId) {
-  if (failNextThread.exchange(false)) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  // Windows 95 and 98 refuse a null thread-id pointer, where NT and Wine accept
+  // one; refusing it here holds every native test to the stricter rule. Suspended
+  // creation and the other flags are not used by anything here. The arguments are
+  // checked before a planned failure, which then waits for the next valid call.
+  if (start == nullptr || creationFlags != 0 || threadId == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  // Suspended creation and the other flags are not used by anything here.
-  if (start == nullptr || creationFlags != 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  if (failNextThread.exchange(false)) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   // Windows reserves 1 MiB for a thread unless asked for more, and then rounds the
@@ -197,7 +200,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUT
     return nullptr;
   }
   static std::atomic<DWORD> nextThreadId{0x100};
-  if (threadId != nullptr) *threadId = nextThreadId.fetch_add(4);
+  *threadId = nextThreadId.fetch_add(4);
   return kovirlm::posix::InsertHandle(std::move(object));
 }
 

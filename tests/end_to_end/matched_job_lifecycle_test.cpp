@@ -172,7 +172,7 @@ TEST_F(PollerLifecycleTest, ManyJobsOnTwoPortsAtOnceLeaveNoPollerBehind) {
     ASSERT_NE(worker.record, nullptr);
   }
   for (int i = 0; i < 2; ++i) {
-    threads[i] = CreateThread(nullptr, 0, PrintJobs, &workers[i], 0, nullptr);
+    threads[i] = monitor_test::StartThread(PrintJobs, &workers[i]);
     ASSERT_NE(threads[i], nullptr);
   }
   for (HANDLE thread : threads) {

@@ -76,7 +76,7 @@ TEST_F(StopStatusPoller_, WakesAPollerWaitingOnTheStopEvent) {
   PortRecord* record = OpenPort("KOVIR1:");
   ASSERT_NE(record, nullptr);
   SetStatusBits(record, PS_POLLER_RUN);
-  record->pollerThread = CreateThread(nullptr, 0, SleepsUntilWoken, record, 0, nullptr);
+  record->pollerThread = monitor_test::StartThread(SleepsUntilWoken, record);
   ASSERT_NE(record->pollerThread, nullptr);
   Sleep(50);  // let it settle into its wait (the test holds either way)
 
@@ -122,7 +122,7 @@ TEST(StatusWord, ConcurrentChangesOfDifferentBitsAreNeverLost) {
                         {&record, PS_POLLER_RUN, &go}};
   HANDLE threads[3];
   for (int i = 0; i < 3; ++i) {
-    threads[i] = CreateThread(nullptr, 0, FlipBit, &flippers[i], 0, nullptr);
+    threads[i] = monitor_test::StartThread(FlipBit, &flippers[i]);
     ASSERT_NE(threads[i], nullptr);
   }
   go = true;

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "platform/win32.h"
+#include "tests/support/start_thread.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ TEST(CriticalSection, OwnerMayEnterAgainAndOthersWaitForTheLastLeave) {
 
   Contender contender;
   contender.section = &section;
-  HANDLE thread = CreateThread(nullptr, 0, EnterAndLeave, &contender, 0, nullptr);
+  HANDLE thread = monitor_test::StartThread(EnterAndLeave, &contender);
   ASSERT_NE(nullptr, thread);
   LeaveCriticalSection(&section);
   // Still held once: the other thread stays out however long we look.
@@ -69,7 +70,7 @@ TEST(CriticalSection, NoIncrementIsLostBetweenThreads) {
   constexpr int kThreads = 4;
   HANDLE threads[kThreads];
   for (HANDLE& thread : threads) {
-    thread = CreateThread(nullptr, 0, CountUnderLock, &counter, 0, nullptr);
+    thread = monitor_test::StartThread(CountUnderLock, &counter);
     ASSERT_NE(nullptr, thread);
   }
   for (HANDLE thread : threads) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/start_thread.h"
+
 namespace {
 
 TEST(Diagnostics, HeapBlocksAreCountedExactly) {
@@ -74,7 +76,7 @@ TEST(Diagnostics, ThreadsAreCountedWhileAliveAndNotAfter) {
   HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE threads[2];
   for (HANDLE& thread : threads) {
-    thread = CreateThread(nullptr, 0, WaitForRelease, release, 0, nullptr);
+    thread = monitor_test::StartThread(WaitForRelease, release);
     ASSERT_NE(nullptr, thread);
   }
   EXPECT_TRUE(ThreadCountBecomes(before + 2));

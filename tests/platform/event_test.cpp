@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "platform/win32.h"
+#include "tests/support/start_thread.h"
 
 namespace {
 
@@ -68,8 +69,8 @@ TEST(Event, AutoResetReleasesOneWaiterPerSignal) {
   EventGuard event{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
   std::atomic<int> woken{0};
   Waiter waiter{event.handle, &woken};
-  HANDLE first = CreateThread(nullptr, 0, WaitForever, &waiter, 0, nullptr);
-  HANDLE second = CreateThread(nullptr, 0, WaitForever, &waiter, 0, nullptr);
+  HANDLE first = monitor_test::StartThread(WaitForever, &waiter);
+  HANDLE second = monitor_test::StartThread(WaitForever, &waiter);
   ASSERT_NE(nullptr, first);
   ASSERT_NE(nullptr, second);
 
@@ -104,7 +105,7 @@ TEST(Event, ResetRightAfterSetStillReleasesBlockedWaiters) {
   Waiter waiter{event.handle, &woken};
   HANDLE threads[2];
   for (HANDLE& thread : threads) {
-    thread = CreateThread(nullptr, 0, WaitTenSeconds, &waiter, 0, nullptr);
+    thread = monitor_test::StartThread(WaitTenSeconds, &waiter);
     ASSERT_NE(nullptr, thread);
   }
   Sleep(1000);  // let both block
@@ -125,7 +126,7 @@ TEST(Event, AutoResetSignalGoesToABlockedWaiterNotToALaterReset) {
   EventGuard event{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
   std::atomic<int> woken{0};
   Waiter waiter{event.handle, &woken};
-  HANDLE thread = CreateThread(nullptr, 0, WaitTenSeconds, &waiter, 0, nullptr);
+  HANDLE thread = monitor_test::StartThread(WaitTenSeconds, &waiter);
   ASSERT_NE(nullptr, thread);
   Sleep(1000);  // let it block
   ASSERT_TRUE(SetEvent(event.handle));

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tests/platform/test_key.h"
+#include "tests/support/start_thread.h"
 
 namespace {
 
@@ -225,7 +226,7 @@ TEST(RegistryKey, ConcurrentWritersEachSeeTheirOwnValues) {
   HANDLE threads[kWorkers];
   for (int i = 0; i < kWorkers; ++i) {
     workers[i] = RegistryWorker{key.path, i, kRounds, 0};
-    threads[i] = CreateThread(nullptr, 0, WriteAndReadBack, &workers[i], 0, nullptr);
+    threads[i] = monitor_test::StartThread(WriteAndReadBack, &workers[i]);
     ASSERT_NE(nullptr, threads[i]);
   }
   for (int i = 0; i < kWorkers; ++i) {

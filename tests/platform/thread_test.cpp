@@ -1,11 +1,14 @@
 // Threads: exit codes, ExitThread, waiting on thread handles, priorities, stack
-// size, closing a running thread's handle, and the per-thread last error.
+// size, closing a running thread's handle, the per-thread last error, and
+// Windows 95's refusal of a null thread-id pointer.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
 
+#include "platform/diagnostics.h"
 #include "platform/win32.h"
+#include "tests/support/start_thread.h"
 
 namespace {
 
@@ -41,6 +44,21 @@ TEST(Thread, ExitCodeIsStillActiveWhileRunningThenTheReturnValue) {
   CloseHandle(gate.release);
 }
 
+TEST(Thread, NullThreadIdFailsWithInvalidParameterAndStartsNoThread) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Wine, like Windows NT, accepts a null thread id; Windows 95 and 98 refuse it";
+#endif
+  const diag::ResourceCounts before = diag::CurrentResourceCounts();
+  Gate gate{CreateEventA(nullptr, TRUE, TRUE, nullptr), 0};
+  SetLastError(0);
+  EXPECT_EQ(nullptr, CreateThread(nullptr, 0, WaitAtGateThenReturn, &gate, 0, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  CloseHandle(gate.release);
+  // A thread, even one that ended at once, would leave its handle open.
+  EXPECT_EQ(before.handles, diag::CurrentResourceCounts().handles);
+  EXPECT_EQ(before.threads, diag::CurrentResourceCounts().threads);
+}
+
 std::atomic<bool> ranPastExitThread{false};
 
 void LeaveFromDeepInside(int depth) {
@@ -58,7 +76,7 @@ DWORD WINAPI CallExitThread(LPVOID) {
 
 TEST(Thread, ExitThreadEndsTheThreadWithItsCode) {
   ranPastExitThread = false;
-  HANDLE thread = CreateThread(nullptr, 0, CallExitThread, nullptr, 0, nullptr);
+  HANDLE thread = monitor_test::StartThread(CallExitThread, nullptr);
   ASSERT_NE(nullptr, thread);
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
   DWORD code = 0;
@@ -83,7 +101,7 @@ DWORD WINAPI SignalWhenReleased(LPVOID parameter) {
 TEST(Thread, ClosingTheHandleOfARunningThreadLetsItFinish) {
   Finish finish{CreateEventA(nullptr, TRUE, FALSE, nullptr),
                 CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-  HANDLE thread = CreateThread(nullptr, 0, SignalWhenReleased, &finish, 0, nullptr);
+  HANDLE thread = monitor_test::StartThread(SignalWhenReleased, &finish);
   ASSERT_NE(nullptr, thread);
   EXPECT_TRUE(CloseHandle(thread));
   ASSERT_TRUE(SetEvent(finish.release));
@@ -94,7 +112,7 @@ TEST(Thread, ClosingTheHandleOfARunningThreadLetsItFinish) {
 
 TEST(Thread, PriorityIsKeptAndCheckedBeforeAndAfterTheThreadEnds) {
   Gate gate{CreateEventA(nullptr, TRUE, FALSE, nullptr), 0};
-  HANDLE thread = CreateThread(nullptr, 0, WaitAtGateThenReturn, &gate, 0, nullptr);
+  HANDLE thread = monitor_test::StartThread(WaitAtGateThenReturn, &gate);
   ASSERT_NE(nullptr, thread);
   EXPECT_EQ(THREAD_PRIORITY_NORMAL, GetThreadPriority(thread));
   EXPECT_TRUE(SetThreadPriority(thread, THREAD_PRIORITY_LOWEST));
@@ -132,7 +150,7 @@ DWORD WINAPI UseALotOfStack(LPVOID) {
 }
 
 TEST(Thread, RequestedStackSizeIsAvailable) {
-  HANDLE thread = CreateThread(nullptr, 4 * 1024 * 1024, UseALotOfStack, nullptr, 0, nullptr);
+  HANDLE thread = monitor_test::StartThread(UseALotOfStack, nullptr, 4 * 1024 * 1024);
   ASSERT_NE(nullptr, thread);
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 30000));
   DWORD expected = 0;
@@ -159,7 +177,7 @@ DWORD WINAPI SetOwnLastError(LPVOID parameter) {
 TEST(Thread, LastErrorBelongsToEachThread) {
   SetLastError(1111);
   ErrorProbe probe{0xDEAD, 0xDEAD};
-  HANDLE thread = CreateThread(nullptr, 0, SetOwnLastError, &probe, 0, nullptr);
+  HANDLE thread = monitor_test::StartThread(SetOwnLastError, &probe);
   ASSERT_NE(nullptr, thread);
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
   EXPECT_EQ(0u, probe.seenBefore);  // a new thread starts with no error

@@ -281,7 +281,7 @@ TEST_F(KeyLifetime, FlagsStirredManyTimesASecondNeverCostAByteOrTouchAnotherKey)
 
   Chaos chaos;
   chaos.printer = printer;
-  HANDLE stirrer = CreateThread(nullptr, 0, StirTheKey, &chaos, 0, nullptr);
+  HANDLE stirrer = monitor_test::StartThread(StirTheKey, &chaos);
   ASSERT_NE(stirrer, nullptr);
 
   Random random(42);

@@ -192,7 +192,7 @@ TEST_F(SoakCycles, EightThreadsOverEightPortsLeaveNothingBehind) {
 
   HANDLE threads[kThreads];
   for (int i = 0; i < kThreads; ++i) {
-    threads[i] = CreateThread(nullptr, 0, RunCycles, &workers[i], 0, nullptr);
+    threads[i] = monitor_test::StartThread(RunCycles, &workers[i]);
     ASSERT_NE(threads[i], nullptr);
   }
   for (HANDLE thread : threads) {

@@ -29,6 +29,7 @@
 #include "platform/diagnostics.h"
 #include "platform/win32.h"
 #include "port/port_record.h"
+#include "tests/support/start_thread.h"
 
 namespace monitor_test {
 
@@ -102,7 +103,7 @@ inline bool StartStandInPoller(PortRecord* record, StandInPoller& poller) {
   poller.record = record;
   if (record->pollerStopEvent != nullptr) ResetEvent(record->pollerStopEvent);
   SetStatusBits(record, PS_POLLER_RUN);
-  record->pollerThread = CreateThread(nullptr, 0, StandInPollerMain, &poller, 0, nullptr);
+  record->pollerThread = monitor_test::StartThread(StandInPollerMain, &poller);
   if (record->pollerThread == nullptr) {
     ClearStatusBits(record, PS_POLLER_RUN);
     return false;
@@ -135,7 +136,7 @@ bool WaitUntil(Condition condition, int limitMs = 20000) {
 // time-out the thread is left running, so whatever `work` uses must stay valid.
 inline bool FinishesWithin(DWORD limitMs, std::function<void()> work) {
   auto* job = new std::function<void()>(std::move(work));
-  HANDLE thread = CreateThread(nullptr, 0, RunOwnedJob, job, 0, nullptr);
+  HANDLE thread = monitor_test::StartThread(RunOwnedJob, job);
   if (thread == nullptr) {
     delete job;
     return false;
@@ -153,7 +154,7 @@ class BackgroundCall {
  public:
   explicit BackgroundCall(std::function<void()> work)
       : work_(new std::function<void()>(std::move(work))) {
-    thread_ = CreateThread(nullptr, 0, Run, work_, 0, nullptr);
+    thread_ = monitor_test::StartThread(Run, work_);
   }
   ~BackgroundCall() {
     if (thread_ != nullptr && !FinishedWithin(10000)) {

@@ -1,0 +1,138 @@
+# Checks that the images we ship run on Windows 95 on an i486, registered as the
+# ctest test `win95_image` (Windows build only). Wine runs things Windows 95
+# refuses, so these rules are checked on the image itself:
+#
+# - imports: only from KERNEL32.dll, ADVAPI32.dll and WINSPOOL.DRV (the self-test
+#   program also from USER32.dll, for wsprintfA), only by name, and only
+#   functions listed in tests/win95_exports.txt, the functions Windows 95 is known
+#   to export;
+# - code: no instruction newer than the i486 (cmov and the rest of the Pentium
+#   Pro's, the Pentium's cpuid, rdtsc and cmpxchg8b, fences, prefetches, bit
+#   counts, multi-byte NOPs, fast system calls) and no MMX, SSE or AVX register;
+# - PE header: OS and subsystem version at most 4.0.
+#
+# Included from tests/CMakeLists.txt it registers the test; run by that test as a
+# script (cmake -P) it inspects each image it is given.
+
+if(CMAKE_SCRIPT_MODE_FILE)
+  cmake_policy(VERSION 3.22)
+  set(failures "")
+
+  # The allow-list: "DLL Function" per line; # starts a comment.
+  file(STRINGS "${ALLOWLIST}" allow_lines)
+  set(allowed_functions "")
+  foreach(line IN LISTS allow_lines)
+    string(REGEX REPLACE "#.*" "" line "${line}")
+    string(STRIP "${line}" line)
+    if(line STREQUAL "")
+      continue()
+    endif()
+    if(NOT line MATCHES "^([^ \t]+)[ \t]+([A-Za-z0-9_]+)$")
+      message(FATAL_ERROR "win95_image: ${ALLOWLIST}: not \"DLL Function\": ${line}")
+    endif()
+    string(TOLOWER "${CMAKE_MATCH_1}" dll)
+    list(APPEND allowed_functions "${dll}!${CMAKE_MATCH_2}")
+  endforeach()
+
+  # Instructions the i486 does not have, as objdump prints them (AT&T syntax).
+  set(newer_than_i486
+    "cmov[a-z]*|fcmov[a-z]*|fu?comip?|cmpxchg8b|rdtscp?|rdpmc|cpuid|sysenter|sysexit|syscall"
+    "|sysret|[lms]fence|prefetch[a-z0-9]*|popcnt|lzcnt|tzcnt|nopw|nopl|endbr32|emms|fxsave"
+    "|fxrstor|ldmxcsr|stmxcsr|clflush|movnti")
+  string(JOIN "" newer_than_i486 ${newer_than_i486})
+
+  # check_image(path dll...): the image at `path` may import from the named DLLs.
+  function(check_image image)
+    set(allowed_dlls ${ARGN})
+    set(problems "")
+    if(NOT EXISTS "${image}")
+      set(failures "${failures}  ${image} does not exist\n" PARENT_SCOPE)
+      return()
+    endif()
+    execute_process(COMMAND "${OBJDUMP}" -p "${image}" OUTPUT_VARIABLE headers
+                    RESULT_VARIABLE result)
+    execute_process(COMMAND "${OBJDUMP}" -d --no-show-raw-insn "${image}"
+                    OUTPUT_VARIABLE code RESULT_VARIABLE code_result)
+    if(NOT result EQUAL 0 OR NOT code_result EQUAL 0)
+      message(FATAL_ERROR "win95_image: ${OBJDUMP} failed on ${image}")
+    endif()
+
+    # Imports: each "DLL Name:" line starts one DLL's entries; an entry is
+    # "<vma>\t<hint>  <name>", one without a name is an import by ordinal.
+    string(REGEX MATCH "The Import Tables.*" imports "${headers}")
+    string(REGEX MATCHALL "DLL Name: [^\n]+(\n\t[^\n]+)*" blocks "${imports}")
+    if(blocks STREQUAL "")
+      list(APPEND problems "no imports found: the objdump output was not understood")
+    endif()
+    foreach(block IN LISTS blocks)
+      string(REGEX MATCH "^DLL Name: ([^\n]+)" _ "${block}")
+      string(STRIP "${CMAKE_MATCH_1}" dll)
+      string(TOLOWER "${dll}" dll_lower)
+      if(NOT dll_lower IN_LIST allowed_dlls)
+        list(APPEND problems "imports from ${dll}, not one of [${allowed_dlls}]")
+      endif()
+      string(REGEX MATCHALL "\n\t[^\n]+" entries "${block}")
+      foreach(entry IN LISTS entries)
+        string(STRIP "${entry}" entry)
+        if(entry MATCHES "^vma:")
+          continue()
+        elseif(entry MATCHES "^[0-9a-fA-F]+\t *[0-9]+  ([^ \t]+)")
+          if(NOT "${dll_lower}!${CMAKE_MATCH_1}" IN_LIST allowed_functions)
+            list(APPEND problems
+                 "imports ${dll} ${CMAKE_MATCH_1}, which is not on the Windows 95 allow-list")
+          endif()
+        else()
+          list(APPEND problems "imports from ${dll} by ordinal: ${entry}")
+        endif()
+      endforeach()
+    endforeach()
+
+    # Instructions and registers.
+    string(REGEX MATCHALL "[^\n]*[\t ](${newer_than_i486})[ \t\n][^\n]*" newer "${code}\n")
+    string(REGEX MATCHALL "[^\n]*%[xyz]?mm[0-9][^\n]*" vector "${code}")
+    list(APPEND newer ${vector})
+    list(LENGTH newer count)
+    if(count GREATER 0)
+      list(SUBLIST newer 0 5 shown)
+      list(JOIN shown "\n      " shown)
+      list(APPEND problems "${count} instructions newer than the i486, such as:\n      ${shown}")
+    endif()
+
+    # PE header versions.
+    foreach(kind OSystem Subsystem)
+      string(REGEX MATCH "Major${kind}Version[ \t]+([0-9]+)" _ "${headers}")
+      set(major "${CMAKE_MATCH_1}")
+      string(REGEX MATCH "Minor${kind}Version[ \t]+([0-9]+)" _ "${headers}")
+      set(minor "${CMAKE_MATCH_1}")
+      if(major STREQUAL "" OR minor STREQUAL "")
+        list(APPEND problems "no ${kind} version in the PE header")
+      elseif(major GREATER 4 OR (major EQUAL 4 AND minor GREATER 0))
+        list(APPEND problems "${kind} version ${major}.${minor} is above 4.0")
+      endif()
+    endforeach()
+
+    foreach(problem IN LISTS problems)
+      string(APPEND failures "  ${image}: ${problem}\n")
+    endforeach()
+    set(failures "${failures}" PARENT_SCOPE)
+  endfunction()
+
+  set(system_dlls kernel32.dll advapi32.dll winspool.drv)
+  check_image("${LIBRARY}" ${system_dlls})
+  check_image("${PROGRAM}" ${system_dlls} user32.dll)
+
+  if(failures)
+    message(FATAL_ERROR "win95_image:\n${failures}")
+  endif()
+  message(STATUS "win95_image: ${LIBRARY} and ${PROGRAM} pass")
+  return()
+endif()
+
+if(WIN32)
+  find_program(KOVIRLM_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
+  add_test(NAME win95_image
+           COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${KOVIRLM_OBJDUMP}
+                   -DALLOWLIST=${CMAKE_CURRENT_LIST_DIR}/win95_exports.txt
+                   -DLIBRARY=$<TARGET_FILE:kovirlm> -DPROGRAM=$<TARGET_FILE:kovirlm-selftest>
+                   -P ${CMAKE_CURRENT_LIST_FILE})
+endif()
