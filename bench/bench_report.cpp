@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   fmt::print("\nBenchmarks ({} run), {}, {} cores, {}, load {}\n", mode, started, cores, cpu, load);
   PrintTable(figures);
 
-  const nlohmann::json result = {
+  const bench::Json result = {
       {"mode", mode},
       {"date", started},
       {"machine",

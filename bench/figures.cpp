@@ -14,11 +14,11 @@ NLOHMANN_JSON_SERIALIZE_ENUM(Goal, {{Goal::Report, "report"},
 
 namespace {
 
-nlohmann::json Number(double value) {
-  return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json();
+Json Number(double value) {
+  return std::isfinite(value) ? Json(value) : Json();
 }
 
-double Number(const nlohmann::json& value, double null) {
+double Number(const Json& value, double null) {
   return value.is_number() ? value.get<double>() : null;
 }
 
@@ -36,19 +36,19 @@ bool Met(const Figure& figure) {
   return true;
 }
 
-void to_json(nlohmann::json& json, const Figure& f) {
+void to_json(Json& json, const Figure& f) {
   const bool report = f.goal == Goal::Report;
   json = {{"name", f.name},
           {"value", Number(f.value)},
           {"unit", f.unit},
           {"goal", f.goal},
-          {"limit", report ? nlohmann::json() : Number(f.limit)},
+          {"limit", report ? Json() : Number(f.limit)},
           {"decimals", f.decimals},
           {"check", f.check},
-          {"met", report ? nlohmann::json() : nlohmann::json(Met(f))}};
+          {"met", report ? Json() : Json(Met(f))}};
 }
 
-void from_json(const nlohmann::json& json, Figure& f) {
+void from_json(const Json& json, Figure& f) {
   f = {json.at("name"), Number(json.at("value"), NAN), json.at("unit"),
        json.at("goal"), Number(json.at("limit"), 0),   json.at("decimals"),
        json.at("check")};
@@ -62,13 +62,13 @@ bool WriteFigures(const std::string& path, const std::vector<Figure>& figures) {
   std::fflush(stdout);
   if (path.empty()) return true;
   std::ofstream file(path);
-  file << nlohmann::json{{"figures", figures}}.dump(2) << "\n";
+  file << Json{{"figures", figures}}.dump(2) << "\n";
   return static_cast<bool>(file.flush());
 }
 
 bool ReadFigures(const std::string& path, std::vector<Figure>& figures) {
   std::ifstream file(path);
-  const nlohmann::json json = nlohmann::json::parse(file, nullptr, false);
+  const Json json = Json::parse(file, nullptr, false);
   try {
     for (const Figure& figure : json.at("figures").get<std::vector<Figure>>()) {
       figures.push_back(figure);

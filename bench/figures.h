@@ -29,8 +29,10 @@ bool Met(const Figure& figure);
 
 // One figure as JSON: its fields, with "met" added (null for a report), and null
 // for a value that is no number (read back as NaN) and for a report's limit.
-void to_json(nlohmann::json& json, const Figure& figure);
-void from_json(const nlohmann::json& json, Figure& figure);
+// Fields keep their order in the file, so it reads like the table.
+using Json = nlohmann::ordered_json;
+void to_json(Json& json, const Figure& figure);
+void from_json(const Json& json, Figure& figure);
 
 // Writes {"figures": [...]} to `path`, and prints the figures to stdout.
 bool WriteFigures(const std::string& path, const std::vector<Figure>& figures);
