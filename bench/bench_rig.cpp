@@ -48,6 +48,7 @@ void CloseBenchPort(PortRecord* record, const PortSetup& setup) {
 }
 
 BOOL StartDocument(PortRecord* record, const PortSetup& setup, DWORD jobId) {
+  StartSinkDocument(setup.port);
   return Spooler().pfnStartDocPort(record, const_cast<LPSTR>(setup.printer.c_str()), jobId, 1,
                                    nullptr);
 }

@@ -43,6 +43,7 @@ PortRecord* OpenBenchPort(const PortSetup& setup);
 // Closes the port through the monitor and removes the printer's key.
 void CloseBenchPort(PortRecord* record, const PortSetup& setup);
 
+// Starts the sink's count afresh (Totals), then the document.
 BOOL StartDocument(PortRecord* record, const PortSetup& setup, DWORD jobId);
 BOOL EndDocument(PortRecord* record);
 

@@ -1,39 +1,25 @@
-// Figures to JSON and to the console. The JSON is written by hand: the values are
-// numbers and plain ASCII names, and nothing else reads it but scripts/bench.
+// Figures to JSON (nlohmann/json) and to the console.
 #include "bench/figures.h"
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
 
 namespace bench {
+
+NLOHMANN_JSON_SERIALIZE_ENUM(Goal, {{Goal::Report, "report"},
+                                    {Goal::AtMost, "at most"},
+                                    {Goal::AtLeast, "at least"}})
+
 namespace {
 
-const char* GoalName(Goal goal) {
-  switch (goal) {
-    case Goal::AtMost:
-      return "at most";
-    case Goal::AtLeast:
-      return "at least";
-    case Goal::Report:
-      break;
-  }
-  return "report";
+Json Number(double value) {
+  return std::isfinite(value) ? Json(value) : Json();
 }
 
-std::string Quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-std::string Number(double value) {
-  if (!std::isfinite(value)) return "null";
-  char text[64];
-  std::snprintf(text, sizeof text, "%.9g", value);
-  return text;
+double Number(const Json& value, double null) {
+  return value.is_number() ? value.get<double>() : null;
 }
 
 }  // namespace
@@ -50,27 +36,47 @@ bool Met(const Figure& figure) {
   return true;
 }
 
+void to_json(Json& json, const Figure& f) {
+  const bool report = f.goal == Goal::Report;
+  json = {{"name", f.name},
+          {"value", Number(f.value)},
+          {"unit", f.unit},
+          {"goal", f.goal},
+          {"limit", report ? Json() : Number(f.limit)},
+          {"decimals", f.decimals},
+          {"check", f.check},
+          {"met", report ? Json() : Json(Met(f))}};
+}
+
+void from_json(const Json& json, Figure& f) {
+  f = {json.at("name"), Number(json.at("value"), NAN), json.at("unit"),
+       json.at("goal"), Number(json.at("limit"), 0),   json.at("decimals"),
+       json.at("check")};
+}
+
 bool WriteFigures(const std::string& path, const std::vector<Figure>& figures) {
-  std::string json = "{\"figures\": [\n";
-  for (std::size_t i = 0; i < figures.size(); ++i) {
-    const Figure& f = figures[i];
-    json += "  {\"name\": " + Quoted(f.name) + ", \"value\": " + Number(f.value) +
-            ", \"unit\": " + Quoted(f.unit) + ", \"goal\": " + Quoted(GoalName(f.goal)) +
-            ", \"limit\": " + (f.goal == Goal::Report ? "null" : Number(f.limit)) +
-            ", \"decimals\": " + std::to_string(f.decimals) +
-            ", \"check\": " + (f.check ? "true" : "false") +
-            ", \"met\": " + (f.goal == Goal::Report ? "null" : (Met(f) ? "true" : "false")) + "}" +
-            (i + 1 < figures.size() ? ",\n" : "\n");
+  for (const Figure& f : figures) {
     std::printf("  %-58s %12.*f %-8s %s\n", f.name.c_str(), f.decimals, f.value, f.unit.c_str(),
                 f.goal == Goal::Report ? "" : (Met(f) ? "met" : "NOT MET"));
   }
-  json += "]}\n";
   std::fflush(stdout);
   if (path.empty()) return true;
-  std::FILE* file = std::fopen(path.c_str(), "w");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(json.data(), 1, json.size(), file) == json.size();
-  return std::fclose(file) == 0 && written;
+  std::ofstream file(path);
+  file << Json{{"figures", figures}}.dump(2) << "\n";
+  return static_cast<bool>(file.flush());
+}
+
+bool ReadFigures(const std::string& path, std::vector<Figure>& figures) {
+  std::ifstream file(path);
+  const Json json = Json::parse(file, nullptr, false);
+  try {
+    for (const Figure& figure : json.at("figures").get<std::vector<Figure>>()) {
+      figures.push_back(figure);
+    }
+  } catch (const nlohmann::json::exception&) {
+    return false;  // unreadable (discarded) or not a figure list
+  }
+  return true;
 }
 
 }  // namespace bench

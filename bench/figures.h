@@ -1,8 +1,9 @@
 // The figures a benchmark run reports: a value, its unit, and the target it is
-// held to. Each executable writes its figures as JSON; scripts/bench gathers them
+// held to. Each executable writes its figures as JSON; bench_report gathers them
 // into one table.
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <vector>
 
@@ -20,11 +21,22 @@ struct Figure {
   // A correctness check (bytes delivered exactly, a document that started) rather
   // than a speed target: when it fails, the whole run fails.
   bool check = false;
+
+  bool operator==(const Figure&) const = default;
 };
 
 bool Met(const Figure& figure);
 
+// One figure as JSON: its fields, with "met" added (null for a report), and null
+// for a value that is no number (read back as NaN) and for a report's limit.
+// Fields keep their order in the file, so it reads like the table.
+using Json = nlohmann::ordered_json;
+void to_json(Json& json, const Figure& figure);
+void from_json(const Json& json, Figure& figure);
+
 // Writes {"figures": [...]} to `path`, and prints the figures to stdout.
 bool WriteFigures(const std::string& path, const std::vector<Figure>& figures);
+// Appends the figures of a file WriteFigures wrote; false when it cannot be read.
+bool ReadFigures(const std::string& path, std::vector<Figure>& figures);
 
 }  // namespace bench

@@ -31,8 +31,8 @@ void TimeStart(PortRecord* record, const PortSetup& setup, DWORD jobId, bool mat
   const SinkTotals sent = Totals(setup.port);
   const bool expected =
       matched ? HasStatusBits(record, PS_POLLER_RUN) && sent.bytes == StatusCommandB.size() &&
-                    sent.checksum == Fold(kFoldStart, StatusCommandB.data(),
-                                          static_cast<DWORD>(StatusCommandB.size()))
+                    sent.digest == emu::Digest(emu::kDigestStart, AsChars(StatusCommandB.data()),
+                                               StatusCommandB.size())
               : !HasStatusBits(record, PS_POLLER_RUN) && sent.bytes == 0;
   if (expected) ++runs.asExpected;
   EndDocument(record);

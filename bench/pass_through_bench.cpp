@@ -2,9 +2,9 @@
 //
 // The same sink port, written two ways: through the monitor's WritePort (the
 // spooler's table) and straight through the device monitor's pfnWritePort with
-// the device port handle the monitor holds. The sink reads every byte into a
-// checksum, so a write costs what reading its bytes costs plus the calls around
-// it; an empty write shows the cost of the calls alone. Each size runs both
+// the device port handle the monitor holds. The sink's printer digests every
+// byte, so a write costs what reading its bytes costs plus the calls around it;
+// an empty write shows the cost of the calls alone. Each size runs both
 // ways, repeated and randomly interleaved, so that a machine that gets busier
 // halfway through slows both alike; the figures are ratios and differences of
 // the two medians from one run.
@@ -95,8 +95,7 @@ bool DeliversExactly(PortRecord* record, const bench::PortSetup& setup, std::vec
                                                 static_cast<DWORD>(bytes.size()), &written);
   const bench::SinkTotals after = bench::Totals(setup.port);
   return ok && written == bytes.size() && after.bytes == before.bytes + bytes.size() &&
-         after.checksum ==
-             bench::Fold(before.checksum, bytes.data(), static_cast<DWORD>(bytes.size()));
+         after.digest == emu::Digest(before.digest, bench::AsChars(bytes.data()), bytes.size());
 }
 
 }  // namespace

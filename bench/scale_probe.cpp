@@ -2,10 +2,10 @@
 //
 // Every port gets its own spooler thread, which starts the document (status
 // command, poller) and then writes 4 KiB every 50 ms until the common deadline,
-// folding what it sent into the same checksum the sink keeps. Afterwards:
+// digesting what it sent as the sink's printer does. Afterwards:
 // - every job must have arrived byte for byte: the status command, then the data;
 // - the process's CPU time over the printing window, all of it counted against
-//   the monitor (spooler threads, pollers and the sink's folding alike), with the
+//   the monitor (spooler threads, pollers and the sink alike), with the
 //   pollers' share (what the spooler threads did not use) shown beside it;
 // - every poller must have kept its interval: the sink notes when each read
 //   arrived, each poll is one read (the printer always has a status to give), and
@@ -43,7 +43,7 @@ struct PortJob {
   BOOL started = FALSE;
   bool writesAccepted = true;
   Clock::time_point startedAt;
-  std::uint64_t expectedChecksum = kFoldStart;
+  std::uint64_t expectedDigest = emu::kDigestStart;
   std::uint64_t expectedBytes = 0;
   double threadCpuSeconds = 0;
 };
@@ -68,8 +68,8 @@ void PrintJob(PortJob& job, Clock::time_point deadline, std::latch& go, std::lat
   job.startedAt = Clock::now();
   if (job.started) {
     // The status command goes out first, inside StartDocPort.
-    job.expectedChecksum =
-        Fold(kFoldStart, StatusCommandB.data(), static_cast<DWORD>(StatusCommandB.size()));
+    job.expectedDigest =
+        emu::Digest(emu::kDigestStart, AsChars(StatusCommandB.data()), StatusCommandB.size());
     job.expectedBytes = StatusCommandB.size();
     Clock::time_point next = job.startedAt;
     for (std::size_t write = 0; next < deadline; ++write, next += kWriteEvery) {
@@ -80,7 +80,7 @@ void PrintJob(PortJob& job, Clock::time_point deadline, std::latch& go, std::lat
           written != kWriteSize) {
         job.writesAccepted = false;
       }
-      job.expectedChecksum = Fold(job.expectedChecksum, bytes, kWriteSize);
+      job.expectedDigest = emu::Digest(job.expectedDigest, AsChars(bytes), kWriteSize);
       job.expectedBytes += kWriteSize;
     }
   }
@@ -161,7 +161,7 @@ std::vector<Figure> RunScaleProbe(const ProbeOptions& options) {
   for (PortJob& job : jobs) {
     const SinkTotals received = Totals(job.setup.port);
     if (job.started && job.writesAccepted && received.bytes == job.expectedBytes &&
-        received.checksum == job.expectedChecksum) {
+        received.digest == job.expectedDigest) {
       ++exact;
     }
     bytes += received.bytes;

@@ -47,6 +47,8 @@ struct Rig {
   std::map<std::uintptr_t, std::string> handles;  // open handle -> port name
   std::uintptr_t nextHandle = 0x10000;
   std::vector<Call> calls;
+  CallHook hook;
+  bool keepLog = true;
   std::array<FaultPlan, kSlotCount> faults;
 };
 
@@ -102,7 +104,8 @@ bool HandleOpenFor(const Rig& rig, const std::string& portName) {
 BOOL Finish(Rig& rig, Call call, BOOL result, DWORD error = 0) {
   call.result = result ? TRUE : FALSE;
   call.error = result ? 0 : error;
-  rig.calls.push_back(std::move(call));
+  if (rig.hook) rig.hook(call);
+  if (rig.keepLog) rig.calls.push_back(std::move(call));
   if (!result && error != 0) SetLastError(error);
   return result ? TRUE : FALSE;
 }
@@ -317,6 +320,8 @@ void Reset() {
   rig.printers.clear();
   rig.handles.clear();
   rig.calls.clear();
+  rig.hook = nullptr;
+  rig.keepLog = true;
   rig.faults = {};
   gTable = kFullTable;
 }
@@ -461,6 +466,13 @@ void ClearCalls() {
   Rig& rig = TheRig();
   Lock lock(rig.mutex);
   rig.calls.clear();
+}
+
+void SetCallHook(CallHook hook, bool keepLog) {
+  Rig& rig = TheRig();
+  Lock lock(rig.mutex);
+  rig.hook = std::move(hook);
+  rig.keepLog = keepLog;
 }
 
 }  // namespace emu

@@ -30,6 +30,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,14 @@ void ClearFaults();
 std::vector<Call> Calls();
 std::vector<Call> CallsTo(Slot slot);
 void ClearCalls();
+
+// Watching the calls as they happen (the demo's timeline, the benchmarks' read
+// times): `hook` gets each call as it is logged, on the thread that made it and
+// with the rig's lock held, so calls reach it one at a time and in log order; it
+// must not call back into the rig. With `keepLog` false the calls go to the hook
+// only, so a long run does not grow the log. Reset() removes the hook.
+using CallHook = std::function<void(const Call&)>;
+void SetCallHook(CallHook hook, bool keepLog = true);
 
 const char* SlotName(Slot slot);
 

@@ -1,5 +1,9 @@
 #include "tools/console.h"
 
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include <algorithm>
 #include <cstdio>
 
 #ifdef _WIN32
@@ -18,12 +22,18 @@ long Console::ElapsedMs() const {
   return static_cast<long>(duration_cast<milliseconds>(steady_clock::now() - start_).count());
 }
 
+namespace {
+
+// "job [#####.....]  50%  24576/49152 bytes".
+std::string ProgressBar(std::size_t done, std::size_t total, int width) {
+  const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
+  return fmt::format("job {} {:3}%  {}/{} bytes", Bar(done, total, width), percent, done, total);
+}
+
+}  // namespace
+
 void Console::Event(const std::string& who, const std::string& what) {
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "[%6ld ms] ", ElapsedMs());
-  std::string line = stamp + who;
-  if (who.size() < 10) line.append(10 - who.size(), ' ');
-  line += " " + what + "\n";
+  const std::string line = fmt::format("[{:6} ms] {:10} {}\n", ElapsedMs(), who, what);
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBarLocked();
   std::fputs(line.c_str(), out_);
@@ -69,43 +79,30 @@ void Console::DrawBarLocked() {
   if (terminal_ && !bar_.empty()) std::fputs(bar_.c_str(), out_);
 }
 
-std::string ProgressBar(std::size_t done, std::size_t total, int width) {
-  const std::size_t filled = total == 0 ? width : done * width / total;
-  const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
-  std::string bar = "job [";
-  bar.append(filled, '#');
-  bar.append(width - filled, '.');
-  char tail[64];
-  std::snprintf(tail, sizeof tail, "] %3d%%  %zu/%zu bytes", percent, done, total);
-  return bar + tail;
+std::string Bar(std::size_t part, std::size_t whole, int width) {
+  const auto w = static_cast<std::size_t>(width);
+  const std::size_t filled = whole == 0 ? w : std::min(w, (2 * part * w + whole) / (2 * whole));
+  return fmt::format("[{}{}]", std::string(filled, '#'), std::string(w - filled, '.'));
 }
 
 std::string Printable(const std::string& bytes, std::size_t limit) {
   std::string text;
   for (unsigned char c : bytes) {
     if (text.size() >= limit) return text + "...";
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
-      text += static_cast<char>(c);
-    } else if (c == '\\') {
+    if (c == '\\') {
       text += "\\\\";
+    } else if (c >= 0x20 && c < 0x7F) {
+      text += static_cast<char>(c);
     } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      text += escaped;
+      text += fmt::format("\\x{:02x}", c);
     }
   }
   return text;
 }
 
-std::string Hex(const std::string& bytes) {
-  std::string text;
-  for (unsigned char c : bytes) {
-    char pair[4];
-    std::snprintf(pair, sizeof pair, "%02x", c);
-    if (!text.empty()) text += ' ';
-    text += pair;
-  }
-  return text;
+std::string Hex(const std::string& bytes, const char* separator) {
+  const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
+  return fmt::format("{:02x}", fmt::join(begin, begin + bytes.size(), separator));
 }
 
 bool StdoutIsTerminal() {

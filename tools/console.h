@@ -42,14 +42,15 @@ struct Console {
   int quartersShown_ = 0;  // plain progress lines printed so far
 };
 
-// One progress bar line: "job [#####.....]  50%  24576/49152 bytes".
-std::string ProgressBar(std::size_t done, std::size_t total, int width);
+// A bar `width` characters wide between brackets, filled with '#' for `part` of
+// `whole` (rounded, never past the frame) and '.' for the rest: "[#####.....]".
+std::string Bar(std::size_t part, std::size_t whole, int width);
 
 // Bytes as a reader can take them in one line: printable ASCII as is, the rest
 // as \xNN, cut after `limit` characters with "...".
 std::string Printable(const std::string& bytes, std::size_t limit = 72);
-// Bytes as space-separated lowercase hex pairs.
-std::string Hex(const std::string& bytes);
+// Bytes as lowercase hex pairs: "1b 40" on the timeline, "1b,40" in a .reg file.
+std::string Hex(const std::string& bytes, const char* separator = " ");
 
 bool StdoutIsTerminal();
 

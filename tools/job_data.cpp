@@ -1,7 +1,8 @@
 #include "tools/job_data.h"
 
+#include <fmt/format.h>
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,12 +19,9 @@ std::string SampleJob() {
   int page = 1;
   int line = 1;
   while (job.size() < kSize) {
-    char text[128];
-    std::snprintf(text, sizeof text,
-                  "KOVIR demo job, page %d, line %2d: the quick brown fox jumps over the lazy "
-                  "dog.\r\n",
-                  page, line);
-    job += text;
+    job += fmt::format(
+        "KOVIR demo job, page {}, line {:2}: the quick brown fox jumps over the lazy dog.\r\n",
+        page, line);
     if (++line > 60) {
       job += '\f';
       line = 1;
@@ -52,15 +50,6 @@ std::optional<std::string> ReadJobFile(const std::string& path, std::string* err
     return std::nullopt;
   }
   return bytes.str();
-}
-
-std::uint64_t Fnv1a64(const std::string& bytes) {
-  std::uint64_t hash = 0xcbf29ce484222325ull;
-  for (unsigned char c : bytes) {
-    hash ^= c;
-    hash *= 0x100000001b3ull;
-  }
-  return hash;
 }
 
 std::optional<std::string> JobBytes(const std::string& received,

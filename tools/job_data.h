@@ -1,7 +1,6 @@
 // The job the simulated spooler prints and the check that it arrived intact.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,9 +13,6 @@ std::string SampleJob();
 
 // The whole file, or nothing (with `error` set to a reason) when it cannot be read.
 std::optional<std::string> ReadJobFile(const std::string& path, std::string* error);
-
-// FNV-1a, 64 bits: enough to tell two byte streams apart at a glance.
-std::uint64_t Fnv1a64(const std::string& bytes);
 
 // One write the printer accepted, in order: the spooler's job data or one of the
 // monitor's own commands.

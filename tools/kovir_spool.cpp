@@ -1,11 +1,13 @@
 // kovir_spool: a simulated print spooler for watching the KOVIR language monitor
 // at work. It loads the monitor through InitializeMonitorEx, stacks it on the
-// emulated device monitor and printer (through a tap that puts what crosses the
-// port on a timeline), lets the status application stand-in register the
+// emulated device monitor and printer (watching its calls to put what crosses
+// the port on a timeline), lets the status application stand-in register the
 // printer, prints one job, and then shows the printer's StMonitor key, the ink
 // levels and whether the job's bytes arrived intact.
 //
 // Exit status: 0 success, 1 the run failed, 2 a bad command line or job file.
+#include <fmt/format.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -31,23 +33,17 @@ int Fail(int status, const std::string& error) {
   return status;
 }
 
-std::string Banner(const spool::SpoolOptions& options, std::size_t jobSize) {
-  std::string text = "kovir_spool " KOVIRLM_VERSION_STRING
-                     " - simulated spooler printing through the KOVIR language monitor\n";
-  text += "printer \"" + options.printer + "\" on " + options.port + ", device ID \"" +
-          options.deviceId + "\"\n";
-  text += "status application: " +
-          (options.statusApp ? "running, model \"" + options.model + "\", polls every " +
-                                   std::to_string(options.pollIntervalMs) + " ms"
-                             : std::string("installed, not running (StMonExistFlag 0)")) +
-          "\n";
-  text += "job: " + (options.jobFile.empty() ? std::string("built-in sample") : options.jobFile) +
-          ", " + std::to_string(jobSize) + " bytes, " +
-          (options.paceKiBPerSecond == 0 ? std::string("unpaced")
-                                         : std::to_string(options.paceKiBPerSecond) + " KiB/s") +
-          "\n";
-  text += "timeline: ms since start; registry lines come from sampling the key every 10 ms\n\n";
-  return text;
+std::string Banner(const spool::SpoolOptions& o, std::size_t jobSize) {
+  const std::string app = o.statusApp ? fmt::format("running, model \"{}\", polls every {} ms",
+                                                    o.model, o.pollIntervalMs)
+                                      : "installed, not running (StMonExistFlag 0)";
+  return fmt::format(
+      "kovir_spool " KOVIRLM_VERSION_STRING
+      " - simulated spooler printing through the KOVIR language monitor\n"
+      "printer \"{}\" on {}, device ID \"{}\"\nstatus application: {}\njob: {}, {} bytes, {}\n"
+      "timeline: ms since start; registry lines come from sampling the key every 10 ms\n\n",
+      o.printer, o.port, o.deviceId, app, o.jobFile.empty() ? "built-in sample" : o.jobFile,
+      jobSize, o.paceKiBPerSecond == 0 ? "unpaced" : fmt::format("{} KiB/s", o.paceKiBPerSecond));
 }
 
 }  // namespace
@@ -86,19 +82,18 @@ int main(int argc, char** argv) {
   }
   console.Event("spooler", "InitializeMonitorEx -> TRUE (" + loaded + ")");
 
-  MONITOR* device = spool::InstallPortTap(emu::DeviceMonitor(), &console);
+  spool::StartPortTap(&console);
   std::string received;
   {
     spool::RegistryWatch watch(options.printer, &console);
-    error = spool::PrintJob(&monitor, device, options, *job, console);
+    error = spool::PrintJob(&monitor, emu::DeviceMonitor(), options, *job, console);
     watch.Stop();
     received = emu::Received(options.port);
   }
   const spool::TapCounts counts = spool::TappedCounts();
-  console.Print("\n" + std::to_string(counts.commands) + " command(s) sent, " +
-                std::to_string(counts.repliesRead) + " replies read (" +
-                std::to_string(counts.pollerReplies) + " by the poller), " +
-                std::to_string(counts.emptyReads) + " empty reads.\n");
+  console.Print(
+      fmt::format("\n{} command(s) sent, {} replies read ({} by the poller), {} empty reads.\n",
+                  counts.commands, counts.repliesRead, counts.pollerReplies, counts.emptyReads));
   const std::string reportError = spool::Report(options, *job, received, console);
   spool::TearDownScenario(options);
   if (!error.empty()) return Fail(1, error);

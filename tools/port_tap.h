@@ -1,7 +1,6 @@
-// A tap between the monitor and the emulated device monitor: a MONITOR table of
-// the same layout whose slots log what crosses the port on the timeline and then
-// call the device monitor's own slots. The monitor is stacked on the tap exactly
-// as it would be on the device monitor.
+// What crosses the port, put on the timeline: a hook on the emulated device
+// monitor's call log, so the monitor is stacked on the device monitor itself and
+// every call it makes shows as the device monitor saw it.
 //
 // The tap tells the spooler's job data from the monitor's own commands by the
 // thread and the moment: the spooler's writes happen inside a JobWriteScope. It
@@ -11,15 +10,14 @@
 
 #include <vector>
 
-#include "port/monitor_table.h"
 #include "tools/console.h"
 #include "tools/job_data.h"
 
 namespace spool {
 
-// Wraps `device` (kept, must outlive the tap); events go to `console`. The calling
-// thread is the spooler's; reads on any other thread are the poller's.
-MONITOR* InstallPortTap(MONITOR* device, Console* console);
+// Events go to `console` (which must outlive the run). The calling thread is the
+// spooler's; reads on any other thread are the poller's.
+void StartPortTap(Console* console);
 
 // Marks the current thread's writes as the spooler's job data while it lives.
 struct JobWriteScope {

@@ -1,6 +1,6 @@
 #include "tools/reg_export.h"
 
-#include <cstdio>
+#include <fmt/format.h>
 
 #include "emulator/status_app.h"
 #include "status_store/status_key.h"
@@ -45,17 +45,6 @@ bool IsPlainText(const std::string& text) {
   return true;
 }
 
-std::string HexList(const std::string& bytes) {
-  std::string text;
-  for (unsigned char c : bytes) {
-    char pair[4];
-    std::snprintf(pair, sizeof pair, "%02x", c);
-    if (!text.empty()) text += ',';
-    text += pair;
-  }
-  return text;
-}
-
 }  // namespace
 
 const std::vector<std::string>& StatusValueNames() {
@@ -86,10 +75,8 @@ std::optional<std::vector<RegValue>> ReadStatusKey(const std::string& printer) {
 std::string RegData(const RegValue& value) {
   if (value.type == REG_DWORD && value.data.size() == 4) {
     const auto* b = reinterpret_cast<const unsigned char*>(value.data.data());
-    const DWORD number = b[0] | b[1] << 8 | b[2] << 16 | static_cast<DWORD>(b[3]) << 24;
-    char text[24];
-    std::snprintf(text, sizeof text, "dword:%08lx", static_cast<unsigned long>(number));
-    return text;
+    return fmt::format("dword:{:08x}",
+                       b[0] | b[1] << 8 | b[2] << 16 | static_cast<DWORD>(b[3]) << 24);
   }
   if (value.type == REG_SZ && IsPlainText(StringText(value))) {
     std::string text = "\"";
@@ -99,10 +86,8 @@ std::string RegData(const RegValue& value) {
     }
     return text + "\"";
   }
-  char prefix[24];
-  std::snprintf(prefix, sizeof prefix, "hex(%lx):", static_cast<unsigned long>(value.type));
-  return (value.type == REG_BINARY ? std::string("hex:") : std::string(prefix)) +
-         HexList(value.data);
+  return (value.type == REG_BINARY ? std::string("hex:") : fmt::format("hex({:x}):", value.type)) +
+         Hex(value.data, ",");
 }
 
 std::string FormatRegFile(const std::string& keyName, const std::vector<RegValue>& values,

@@ -1,10 +1,11 @@
 #include "tools/report.h"
 
-#include <cinttypes>
-#include <cstdio>
+#include <fmt/format.h>
+
 #include <filesystem>
 #include <fstream>
 
+#include "emulator/device_monitor.h"
 #include "emulator/printer_replies.h"
 #include "emulator/status_app.h"
 #include "status_store/status_key.h"
@@ -22,10 +23,10 @@ bool WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   return static_cast<bool>(file);
 }
 
-std::string HashText(const std::string& bytes) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%016" PRIx64, Fnv1a64(bytes));
-  return text;
+// The emulated printer's digest, which is FNV-1a.
+std::string DigestText(const std::string& bytes) {
+  return fmt::format("{} bytes, fnv1a-64 {:016x}", bytes.size(),
+                     emu::Digest(emu::kDigestStart, bytes.data(), bytes.size()));
 }
 
 std::string ExportKey(const SpoolOptions& options, const std::filesystem::path& file,
@@ -67,16 +68,13 @@ std::string CheckReceived(const std::string& job, const std::string& received,
   if (!WriteFile(file, received)) return "cannot write " + file.string();
   const std::optional<std::string> jobBytes = JobBytes(received, TappedWrites());
   const std::size_t commandBytes = jobBytes ? received.size() - jobBytes->size() : 0;
-  std::string text = "\nThe printer received " + std::to_string(received.size()) + " bytes (" +
-                     file.string() + "): " + std::to_string(commandBytes) +
-                     " from the monitor's commands, " +
-                     std::to_string(jobBytes ? jobBytes->size() : 0) + " of job data.\n";
+  std::string text = fmt::format(
+      "\nThe printer received {} bytes ({}): {} from the monitor's commands, {} of job data.\n",
+      received.size(), file.string(), commandBytes, jobBytes ? jobBytes->size() : 0);
   const bool intact = jobBytes && *jobBytes == job;
-  text +=
-      "Job sent:     " + std::to_string(job.size()) + " bytes, fnv1a-64 " + HashText(job) + "\n";
+  text += "Job sent:     " + DigestText(job) + "\n";
   if (jobBytes) {
-    text += "Job received: " + std::to_string(jobBytes->size()) + " bytes, fnv1a-64 " +
-            HashText(*jobBytes) + "\n";
+    text += "Job received: " + DigestText(*jobBytes) + "\n";
   } else {
     text += "Job received: the printer's bytes do not add up to the writes made\n";
   }

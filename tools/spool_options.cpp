@@ -1,49 +1,78 @@
-// Command-line parsing for the simulator. Every option takes "--name value" or
-// "--name=value"; numbers are plain decimal within a range that keeps a run
+// Command-line parsing for the simulator, with CLI11: every option takes "--name
+// value" or "--name=value", the last of a repeated option wins, and --help is made
+// from the same table. Numbers are plain decimal within a range that keeps a run
 // short enough to watch.
 #include "tools/spool_options.h"
 
-#include <cstdint>
-#include <optional>
+#include <CLI/CLI.hpp>
+#include <algorithm>
 
 namespace spool {
 namespace {
 
-std::optional<DWORD> ParseNumber(const std::string& text, DWORD maximum) {
-  if (text.empty() || text.size() > 9) return std::nullopt;
-  std::uint32_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint32_t>(c - '0');
-  }
-  if (value > maximum) return std::nullopt;
-  return value;
+// CLI11 reads numbers with strtoull's base 0, where "010" is eight and "0x10"
+// sixteen: the check lets only decimal digits through, without leading zeros.
+CLI::Validator Number(DWORD minimum, DWORD maximum) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        if (!text.empty() && text.size() <= 9 &&
+            text.find_first_not_of("0123456789") == std::string::npos) {
+          const DWORD value = static_cast<DWORD>(std::stoul(text));
+          text = std::to_string(value);
+          if (value >= minimum && value <= maximum) return "";
+        }
+        return "'" + text + "' is not a number from " + std::to_string(minimum) + " to " +
+               std::to_string(maximum);
+      },
+      "");
 }
 
-struct NumberOption {
-  const char* name;
-  DWORD SpoolOptions::*field;
-  DWORD minimum;
-  DWORD maximum;
-};
-
-constexpr NumberOption kNumberOptions[] = {
-    {"--poll-interval", &SpoolOptions::pollIntervalMs, 1, 600000},
-    {"--pace", &SpoolOptions::paceKiBPerSecond, 0, 1048576},
-    {"--status-updates", &SpoolOptions::statusUpdatesMs, 0, 600000},
-    {"--hold-thread-flag", &SpoolOptions::holdThreadFlagMs, 0, 600000},
-};
-
-struct TextOption {
-  const char* name;
-  std::string SpoolOptions::*field;
-};
-
-constexpr TextOption kTextOptions[] = {
-    {"--model", &SpoolOptions::model},     {"--device-id", &SpoolOptions::deviceId},
-    {"--printer", &SpoolOptions::printer}, {"--port", &SpoolOptions::port},
-    {"--job", &SpoolOptions::jobFile},     {"--out", &SpoolOptions::outDir},
-};
+// The options, bound to the fields they set.
+void AddOptions(CLI::App& app, SpoolOptions& options) {
+  app.description(
+      "Plays the print spooler: loads the KOVIR language monitor, stacks it on an\n"
+      "emulated device monitor and printer, lets a stand-in for the status monitor\n"
+      "application register the printer, and prints a job through the monitor while\n"
+      "showing what crosses the port and the registry.\n");
+  app.footer(
+      "Exit status: 0 when the job printed and arrived intact, 1 when the run failed,\n"
+      "2 for a bad command line or an unreadable job file.");
+  app.set_help_flag("-h,--help", "this text");
+  app.get_formatter()->column_width(30);
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  auto text = [&](const char* name, std::string& field, const char* type, const char* help) {
+    app.add_option(name, field, help)->type_name(type)->capture_default_str();
+  };
+  auto number = [&](const char* name, DWORD& field, DWORD minimum, DWORD maximum, const char* type,
+                    const char* help) {
+    app.add_option(name, field, help)
+        ->type_name(type)
+        ->capture_default_str()
+        ->transform(Number(minimum, maximum));
+  };
+  text("--model", options.model, "NAME", "KP-210S, KP-6600S, KP-6600SU or DL-9240");
+  text("--device-id", options.deviceId, "TEXT",
+       "the printer's IEEE 1284 device ID instead, e.g.\n"
+       "\"MFG:ACME;MDL:Laser 5;\" for another maker's printer");
+  text("--printer", options.printer, "NAME", "spooler printer name (default: \"<maker> <model>\")");
+  text("--port", options.port, "NAME", "port name");
+  text("--job", options.jobFile, "FILE", "print FILE instead of the built-in sample job");
+  number("--poll-interval", options.pollIntervalMs, 1, 600000, "MS",
+         "GetRealTimeStatusTime for the poller");
+  number("--pace", options.paceKiBPerSecond, 0, 1048576, "KIB_PER_S",
+         "job data rate (0: as fast as possible)");
+  number("--status-updates", options.statusUpdatesMs, 0, 600000, "MS",
+         "the printer volunteers a status update this often\nwhile printing (0: never)");
+  app.add_flag_callback(
+         "--no-status-app", [&options] { options.statusApp = false; },
+         "the status application is installed but not running\n(StMonExistFlag 0)")
+      ->disable_flag_override();
+  number("--hold-thread-flag", options.holdThreadFlagMs, 0, 600000, "MS",
+         "the application's StRealThreadExistFlag stays 1 for\nMS ms, holding StartDocPort back");
+  text("--out", options.outDir, "DIR", "where StMonitor.reg and received.bin go");
+  app.add_flag("--wine", options.wine, "run the Windows build (kovirlm.dll) under Wine")
+      ->disable_flag_override();
+}
 
 bool IsKnownModel(const std::string& model) {
   for (const std::string& known : KnownModels()) {
@@ -112,89 +141,29 @@ std::string DeviceIdField(const std::string& deviceId, const std::string& key) {
 
 ParsedOptions ParseSpoolOptions(const std::vector<std::string>& args) {
   ParsedOptions parsed;
-  SpoolOptions& options = parsed.options;
-  bool modelGiven = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::optional<std::string> inlineValue;
-    if (const std::size_t eq = name.find('=');
-        name.rfind("--", 0) == 0 && eq != std::string::npos) {
-      inlineValue = name.substr(eq + 1);
-      name = name.substr(0, eq);
-    }
-    if (name == "--help" || name == "-h") {
-      options.help = true;
-      continue;
-    }
-    if (name == "--no-status-app" || name == "--wine") {
-      if (inlineValue) return {options, name + " takes no value"};
-      if (name == "--wine") options.wine = true;
-      if (name == "--no-status-app") options.statusApp = false;
-      continue;
-    }
-    // Every other option takes a value.
-    auto takeValue = [&]() -> std::optional<std::string> {
-      if (inlineValue) return inlineValue;
-      if (i + 1 < args.size()) return args[++i];
-      return std::nullopt;
-    };
-    bool known = false;
-    for (const TextOption& option : kTextOptions) {
-      if (name != option.name) continue;
-      known = true;
-      const std::optional<std::string> value = takeValue();
-      if (!value) return {options, name + " needs a value"};
-      options.*option.field = *value;
-      if (name == "--model") modelGiven = true;
-    }
-    for (const NumberOption& option : kNumberOptions) {
-      if (name != option.name) continue;
-      known = true;
-      const std::optional<std::string> value = takeValue();
-      if (!value) return {options, name + " needs a value"};
-      const std::optional<DWORD> number = ParseNumber(*value, option.maximum);
-      if (!number || *number < option.minimum) {
-        return {options, name + ": '" + *value + "' is not a number from " +
-                             std::to_string(option.minimum) + " to " +
-                             std::to_string(option.maximum)};
-      }
-      options.*option.field = *number;
-    }
-    if (!known) return {options, "unknown option '" + args[i] + "' (see --help)"};
+  CLI::App app("", "kovir_spool");
+  AddOptions(app, parsed.options);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    parsed.options.help = true;
+    return parsed;
+  } catch (const CLI::ParseError& error) {
+    // Main prints the error as one line after the program's name.
+    parsed.error = error.what();
+    std::replace(parsed.error.begin(), parsed.error.end(), '\n', ' ');
+    return parsed;
   }
-  if (!options.help) parsed.error = Complete(options, modelGiven);
+  parsed.error = Complete(parsed.options, app.count("--model") > 0);
   return parsed;
 }
 
 std::string UsageText() {
-  return R"(Usage: kovir_spool [options]
-
-Plays the print spooler: loads the KOVIR language monitor, stacks it on an
-emulated device monitor and printer, lets a stand-in for the status monitor
-application register the printer, and prints a job through the monitor while
-showing what crosses the port and the registry.
-
-  --model NAME           KP-210S (default), KP-6600S, KP-6600SU or DL-9240
-  --device-id TEXT       the printer's IEEE 1284 device ID instead, e.g.
-                         "MFG:ACME;MDL:Laser 5;" for another maker's printer
-  --printer NAME         spooler printer name (default: "<maker> <model>")
-  --port NAME            port name (default: LPT1:)
-  --job FILE             print FILE instead of the built-in sample job
-  --poll-interval MS     GetRealTimeStatusTime for the poller (default: 500)
-  --pace KIB_PER_S       job data rate (default: 16; 0: as fast as possible)
-  --status-updates MS    the printer volunteers a status update this often
-                         while printing (default: 1000; 0: never)
-  --no-status-app        the status application is installed but not running
-                         (StMonExistFlag 0)
-  --hold-thread-flag MS  the application's StRealThreadExistFlag stays 1 for
-                         MS ms, holding StartDocPort back
-  --out DIR              where StMonitor.reg and received.bin go (default: out)
-  --wine                 run the Windows build (kovirlm.dll) under Wine
-  --help                 this text
-
-Exit status: 0 when the job printed and arrived intact, 1 when the run failed,
-2 for a bad command line or an unreadable job file.
-)";
+  SpoolOptions defaults;
+  CLI::App app("", "kovir_spool");
+  AddOptions(app, defaults);
+  return app.help();
 }
 
 }  // namespace spool

@@ -60,7 +60,11 @@ TEST(Simulator, HelpExitsZeroWithUsage) {
   const ProgramRun run = RunSpool({"--help"}, Scratch("help"));
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_NE(run.out.find("Usage: kovir_spool"), std::string::npos);
-  EXPECT_NE(run.out.find("--hold-thread-flag"), std::string::npos);
+  for (const char* option :
+       {"--model", "--device-id", "--printer", "--port", "--job", "--poll-interval", "--pace",
+        "--status-updates", "--no-status-app", "--hold-thread-flag", "--out", "--wine", "--help"}) {
+    EXPECT_NE(run.out.find(option), std::string::npos) << option;
+  }
   EXPECT_EQ(run.err, "");
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "emulator/device_monitor.h"
 #include "emulator/printer_replies.h"
 #include "emulator/status_app.h"
 #include "printer_status/remote_commands.h"
@@ -148,9 +149,10 @@ TEST(JobData, SampleIsTheSame48KiBEveryTime) {
             "E");
 }
 
-TEST(JobData, Fnv1a64KnownValues) {
-  EXPECT_EQ(spool::Fnv1a64(""), 0xcbf29ce484222325ull);
-  EXPECT_EQ(spool::Fnv1a64("a"), 0xaf63dc4c8601ec8cull);
+// The report labels the emulated printer's digest "fnv1a-64".
+TEST(JobData, DigestIsFnv1a64) {
+  EXPECT_EQ(emu::Digest(emu::kDigestStart, "", 0), 0xcbf29ce484222325ull);
+  EXPECT_EQ(emu::Digest(emu::kDigestStart, "a", 1), 0xaf63dc4c8601ec8cull);
 }
 
 TEST(JobData, JobBytesCutCommandsOutByTheirPlace) {
