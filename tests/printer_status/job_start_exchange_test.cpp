@@ -237,11 +237,11 @@ void PrintTo(const PauseCase& c, std::ostream* out) {
 
 class InkQueryPause : public JobStartExchangeTest, public testing::WithParamInterface<PauseCase> {};
 
-// The poller polls every 200 ms, so one that polled during the query would read
+// The poller polls every 300 ms, so one that polled during the query would read
 // before the exchange's ink reply read (500 ms after the ink command).
 TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
   const PauseCase& c = GetParam();
-  OpenJob("KP-210S", DeviceIdFor("KP-210S"), 1, {}, 200);
+  OpenJob("KP-210S", DeviceIdFor("KP-210S"), 1, {}, 300);
   if (c.flagMissing) emu::status_app::DeleteValue(printer_, VALUE_POLL_ENABLED);
   record_->deviceMonitor.pfnWritePort = WatchingWrite;
   record_->deviceMonitor.pfnReadPort = WatchingRead;
