@@ -48,9 +48,12 @@ void CloseBenchPort(PortRecord* record, const PortSetup& setup) {
 }
 
 BOOL StartDocument(PortRecord* record, const PortSetup& setup, DWORD jobId) {
+  return StartDocument(Spooler(), record, setup, jobId);
+}
+
+BOOL StartDocument(const MONITOR& table, HANDLE port, const PortSetup& setup, DWORD jobId) {
   StartSinkDocument(setup.port);
-  return Spooler().pfnStartDocPort(record, const_cast<LPSTR>(setup.printer.c_str()), jobId, 1,
-                                   nullptr);
+  return table.pfnStartDocPort(port, const_cast<LPSTR>(setup.printer.c_str()), jobId, 1, nullptr);
 }
 
 BOOL EndDocument(PortRecord* record) {

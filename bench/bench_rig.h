@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "monitor/monitor.h"
-#include "port/port_record.h"
 #include "platform/win32.h"
+#include "port/port_record.h"
 
 namespace bench {
 
@@ -43,8 +43,11 @@ PortRecord* OpenBenchPort(const PortSetup& setup);
 // Closes the port through the monitor and removes the printer's key.
 void CloseBenchPort(PortRecord* record, const PortSetup& setup);
 
-// Starts the sink's count afresh (Totals), then the document.
+// Starts the sink's count afresh (Totals), then the document: through the
+// monitor, or through any table with its own port handle (the device monitor's,
+// for a baseline without the monitor).
 BOOL StartDocument(PortRecord* record, const PortSetup& setup, DWORD jobId);
+BOOL StartDocument(const MONITOR& table, HANDLE port, const PortSetup& setup, DWORD jobId);
 BOOL EndDocument(PortRecord* record);
 
 // CPU time of the whole process (every thread, user and system), and of the
