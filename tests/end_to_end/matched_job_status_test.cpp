@@ -112,6 +112,8 @@ struct InkCase {
   std::string queuedBeforeJob;  // what the printer says on its own before the job
   bool inkQuerySent;
   std::string inkLevelAfter;
+  int emptyReads = 0;       // device reads that deliver nothing, ...
+  int emptyReadsAfter = 0;  // ... after this many reads that reach the printer
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -146,6 +148,9 @@ TEST_P(InkQuery, StoresOnlyAnInkReplyAndAlwaysRestoresPolling) {
   const InkCase& c = GetParam();
   OpenPrinter("KP-210S", kQuietInterval, c.options);
   if (!c.queuedBeforeJob.empty()) emu::QueueBackChannel(kPort, c.queuedBeforeJob);
+  if (c.emptyReads != 0) {
+    emu::InjectFault(emu::Slot::ReadPort, emu::Fault::EmptyRead, c.emptyReads, c.emptyReadsAfter);
+  }
 
   ASSERT_TRUE(StartDoc());
 
@@ -172,7 +177,12 @@ INSTANTIATE_TEST_SUITE_P(
         InkCase{"NoInkReply", With([](emu::PrinterOptions& o) { o.answersInkQuery = false; }), "",
                 true, kEarlierInk},
         InkCase{"RepliesAfterThreeEmptyReads",
-                With([](emu::PrinterOptions& o) { o.replyDelayReads = 3; }), "", true, kNewInk}),
+                With([](emu::PrinterOptions& o) { o.replyDelayReads = 3; }), "", true, kNewInk},
+        // Each reply gets ten reads: found on the tenth, given up after ten empty ones.
+        InkCase{"StatusReplyOnTheTenthRead", {}, "", true, kNewInk, 9, 0},
+        InkCase{"NoStatusReplyInTenReads", {}, "", false, kEarlierInk, 10, 0},
+        InkCase{"InkReplyOnTheTenthRead", {}, "", true, kNewInk, 9, 1},
+        InkCase{"NoInkReplyInTenReads", {}, "", true, kEarlierInk, 10, 1}),
     [](const testing::TestParamInfo<InkCase>& info) { return info.param.name; });
 
 TEST_F(MatchedJobTest, OtherStatusModelGetsCommandBAndPollerButNoInkQuery) {

@@ -346,6 +346,34 @@ TEST_F(EndDocPort_, StopsThePollerBeforeEndingTheDeviceDocument) {
   EXPECT_EQ(LanFlag(printer_), 0u);
 }
 
+// The device monitor's pfnEndDocPort writes through our WritePort before it ends
+// its document, as a device monitor flushing through the port may: the document
+// is already closed to pass-through, so nothing reaches the device.
+PortRecord* endingRecord = nullptr;
+std::optional<BOOL> writeDuringDeviceEnd;
+
+BOOL WINAPI EndDocWritingBack(HANDLE port) {
+  char late[] = "late";
+  DWORD written = 0;
+  writeDuringDeviceEnd =
+      Spooler().pfnWritePort(endingRecord, reinterpret_cast<LPBYTE>(late), 4, &written);
+  return emu::DeviceMonitor()->pfnEndDocPort(port);
+}
+
+TEST_F(EndDocPort_, DeviceMonitorEndingTheDocumentFindsWritePortAlreadyRefused) {
+  PortRecord* record = OpenPort("DOC1:", printer_);
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(StartDoc(record, printer_));
+  endingRecord = record;
+  writeDuringDeviceEnd.reset();
+  record->deviceMonitor.pfnEndDocPort = EndDocWritingBack;
+
+  EXPECT_TRUE(EndDoc(record));
+  EXPECT_EQ(writeDuringDeviceEnd, std::optional<BOOL>(FALSE));
+  EXPECT_EQ(emu::Received("DOC1:"), "");
+  EXPECT_FALSE(emu::DocumentOpen("DOC1:"));
+}
+
 // No document of ours on the port, but the port's last StartDocPort, refused by
 // the device monitor, left its key selected.
 TEST_F(EndDocPort_, WithoutADocumentStillEndsTheDeviceDocumentAndLowersTheFlag) {
