@@ -17,16 +17,14 @@
 #include "printer_status/remote_commands.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
+#include "tests/support/printer_text.h"
 
 namespace {
 
 using monitor_test::Spooler;
 namespace app = emu::status_app;
 
-template <std::size_t N>
-std::string Bytes(const std::array<BYTE, N>& block) {
-  return std::string(reinterpret_cast<const char*>(block.data()), N);
-}
+using monitor_test::Bytes;
 
 using monitor_test::WaitUntil;
 
@@ -64,7 +62,7 @@ class MatchedJobTest : public monitor_test::MonitorTest {
                    DWORD presentFlag = 1) {
     app::Install(printer_, model, presentFlag, kEarlierPollFlag, intervalMs);
     app::SetString(printer_, VALUE_INK_LEVEL, kEarlierInk);
-    options.deviceId = "MFG:KOVIR;CMD:REMOTE1;MDL:" + model + ";CLS:PRINTER;";
+    options.deviceId = monitor_test::DeviceIdFor(model);
     record_ = OpenPort(kPort, printer_, options);
     ASSERT_NE(record_, nullptr);
   }

@@ -15,6 +15,7 @@
 #include "printer_status/remote_commands.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
+#include "tests/support/printer_text.h"
 #include "tests/support/store_values.h"
 
 namespace {
@@ -101,7 +102,7 @@ class TwoPrinters : public monitor_test::MonitorTest,
     app::Install(printer, model, 1, pollFlag, kPollIntervalMs);
     app::SetString(printer, VALUE_INK_LEVEL, ink);
     emu::PrinterOptions options;
-    options.deviceId = "MFG:KOVIR;CMD:REMOTE1;MDL:" + model + ";CLS:PRINTER;";
+    options.deviceId = monitor_test::DeviceIdFor(model);
     options.answersCommands = model == INK_REPORTING_MODEL;
     return OpenPort(port, printer, options);
   }

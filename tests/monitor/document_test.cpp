@@ -19,6 +19,7 @@
 #include "emulator/status_app.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
+#include "tests/support/printer_text.h"
 
 namespace {
 
@@ -30,16 +31,10 @@ using monitor_test::StartStandInPoller;
 
 constexpr char kUnmatchedModel[] = "KP-NOT-THIS-ONE";
 
-std::string KeyPathOf(const std::string& printer) {
-  return "System\\CurrentControlSet\\control\\Print\\Printers\\" + printer + "\\StMonitor";
-}
+using app::KeyPath;
 
-// The key the port's documents use now. No poller runs in these tests, so the
-// test thread may read it.
-std::string SelectedKeyPath(const PortRecord* record) {
-  return IsStatusKeySelected(record->statusKey) ? std::string(record->statusKey.path)
-                                                : std::string("<none>");
-}
+// No poller runs in these tests, so the test thread may read a port's key path.
+using monitor_test::SelectedPath;
 
 std::optional<DWORD> LanFlag(const std::string& printer) {
   return app::ReadDword(printer, VALUE_LAN_MONITOR);
@@ -112,7 +107,7 @@ TEST_F(StartDocPort_, OpensTheDeviceDocumentAndFlagsTheJobUntilEndDocPort) {
   EXPECT_EQ(starts[0].text, printer_);
   EXPECT_EQ(starts[0].number, 42u);
   EXPECT_EQ(starts[0].level, 1u);
-  EXPECT_EQ(SelectedKeyPath(record), KeyPathOf(printer_));
+  EXPECT_EQ(SelectedPath(record->statusKey), KeyPath(printer_));
   EXPECT_EQ(LanFlag(printer_), 1u);
   EXPECT_EQ(LanFlagType(printer_), static_cast<DWORD>(REG_DWORD));
 
@@ -122,7 +117,7 @@ TEST_F(StartDocPort_, OpensTheDeviceDocumentAndFlagsTheJobUntilEndDocPort) {
 
   EXPECT_TRUE(EndDoc(record));
   EXPECT_EQ(LanFlag(printer_), 0u);
-  EXPECT_EQ(SelectedKeyPath(record), "<none>");
+  EXPECT_EQ(SelectedPath(record->statusKey), "<none>");
   EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE));
   EXPECT_FALSE(HasStatusBits(record, PS_DEVICE_DOC_OPEN));
   EXPECT_FALSE(emu::DocumentOpen("DOC1:"));
@@ -146,8 +141,8 @@ TEST_F(StartDocPort_, SecondDocumentOnBusyPortFailsWithErrorBusyAndChangesNothin
   SetLastError(0);
   EXPECT_FALSE(StartDoc(busy, renamed, 8));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
-  EXPECT_EQ(SelectedKeyPath(busy), KeyPathOf(printer_)) << "the refused call selected a key";
-  EXPECT_EQ(SelectedKeyPath(second), KeyPathOf(other));
+  EXPECT_EQ(SelectedPath(busy->statusKey), KeyPath(printer_)) << "the refused call selected a key";
+  EXPECT_EQ(SelectedPath(second->statusKey), KeyPath(other));
   EXPECT_FALSE(LanFlag(renamed).has_value());
 
   // The document in progress goes on undisturbed.
@@ -264,7 +259,7 @@ TEST_F(StartDocPort_, DeviceRefusingTwiceFailsFreesThePortAndLowersLanMonitorFla
   EXPECT_FALSE(HasStatusBits(record, PS_DEVICE_DOC_OPEN));
   EXPECT_EQ(LanFlag(printer_), 0u);
   EXPECT_EQ(LanFlagType(printer_), static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(SelectedKeyPath(record), KeyPathOf(printer_)) << "the key stays selected";
+  EXPECT_EQ(SelectedPath(record->statusKey), KeyPath(printer_)) << "the key stays selected";
   EXPECT_FALSE(Write(record, "nowhere to go"));
 
   // The spooler tries again, and this time the device takes the document.
@@ -285,7 +280,7 @@ TEST_F(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyFromTheNextDocumentOn) {
   ASSERT_TRUE(StartDoc(record, renamed));
   EXPECT_STREQ(record->printerName, renamed.c_str());
   EXPECT_EQ(DeviceCalls(emu::Slot::StartDocPort, "DOC1:").at(0).text, renamed);
-  EXPECT_EQ(SelectedKeyPath(record), KeyPathOf(printer_));
+  EXPECT_EQ(SelectedPath(record->statusKey), KeyPath(printer_));
   EXPECT_EQ(LanFlag(printer_), 1u);
   EXPECT_FALSE(LanFlag(renamed).has_value());
   if (spoolerKnowsNewName) {
@@ -295,7 +290,7 @@ TEST_F(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyFromTheNextDocumentOn) {
   EXPECT_EQ(LanFlag(printer_), 0u);
 
   ASSERT_TRUE(StartDoc(record, renamed));
-  EXPECT_EQ(SelectedKeyPath(record), KeyPathOf(renamed));
+  EXPECT_EQ(SelectedPath(record->statusKey), KeyPath(renamed));
   EXPECT_EQ(LanFlag(renamed), 1u);
   EXPECT_EQ(LanFlag(printer_), 0u);
   EXPECT_TRUE(EndDoc(record));
@@ -386,7 +381,7 @@ TEST_F(EndDocPort_, WithoutADocumentStillEndsTheDeviceDocumentAndLowersTheFlag) 
   EXPECT_TRUE(EndDoc(record));
   EXPECT_EQ(DeviceCalls(emu::Slot::EndDocPort, "DOC1:").size(), 1u);
   EXPECT_EQ(LanFlag(printer_), 0u);
-  EXPECT_EQ(SelectedKeyPath(record), "<none>");
+  EXPECT_EQ(SelectedPath(record->statusKey), "<none>");
   EXPECT_EQ(record->status.load(), 0u);
 }
 

@@ -19,13 +19,12 @@
 #include "printer_status/status_poller.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
+#include "tests/support/printer_text.h"
 
 namespace {
 
-template <std::size_t N>
-std::string Bytes(const std::array<BYTE, N>& block) {
-  return std::string(reinterpret_cast<const char*>(block.data()), N);
-}
+using monitor_test::Bytes;
+using monitor_test::DeviceIdFor;
 
 constexpr char kPort[] = "LPT8:";
 constexpr DWORD kEarlierPollFlag = 5;     // any non-zero value: polling on
@@ -68,10 +67,6 @@ class JobStartExchangeTest : public monitor_test::MonitorTest {
   std::string printer_;
   PortRecord* record_ = nullptr;
 };
-
-std::string DeviceIdFor(const std::string& model) {
-  return "MFG:KOVIR;CMD:REMOTE1;MDL:" + model + ";CLS:PRINTER;";
-}
 
 struct ModelCase {
   const char* model;

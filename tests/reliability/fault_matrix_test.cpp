@@ -32,11 +32,6 @@ constexpr DWORD kQuiet = 600000;  // poll interval that keeps the poller from re
 constexpr DWORD kBrisk = 100;     // poll interval for the cases on the poller's reads
 constexpr DWORD kNoError = 0;
 
-template <std::size_t N>
-std::string Bytes(const std::array<BYTE, N>& block) {
-  return std::string(reinterpret_cast<const char*>(block.data()), N);
-}
-
 std::string Name(Fault fault) {
   switch (fault) {
     case Fault::None:

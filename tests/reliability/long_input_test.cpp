@@ -19,11 +19,6 @@ using namespace reliability;
 constexpr char kPort[] = "KOVIRL:";
 constexpr DWORD kQuiet = 600000;
 
-template <std::size_t N>
-std::string Bytes(const std::array<BYTE, N>& block) {
-  return std::string(reinterpret_cast<const char*>(block.data()), N);
-}
-
 // Stored as the string's own characters, never the bytes behind its NUL. (A
 // registry may hand a string back with a terminator it added.)
 void ExpectStoredAsString(const std::string& printer, const char* value, const std::string& text) {

@@ -22,6 +22,7 @@
 #include "port/port_record.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
+#include "tests/support/printer_text.h"
 
 namespace reliability {
 
@@ -69,15 +70,9 @@ struct Random {
   }
 };
 
-template <typename Condition>
-bool WaitUntil(Condition condition, int limitMs = 20000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    Sleep(5);
-  }
-  return true;
-}
+using monitor_test::Bytes;
+using monitor_test::DeviceIdFor;
+using monitor_test::WaitUntil;
 
 inline long long MsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -198,10 +193,6 @@ inline std::string PrinterNameFor(const std::string& prefix) {
     if (!keep) c = ' ';
   }
   return name;
-}
-
-inline std::string DeviceIdFor(const std::string& model) {
-  return "MFG:KOVIR;CMD:REMOTE1;MDL:" + model + ";CLS:PRINTER;";
 }
 
 // Printers of this fixture are cleaned up whatever the test did: ports closed

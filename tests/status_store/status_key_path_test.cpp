@@ -7,18 +7,14 @@
 #include "emulator/status_app.h"
 #include "platform/diagnostics.h"
 #include "status_store/status_key.h"
+#include "tests/support/printer_text.h"
 
 namespace {
 
 namespace app = emu::status_app;
 
-std::string SelectedPath(const StatusKey& key) {
-  return IsStatusKeySelected(key) ? std::string(key.path) : std::string("<none>");
-}
-
-std::string ExpectedPath(const std::string& printer) {
-  return "System\\CurrentControlSet\\control\\Print\\Printers\\" + printer + "\\StMonitor";
-}
+using emu::status_app::KeyPath;
+using monitor_test::SelectedPath;
 
 // Every operation of the store, run once on `key`; what each writes when a key is
 // selected is checked by the value tests.
@@ -43,7 +39,7 @@ TEST(StatusKeyPath, NoKeyIsSelectedUntilOneIsSelected) {
 TEST(StatusKeyPath, SelectedPathIsPrinterKeyFollowedByStMonitor) {
   StatusKey key{};
   SelectStatusKey(key, "KOVIR KP-210S");
-  EXPECT_EQ(SelectedPath(key), ExpectedPath("KOVIR KP-210S"));
+  EXPECT_EQ(SelectedPath(key), KeyPath("KOVIR KP-210S"));
 }
 
 // Each port's key is its own: selecting or clearing one leaves the other as it
@@ -52,14 +48,14 @@ TEST(StatusKeyPath, EachKeyKeepsItsOwnSelectionAndClearLeavesNone) {
   StatusKey first{}, second{};
   SelectStatusKey(first, "First printer");
   SelectStatusKey(second, "Second");
-  EXPECT_EQ(SelectedPath(first), ExpectedPath("First printer"));
-  EXPECT_EQ(SelectedPath(second), ExpectedPath("Second"));
+  EXPECT_EQ(SelectedPath(first), KeyPath("First printer"));
+  EXPECT_EQ(SelectedPath(second), KeyPath("Second"));
   SelectStatusKey(first, "Renamed");
-  EXPECT_EQ(SelectedPath(first), ExpectedPath("Renamed"));
-  EXPECT_EQ(SelectedPath(second), ExpectedPath("Second"));
+  EXPECT_EQ(SelectedPath(first), KeyPath("Renamed"));
+  EXPECT_EQ(SelectedPath(second), KeyPath("Second"));
   ClearStatusKey(first);
   EXPECT_EQ(SelectedPath(first), "<none>");
-  EXPECT_EQ(SelectedPath(second), ExpectedPath("Second"));
+  EXPECT_EQ(SelectedPath(second), KeyPath("Second"));
 }
 
 TEST(StatusKeyPath, LongestNameThatFitsIsKeptWhole) {
@@ -67,7 +63,7 @@ TEST(StatusKeyPath, LongestNameThatFitsIsKeptWhole) {
   std::string name(MAX_STATUS_PRINTER_NAME, 'n');
   SelectStatusKey(key, name.c_str());
   std::string path = SelectedPath(key);
-  EXPECT_EQ(path, ExpectedPath(name));
+  EXPECT_EQ(path, KeyPath(name));
   EXPECT_EQ(path.size() + 1, STATUS_KEY_BUFFER_SIZE);
 }
 

@@ -10,6 +10,7 @@
 #include "emulator/status_app.h"
 #include "printer_status/remote_commands.h"
 #include "status_store/status_key.h"
+#include "tests/support/printer_text.h"
 #include "tests/tools/run_program.h"
 #include "tools/command_names.h"
 #include "tools/ink_bars.h"
@@ -112,9 +113,7 @@ TEST(PackageDefaults, MatchTheMonitorsDefaults) {
 // ---------------------------------------------------------------------------
 // Command names
 
-std::string Bytes(const auto& block) {
-  return std::string(block.begin(), block.end());
-}
+using monitor_test::Bytes;
 
 TEST(CommandNames, NameTheMonitorsOwnBlocks) {
   EXPECT_EQ(spool::NameCommand(Bytes(StatusCommandA)), "StatusCommandA");

@@ -1,0 +1,30 @@
+// Texts many tests build: a command block's bytes as a string, the device ID of
+// one of the maker's printers, and the status key a port has selected.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include "platform/win32.h"
+#include "status_store/status_key.h"
+
+namespace monitor_test {
+
+template <std::size_t N>
+std::string Bytes(const std::array<BYTE, N>& block) {
+  return std::string(reinterpret_cast<const char*>(block.data()), N);
+}
+
+// The device ID the maker's printer of `model` reports.
+inline std::string DeviceIdFor(const std::string& model) {
+  return "MFG:KOVIR;CMD:REMOTE1;MDL:" + model + ";CLS:PRINTER;";
+}
+
+// The path `key` has selected, or "<none>". The caller makes sure no poller
+// selects or clears it meanwhile.
+inline std::string SelectedPath(const StatusKey& key) {
+  return IsStatusKeySelected(key) ? std::string(key.path) : std::string("<none>");
+}
+
+}  // namespace monitor_test
