@@ -38,32 +38,23 @@ constexpr DWORD kQuietInterval = 600000;  // the poller does not read during the
 const std::string kEarlierInk = "IQ:BLACK=1%;";
 const std::string kNewInk = "IQ:" + emu::MakeInkData(emu::DefaultInkLevels());
 
-class MatchedJobTest : public monitor_test::MonitorTest {
+class MatchedJobTest : public monitor_test::PrinterTest {
  protected:
-  void SetUp() override {
-    MonitorTest::SetUp();
-    printer_ =
-        std::string("Matched job ") + testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : printer_) {
-      if (c == '/') c = ' ';
-    }
-  }
+  MatchedJobTest() : PrinterTest("Matched job ") {}
 
   void TearDown() override {
     if (record_ != nullptr && HasStatusBits(record_, PS_JOB_ACTIVE)) {
       Spooler().pfnEndDocPort(record_);
     }
-    MonitorTest::TearDown();
-    app::Uninstall(printer_);
+    PrinterTest::TearDown();
   }
 
   // Registers `model` and opens the port on a printer with the given options.
   void OpenPrinter(const std::string& model, DWORD intervalMs, emu::PrinterOptions options = {},
                    DWORD presentFlag = 1) {
-    app::Install(printer_, model, presentFlag, kEarlierPollFlag, intervalMs);
-    app::SetString(printer_, VALUE_INK_LEVEL, kEarlierInk);
     options.deviceId = monitor_test::DeviceIdFor(model);
-    record_ = OpenPort(kPort, printer_, options);
+    OpenRegistered(kPort, model, presentFlag, kEarlierPollFlag, intervalMs, options);
+    app::SetString(printer_, VALUE_INK_LEVEL, kEarlierInk);
     ASSERT_NE(record_, nullptr);
   }
 
@@ -73,9 +64,6 @@ class MatchedJobTest : public monitor_test::MonitorTest {
     return app::ReadString(printer_, name);
   }
   std::optional<DWORD> PollFlag() const { return app::ReadDword(printer_, VALUE_POLL_ENABLED); }
-
-  std::string printer_;
-  PortRecord* record_ = nullptr;
 };
 
 TEST_F(MatchedJobTest, InkReportingModelGetsStatusAndInkQueryThenItsUpdatesPublished) {

@@ -30,13 +30,9 @@ constexpr char kPort[] = "LPT8:";
 constexpr DWORD kEarlierPollFlag = 5;     // any non-zero value: polling on
 constexpr DWORD kQuietInterval = 600000;  // keeps the poller from reading during a test
 
-class JobStartExchangeTest : public monitor_test::MonitorTest {
+class JobStartExchangeTest : public monitor_test::PrinterTest {
  protected:
-  void SetUp() override {
-    MonitorTest::SetUp();
-    printer_ =
-        std::string("Job start ") + testing::UnitTest::GetInstance()->current_test_info()->name();
-  }
+  JobStartExchangeTest() : PrinterTest("Job start ") {}
 
   void TearDown() override {
     if (record_ != nullptr) {
@@ -45,16 +41,14 @@ class JobStartExchangeTest : public monitor_test::MonitorTest {
       record_->deviceMonitor.pfnEndDocPort(record_->devicePort);
       ClearStatusKey(record_->statusKey);
     }
-    MonitorTest::TearDown();
-    emu::status_app::Uninstall(printer_);
+    PrinterTest::TearDown();
   }
 
   // The application registers `registered`; the printer reports `deviceId`.
   void OpenJob(const std::string& registered, const std::string& deviceId, DWORD presentFlag = 1,
                emu::PrinterOptions options = {}, DWORD intervalMs = kQuietInterval) {
-    emu::status_app::Install(printer_, registered, presentFlag, kEarlierPollFlag, intervalMs);
     options.deviceId = deviceId;
-    record_ = OpenPort(kPort, printer_, options);
+    OpenRegistered(kPort, registered, presentFlag, kEarlierPollFlag, intervalMs, options);
     ASSERT_NE(record_, nullptr);
     ASSERT_TRUE(monitor_test::OpenDeviceDocument(record_, printer_.c_str()));
     SelectStatusKey(record_->statusKey, printer_.c_str());
@@ -63,9 +57,6 @@ class JobStartExchangeTest : public monitor_test::MonitorTest {
   std::optional<DWORD> PollFlag() const {
     return emu::status_app::ReadDword(printer_, VALUE_POLL_ENABLED);
   }
-
-  std::string printer_;
-  PortRecord* record_ = nullptr;
 };
 
 struct ModelCase {

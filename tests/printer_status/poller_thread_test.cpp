@@ -72,12 +72,12 @@ using monitor_test::WaitUntil;
 constexpr char kPort[] = "LPT7:";
 constexpr char kStatus[] = "RealTimeStatusStrings";
 
-class StatusPollerTest : public monitor_test::MonitorTest {
+class StatusPollerTest : public monitor_test::PrinterTest {
  protected:
+  StatusPollerTest() : PrinterTest("Poller ") {}
+
   void SetUp() override {
-    MonitorTest::SetUp();
-    printer_ =
-        std::string("Poller ") + testing::UnitTest::GetInstance()->current_test_info()->name();
+    PrinterTest::SetUp();
     std::lock_guard<std::mutex> lock(Log().mutex);
     Log().reads.clear();
     Log().started = 0;
@@ -88,8 +88,7 @@ class StatusPollerTest : public monitor_test::MonitorTest {
     // EndDocPort stops the poller before anything it uses goes away.
     if (record_ != nullptr) Spooler().pfnEndDocPort(record_);
     CloseHandle(readStarted_);
-    MonitorTest::TearDown();
-    emu::status_app::Uninstall(printer_);
+    PrinterTest::TearDown();
     std::lock_guard<std::mutex> lock(Log().mutex);
     Log().beforeRead = nullptr;
   }
@@ -97,9 +96,8 @@ class StatusPollerTest : public monitor_test::MonitorTest {
   // A port with a document open on another maker's printer, the printer's key
   // selected and the poll settings given; the poller is not started yet.
   void OpenJob(DWORD pollEnabled, DWORD intervalMs, emu::PrinterOptions options = {}) {
-    emu::status_app::Install(printer_, "LX-1", 1, pollEnabled, intervalMs);
     options.deviceId = "MFG:ACME;MDL:LX-1;";
-    record_ = OpenPort(kPort, printer_, options);
+    OpenRegistered(kPort, "LX-1", 1, pollEnabled, intervalMs, options);
     ASSERT_NE(record_, nullptr);
     ASSERT_TRUE(Spooler().pfnStartDocPort(record_, printer_.data(), 1, 1, nullptr));
     ASSERT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
@@ -130,8 +128,6 @@ class StatusPollerTest : public monitor_test::MonitorTest {
     ASSERT_TRUE(SendPrinterCommand(record_, StatusCommandA.data(), StatusCommandA.size()));
   }
 
-  std::string printer_;
-  PortRecord* record_ = nullptr;
   Clock::time_point started_;
   // Set by read hooks on the poller thread; members, so they outlive the poller.
   std::optional<std::string> publishedBeforeRead_;

@@ -7,6 +7,8 @@
 // - MonitorTest: a fixture that resets the emulator before each test, opens ports
 //   on emulated printers, and closes whatever port a test left open, so that the
 //   next test (under Wine: in the same process) starts with an empty PortList.
+// - PrinterTest: a MonitorTest with a printer of its own, registered with the
+//   status application stand-in, and the port a test opens on it.
 // - OpenDeviceDocument(): puts a record in the state StartDocPort leaves behind
 //   once the device monitor accepted the document, without running StartDocPort.
 // - StandInPoller: a thread that behaves at its edges as the status poller must
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "emulator/device_monitor.h"
+#include "emulator/status_app.h"
 #include "monitor/monitor.h"
 #include "monitor/port_list.h"
 #include "platform/diagnostics.h"
@@ -221,6 +224,34 @@ class MonitorTest : public ::testing::Test {
 
  private:
   std::vector<std::string> spoolerPrinters_;
+};
+
+// `printer_` is named after the running test, behind `prefix`, so that no two
+// tests share a key; its status application stand-in is uninstalled at the end.
+class PrinterTest : public MonitorTest {
+ protected:
+  explicit PrinterTest(const std::string& prefix)
+      : printer_(prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name()) {
+    for (char& c : printer_) {
+      if (c == '/') c = ' ';  // a parameterised test's name
+    }
+  }
+
+  void TearDown() override {
+    MonitorTest::TearDown();
+    emu::status_app::Uninstall(printer_);
+  }
+
+  // The application registers `model` with the given flags; `record_` is then the
+  // port opened on an emulated printer with `options`, or null.
+  void OpenRegistered(const std::string& port, const std::string& model, DWORD presentFlag,
+                      DWORD pollFlag, DWORD intervalMs, const emu::PrinterOptions& options) {
+    emu::status_app::Install(printer_, model, presentFlag, pollFlag, intervalMs);
+    record_ = OpenPort(port, printer_, options);
+  }
+
+  std::string printer_;
+  PortRecord* record_ = nullptr;
 };
 
 }  // namespace monitor_test
