@@ -56,9 +56,11 @@ void DescribeSystem() {
   GetSystemInfo(&system);
   char line[256];
   if (GetVersionExA(&version)) {
-    wsprintfA(line, "kovirlm self-test %s on Windows %lu.%lu.%lu%s (%s), processor type %lu",
+    // Windows 95, 98 and Me put a space in front of their letter (" A", " C"); NT does not.
+    const char* separator = version.szCSDVersion[0] == ' ' ? "" : " ";
+    wsprintfA(line, "kovirlm self-test %s on Windows %lu.%lu.%lu%s%s (%s), processor type %lu",
               KOVIRLM_VERSION_STRING, version.dwMajorVersion, version.dwMinorVersion,
-              version.dwBuildNumber & 0xFFFF, version.szCSDVersion,
+              version.dwBuildNumber & 0xFFFF, separator, version.szCSDVersion,
               version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ? "95/98/Me" : "NT",
               system.dwProcessorType);
   } else {
