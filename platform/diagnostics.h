@@ -44,4 +44,24 @@ bool FailEventCreation(int after);
 // Linux layer only: returns false on Windows.
 bool FailNextThreadCreation();
 
+// Called for every change the registry makes: a value written or deleted (`value`
+// is its name), a key created or deleted (`value` is null). `path` is the key's
+// path below `root`, as its keys were created ("System\...\StMonitor"). The hook
+// runs on the changing thread with the registry's lock held, so it sees changes in
+// the order they were made and must not call the registry itself. Null removes it.
+// Linux layer only: returns false on Windows.
+using RegistryChangeHook = void (*)(HKEY root, const char* path, const char* value);
+bool SetRegistryChangeHook(RegistryChangeHook hook);
+
+// The parameter CreateThread gave the calling thread, or null for a thread that
+// CreateThread did not start: lets a test tell whose thread is at work (a status
+// poller runs with its port record). Linux layer only: null on Windows.
+LPVOID CurrentThreadParameter();
+
+// Makes every Sleep last 1/`divisor` of the time asked (at least 1 ms, INFINITE
+// still for ever), so that a fuzzer can run the monitor's half-second pauses by
+// the hundred; 1 is real time. Waits with a timeout and GetTickCount are not
+// affected. Linux layer only: returns false on Windows.
+bool SetSleepDivisor(DWORD divisor);
+
 }  // namespace diag

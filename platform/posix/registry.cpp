@@ -142,6 +142,27 @@ bool IsRoot(HKEY key) {
   return value >= kFirstRoot && value < kFirstRoot + 4;
 }
 
+// Set by diag::SetRegistryChangeHook; called with the store lock held.
+std::atomic<diag::RegistryChangeHook> changeHook{nullptr};
+
+// Tells the hook, if there is one, that the key `node` (or its value `value`)
+// changed. Caller holds the store lock, so the path cannot change meanwhile.
+void ReportChange(Store& store, const KeyNode& node, const char* value) {
+  diag::RegistryChangeHook hook = changeHook.load();
+  if (hook == nullptr) return;
+  std::string path;
+  const KeyNode* at = &node;
+  std::shared_ptr<KeyNode> parent = at->parent.lock();
+  for (; parent != nullptr; at = parent.get(), parent = parent->parent.lock()) {
+    path.insert(0, path.empty() ? at->name : at->name + "\\");
+  }
+  std::uintptr_t root = kFirstRoot;
+  for (std::uintptr_t i = 0; i < 4; ++i) {
+    if (store.roots[i].get() == at) root = kFirstRoot + i;
+  }
+  hook(reinterpret_cast<HKEY>(root), path.c_str(), value);
+}
+
 HKEY AddOpenKey(Store& store, std::shared_ptr<KeyNode> node, REGSAM access) {
   std::uintptr_t value = kovirlm::posix::NewHandleValue();
   store.open.emplace(value, OpenKey{std::move(node), access});
@@ -196,6 +217,7 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM acc
       child->name = std::string(name);
       child->parent = node;
       outcome = REG_CREATED_NEW_KEY;
+      ReportChange(store, *child, nullptr);
     }
     node = child;
   }
@@ -260,6 +282,7 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
   if (value.name.empty()) value.name = std::string(name);
   value.type = type;
   value.data.assign(data, data + dataSize);
+  ReportChange(store, *node, value.name.c_str());
   return ERROR_SUCCESS;
 }
 
@@ -269,8 +292,9 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
   std::shared_ptr<KeyNode> node;
   LSTATUS status = Resolve(store, key, KEY_SET_VALUE, &node);
   if (status != ERROR_SUCCESS) return status;
-  return node->values.erase(Fold(valueName == nullptr ? "" : valueName)) ? ERROR_SUCCESS
-                                                                         : ERROR_FILE_NOT_FOUND;
+  if (!node->values.erase(Fold(valueName == nullptr ? "" : valueName))) return ERROR_FILE_NOT_FOUND;
+  ReportChange(store, *node, valueName == nullptr ? "" : valueName);
+  return ERROR_SUCCESS;
 }
 
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
@@ -293,6 +317,7 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     std::shared_ptr<KeyNode> parent = victim->parent.lock();
     parent->subkeys.erase(Fold(victim->name));
   }
+  ReportChange(store, *victim, nullptr);
   victim->deleted = true;
   return ERROR_SUCCESS;
 }
@@ -322,4 +347,9 @@ long CountOpenKeys() {
 
 long long diag::RegistryKeyOpens() {
   return TheStore().keyOpens.load(std::memory_order_relaxed);
+}
+
+bool diag::SetRegistryChangeHook(RegistryChangeHook hook) {
+  changeHook.store(hook);
+  return true;
 }

@@ -27,6 +27,8 @@ namespace {
 // What ExitThread asked for, picked up by the guard as the thread unwinds.
 thread_local DWORD pendingExitCode = 0;
 thread_local bool exitRequested = false;
+// What CreateThread gave this thread to start with (diag::CurrentThreadParameter).
+thread_local LPVOID startParameter = nullptr;
 
 // Kernel ids of our threads whose routine has ended but whose kernel task may
 // still be winding down. Win32 counts such a thread as gone (its handle is
@@ -107,6 +109,7 @@ void* Trampoline(void* argument) {
     priority = start->self->priority;
   }
   ApplyPriority(nativeId, priority);
+  startParameter = start->parameter;
   EndGuard guard{start};
   guard.returned = start->routine(start->parameter);
   return nullptr;
@@ -163,6 +166,10 @@ std::atomic<bool> failNextThread{false};
 bool diag::FailNextThreadCreation() {
   failNextThread = true;
   return true;
+}
+
+LPVOID diag::CurrentThreadParameter() {
+  return kovirlm::posix::startParameter;
 }
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,

@@ -16,6 +16,8 @@ namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
 std::atomic<std::uint32_t> tickOffset{0};
+// Set by diag::SetSleepDivisor for fuzzing; 1 is real time.
+std::atomic<DWORD> sleepDivisor{1};
 
 std::uint64_t MonotonicMilliseconds() {
   timespec now{};
@@ -27,6 +29,10 @@ std::uint64_t MonotonicMilliseconds() {
 }  // namespace
 
 void Sleep(DWORD milliseconds) {
+  const DWORD divisor = sleepDivisor.load(std::memory_order_relaxed);
+  if (divisor > 1 && milliseconds != INFINITE && milliseconds != 0) {
+    milliseconds = milliseconds / divisor > 0 ? milliseconds / divisor : 1;
+  }
   // INFINITE really sleeps for ever, as on Windows.
   timespec remaining{static_cast<time_t>(milliseconds / 1000),
                      static_cast<long>(milliseconds % 1000) * 1000000L};
@@ -49,5 +55,10 @@ DWORD GetLastError() {
 
 bool diag::SetTickCountStart(DWORD start) {
   tickOffset.store(start - static_cast<DWORD>(MonotonicMilliseconds()), std::memory_order_relaxed);
+  return true;
+}
+
+bool diag::SetSleepDivisor(DWORD divisor) {
+  sleepDivisor.store(divisor > 1 ? divisor : 1);
   return true;
 }

@@ -79,3 +79,15 @@ bool diag::FailEventCreation(int) {
 bool diag::FailNextThreadCreation() {
   return false;
 }
+
+bool diag::SetRegistryChangeHook(RegistryChangeHook) {
+  return false;
+}
+
+LPVOID diag::CurrentThreadParameter() {
+  return nullptr;
+}
+
+bool diag::SetSleepDivisor(DWORD) {
+  return false;
+}
