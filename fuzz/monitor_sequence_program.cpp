@@ -1,0 +1,252 @@
+// The two forms of a monitor-sequence program and the way between them. One table
+// of line specs drives the binary decoder, the encoder and both text directions,
+// so the forms cannot drift apart.
+#include "fuzz/monitor_sequence_program.h"
+
+#include <sstream>
+
+namespace sequence {
+
+const char* const kModelWords[] = {"KP-210S", "KP-6600S", "DL-9240", "none", "no-key"};
+const int kAppFlags[] = {1, 0, 16, 2};
+const char* const kDeviceWords[] = {"KP-210S", "KP-6600S", "DL-9240", "other-maker", "malformed"};
+const char* const kReplyWords[] = {"all", "busy-status", "no-ink-reply", "silent"};
+const int kChunkSizes[] = {0, 1, 14, 1000};
+const int kUpdatePeriods[] = {0, 5, 20, 50};
+const char* const kNameWords[] = {"own", "printer0", "printer1", "printer2", "empty", "null"};
+const int kSizes[] = {0, 1, 14, 22, 33, 100, 512, 2046, 2047, 2048, 4096, 8192};
+const char* const kContentWords[] = {"pattern", "status-block", "ink-block"};
+const char* const kSayWords[] = {"status", "busy-status", "ink", "random",
+                                 "chunk",  "update",      "nuls"};
+const char* const kValueWords[] = {"StMonExistFlag", "IDMDL", "StRealThreadExistFlag",
+                                   "GetRealTimeStatusStartFlag", "GetRealTimeStatusTime"};
+const char* const kFormWords[] = {"set", "short", "long", "wrong-type", "delete"};
+const char* const kSlotWords[] = {
+    "OpenPort",  "StartDocPort",          "WritePort", "ReadPort", "EndDocPort",
+    "ClosePort", "GetPrinterDataFromPort"};
+const char* const kModeWords[] = {"refuse", "short-write", "empty-read", "read-error"};
+const char* const kTimesWords[] = {"once", "twice", "always"};
+const int kControlCodes[] = {17, 0, 5};
+const int kOutSizes[] = {1024, 16, 0};
+
+namespace {
+
+const char* const kOnOff[] = {"on", "off"};
+const char* const kCase[] = {"same", "lower"};
+
+template <typename T, std::size_t N>
+constexpr int Count(const T (&)[N]) {
+  return static_cast<int>(N);
+}
+
+constexpr ArgSpec Port{"port", kPorts};
+constexpr ArgSpec Printer{"printer", kPrinters};
+
+const LineSpec kPrinterSpec = {"printer",
+                               kPrinterFields,
+                               {{"model", Count(kModelWords), kModelWords},
+                                {"app", Count(kAppFlags), nullptr, kAppFlags},
+                                {"poll", Count(kOnOff), kOnOff},
+                                {"interval", 91, nullptr, nullptr, 10}}};
+
+const LineSpec kPortSpec = {"port",
+                            kPortFields,
+                            {{"printer", kPrinters},
+                             {"device", Count(kDeviceWords), kDeviceWords},
+                             {"replies", Count(kReplyWords), kReplyWords},
+                             {"delay", 3},
+                             {"chunk", Count(kChunkSizes), nullptr, kChunkSizes},
+                             {"updates", Count(kUpdatePeriods), nullptr, kUpdatePeriods}}};
+
+constexpr ArgSpec Size{"size", Count(kSizes), nullptr, kSizes};
+
+// In Code order.
+const LineSpec kOpSpecs[] = {
+    {"open", 2, {Port, {"case", Count(kCase), kCase}}},
+    {"start", 2, {Port, {"name", Count(kNameWords), kNameWords}}},
+    {"write", 4, {Port, Size, {"content", Count(kContentWords), kContentWords}, {"seed", 256}}},
+    {"read", 2, {Port, Size}},
+    {"end", 1, {Port}},
+    {"close", 1, {Port}},
+    {"say", 3, {Port, {"what", Count(kSayWords), kSayWords}, {"length", 256}}},
+    {"app",
+     4,
+     {Printer,
+      {"value", Count(kValueWords), kValueWords},
+      {"form", Count(kFormWords), kFormWords},
+      {"data", 256}}},
+    {"fault",
+     4,
+     {{"slot", Count(kSlotWords), kSlotWords},
+      {"mode", Count(kModeWords), kModeWords},
+      {"times", Count(kTimesWords), kTimesWords},
+      {"after", 8}}},
+    {"clear-faults", 0, {}},
+    {"rename", 1, {Printer}},
+    {"pause", 1, {{"ms", 51}}},
+    {"endless", 2, {Port, {"state", Count(kOnOff), kOnOff}}},
+    {"getdata",
+     3,
+     {Port,
+      {"code", Count(kControlCodes), nullptr, kControlCodes},
+      {"out-size", Count(kOutSizes), nullptr, kOutSizes}}},
+};
+static_assert(sizeof kOpSpecs / sizeof kOpSpecs[0] == static_cast<std::size_t>(Code::Count));
+
+std::string ArgText(const ArgSpec& spec, std::uint8_t index) {
+  if (spec.words != nullptr) return spec.words[index];
+  if (spec.numbers != nullptr) return std::to_string(spec.numbers[index]);
+  return std::to_string(spec.offset + index);
+}
+
+bool ParseArg(const ArgSpec& spec, const std::string& text, std::uint8_t& index) {
+  for (int i = 0; i < spec.range; ++i) {
+    if (ArgText(spec, static_cast<std::uint8_t>(i)) == text) {
+      index = static_cast<std::uint8_t>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Reads the bytes in order; past the end every byte is zero.
+struct Reader {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::size_t at = 0;
+  bool AtEnd() const { return at >= size; }
+  std::uint8_t Next(int range) {
+    return static_cast<std::uint8_t>((at < size ? data[at++] : 0) % range);
+  }
+};
+
+template <std::size_t N>
+void WriteSetupLine(std::ostringstream& out, const LineSpec& spec, int number,
+                    const std::array<std::uint8_t, N>& fields) {
+  out << spec.name << ' ' << number;
+  for (int i = 0; i < spec.argCount; ++i) {
+    out << ' ' << spec.args[i].name << '=' << ArgText(spec.args[i], fields[i]);
+  }
+  out << '\n';
+}
+
+}  // namespace
+
+const LineSpec& PrinterSpec() {
+  return kPrinterSpec;
+}
+
+const LineSpec& PortSpec() {
+  return kPortSpec;
+}
+
+const LineSpec& OpSpec(Code code) {
+  return kOpSpecs[static_cast<std::size_t>(code)];
+}
+
+Program Decode(const std::uint8_t* data, std::size_t size) {
+  Program program;
+  Reader in{data, size};
+  for (auto& printer : program.printers) {
+    for (int i = 0; i < kPrinterFields; ++i) printer[i] = in.Next(kPrinterSpec.args[i].range);
+  }
+  for (auto& port : program.ports) {
+    for (int i = 0; i < kPortFields; ++i) port[i] = in.Next(kPortSpec.args[i].range);
+  }
+  while (!in.AtEnd() && program.ops.size() < kMaxOps) {
+    Op op{static_cast<Code>(in.Next(static_cast<int>(Code::Count)))};
+    const LineSpec& spec = OpSpec(op.code);
+    for (int i = 0; i < spec.argCount; ++i) op.arg[i] = in.Next(spec.args[i].range);
+    program.ops.push_back(op);
+  }
+  return program;
+}
+
+std::vector<std::uint8_t> Encode(const Program& program) {
+  std::vector<std::uint8_t> bytes;
+  for (const auto& printer : program.printers)
+    bytes.insert(bytes.end(), printer.begin(), printer.end());
+  for (const auto& port : program.ports) bytes.insert(bytes.end(), port.begin(), port.end());
+  for (const Op& op : program.ops) {
+    bytes.push_back(static_cast<std::uint8_t>(op.code));
+    const LineSpec& spec = OpSpec(op.code);
+    bytes.insert(bytes.end(), op.arg.begin(), op.arg.begin() + spec.argCount);
+  }
+  return bytes;
+}
+
+std::string ToText(const Program& program) {
+  std::ostringstream out;
+  for (int i = 0; i < kPrinters; ++i) WriteSetupLine(out, kPrinterSpec, i, program.printers[i]);
+  for (int i = 0; i < kPorts; ++i) WriteSetupLine(out, kPortSpec, i, program.ports[i]);
+  for (const Op& op : program.ops) out << ToText(op) << '\n';
+  return out.str();
+}
+
+std::string ToText(const Op& op) {
+  const LineSpec& spec = OpSpec(op.code);
+  std::string line = spec.name;
+  for (int i = 0; i < spec.argCount; ++i) line += ' ' + ArgText(spec.args[i], op.arg[i]);
+  return line;
+}
+
+bool FromText(const std::string& text, Program& program, std::string& error) {
+  program = Program{};
+  std::istringstream lines(text);
+  std::string line;
+  for (int number = 1; std::getline(lines, line); ++number) {
+    const std::size_t comment = line.find('#');
+    if (comment != std::string::npos) line.erase(comment);
+    std::istringstream words(line);
+    std::string name;
+    if (!(words >> name)) continue;
+    auto fail = [&](const std::string& what) {
+      error = "line " + std::to_string(number) + ": " + what;
+      return false;
+    };
+
+    if (name == kPrinterSpec.name || name == kPortSpec.name) {
+      const bool isPrinter = name == kPrinterSpec.name;
+      const LineSpec& spec = isPrinter ? kPrinterSpec : kPortSpec;
+      int which = -1;
+      if (!(words >> which) || which < 0 || which >= (isPrinter ? kPrinters : kPorts)) {
+        return fail(name + " needs its number");
+      }
+      std::uint8_t* fields =
+          isPrinter ? program.printers[which].data() : program.ports[which].data();
+      std::string setting;
+      while (words >> setting) {
+        const std::size_t equals = setting.find('=');
+        const std::string key = setting.substr(0, equals);
+        int field = 0;
+        while (field < spec.argCount && key != spec.args[field].name) ++field;
+        if (equals == std::string::npos || field == spec.argCount) {
+          return fail("unknown setting " + setting);
+        }
+        if (!ParseArg(spec.args[field], setting.substr(equals + 1), fields[field])) {
+          return fail("bad value in " + setting);
+        }
+      }
+      continue;
+    }
+
+    int code = 0;
+    while (code < static_cast<int>(Code::Count) && name != kOpSpecs[code].name) ++code;
+    if (code == static_cast<int>(Code::Count)) return fail("unknown operation " + name);
+    if (program.ops.size() == kMaxOps)
+      return fail("more than " + std::to_string(kMaxOps) + " operations");
+    Op op{static_cast<Code>(code)};
+    const LineSpec& spec = kOpSpecs[code];
+    std::string word;
+    for (int i = 0; words >> word; ++i) {
+      if (i == spec.argCount) return fail("too many arguments to " + name);
+      if (!ParseArg(spec.args[i], word, op.arg[i])) {
+        return fail("bad " + std::string(spec.args[i].name) + " " + word);
+      }
+    }
+    program.ops.push_back(op);
+  }
+  return true;
+}
+
+}  // namespace sequence
