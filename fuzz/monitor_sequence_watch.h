@@ -1,7 +1,7 @@
 // What monitor_sequence_fuzzer sees of the monitor from outside, and the checks
 // made as it happens:
 // - every call the monitor makes into the emulated device monitor (through the
-//   emulator's call observer, on the calling thread): no pass-through or
+//   emulator's call hook, on the calling thread): no pass-through or
 //   back-channel call outside a device document, and no ink query without a
 //   status reply that says "ready";
 // - every change to the registry (through the Linux layer's hook), with who made
