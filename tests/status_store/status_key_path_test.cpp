@@ -8,28 +8,15 @@
 #include "platform/diagnostics.h"
 #include "status_store/status_key.h"
 #include "tests/support/printer_text.h"
+#include "tests/support/store_values.h"
 
 namespace {
 
 namespace app = emu::status_app;
 
 using emu::status_app::KeyPath;
+using monitor_test::RunEveryOperation;
 using monitor_test::SelectedPath;
-
-// Every operation of the store, run once on `key`; what each writes when a key is
-// selected is checked by the value tests.
-void RunEveryOperation(StatusKey& key) {
-  char model[REGISTERED_MODEL_SIZE] = "untouched";
-  LoadPollSettings(key);
-  SetPollEnabled(key, 0);
-  EXPECT_FALSE(IsStatusMonitorPresent(key));
-  EXPECT_FALSE(IsStatusThreadActive(key));
-  SetLanMonitorFlag(key, TRUE);
-  StoreStatusString(key, "status");
-  StoreInkLevel(key, "ink");
-  EXPECT_FALSE(ReadRegisteredModel(key, model));
-  EXPECT_STREQ(model, "untouched");
-}
 
 TEST(StatusKeyPath, NoKeyIsSelectedUntilOneIsSelected) {
   StatusKey key{};

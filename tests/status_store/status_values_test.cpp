@@ -12,6 +12,7 @@
 
 #include "emulator/status_app.h"
 #include "status_store/status_key.h"
+#include "tests/support/store_values.h"
 
 namespace {
 
@@ -257,20 +258,11 @@ TEST_F(StatusValues, MissingKeyMakesEveryOperationDoNothing) {
   SelectStatusKey(key_, printer_.c_str());
   key_.pollEnabled = 5;
   key_.pollInterval = 55;
-  char model[REGISTERED_MODEL_SIZE] = "previous";
 
-  LoadPollSettings(key_);
-  SetPollEnabled(key_, 0);
-  EXPECT_FALSE(IsStatusMonitorPresent(key_));
-  EXPECT_FALSE(IsStatusThreadActive(key_));
-  SetLanMonitorFlag(key_, TRUE);
-  StoreStatusString(key_, "status");
-  StoreInkLevel(key_, "ink");
-  EXPECT_FALSE(ReadRegisteredModel(key_, model));
+  monitor_test::RunEveryOperation(key_);
 
   EXPECT_EQ(key_.pollEnabled.load(), 5u);
   EXPECT_EQ(key_.pollInterval.load(), 55u);
-  EXPECT_STREQ(model, "previous");
   EXPECT_FALSE(app::KeyExists(printer_));
 }
 
@@ -281,19 +273,11 @@ TEST_F(StatusValues, NoSelectedKeyLeavesTheKeyAsItIs) {
   app::DeleteValue(printer_, VALUE_POLL_INTERVAL);
   key_.pollEnabled = 5;
   key_.pollInterval = 55;
-  char model[REGISTERED_MODEL_SIZE] = "previous";
 
-  LoadPollSettings(key_);
-  SetPollEnabled(key_, 0);
-  EXPECT_FALSE(IsStatusMonitorPresent(key_));
-  SetLanMonitorFlag(key_, TRUE);
-  StoreStatusString(key_, "status");
-  StoreInkLevel(key_, "ink");
-  EXPECT_FALSE(ReadRegisteredModel(key_, model));
+  monitor_test::RunEveryOperation(key_);
 
   EXPECT_EQ(key_.pollEnabled.load(), 5u);
   EXPECT_EQ(key_.pollInterval.load(), 55u);
-  EXPECT_STREQ(model, "previous");
   ExpectDword(VALUE_POLL_ENABLED, 1);
   for (const char* value : {VALUE_STATUS_MONITOR, VALUE_POLL_INTERVAL, VALUE_LAN_MONITOR,
                             VALUE_STATUS_STRING, VALUE_INK_LEVEL}) {

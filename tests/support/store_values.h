@@ -54,4 +54,20 @@ inline void ExpectStoreValuesOnlyInOwnKeys(const std::string& first, const std::
   }
 }
 
+// Every operation of the store, run once on `key`, for tests of a key that cannot
+// be used (none selected, or missing): the readers report FALSE and the model
+// buffer stays as it was. What each writes to a usable key is checked elsewhere.
+inline void RunEveryOperation(StatusKey& key) {
+  char model[REGISTERED_MODEL_SIZE] = "untouched";
+  LoadPollSettings(key);
+  SetPollEnabled(key, 0);
+  EXPECT_FALSE(IsStatusMonitorPresent(key));
+  EXPECT_FALSE(IsStatusThreadActive(key));
+  SetLanMonitorFlag(key, TRUE);
+  StoreStatusString(key, "status");
+  StoreInkLevel(key, "ink");
+  EXPECT_FALSE(ReadRegisteredModel(key, model));
+  EXPECT_STREQ(model, "untouched");
+}
+
 }  // namespace monitor_test
