@@ -1,5 +1,5 @@
 // The two forms of a monitor-sequence program and the way between them. One table
-// of line specs drives the binary decoder, the encoder and both text directions,
+// of line forms drives the binary decoder, the encoder and both text directions,
 // so the forms cannot drift apart.
 #include "fuzz/monitor_sequence_program.h"
 
@@ -39,17 +39,17 @@ constexpr int Count(const T (&)[N]) {
   return static_cast<int>(N);
 }
 
-constexpr ArgSpec Port{"port", kPorts};
-constexpr ArgSpec Printer{"printer", kPrinters};
+constexpr ArgForm Port{"port", kPorts};
+constexpr ArgForm Printer{"printer", kPrinters};
 
-const LineSpec kPrinterSpec = {"printer",
+const LineForm kPrinterForm = {"printer",
                                kPrinterFields,
                                {{"model", Count(kModelWords), kModelWords},
                                 {"app", Count(kAppFlags), nullptr, kAppFlags},
                                 {"poll", Count(kOnOff), kOnOff},
                                 {"interval", 91, nullptr, nullptr, 10}}};
 
-const LineSpec kPortSpec = {"port",
+const LineForm kPortForm = {"port",
                             kPortFields,
                             {{"printer", kPrinters},
                              {"device", Count(kDeviceWords), kDeviceWords},
@@ -58,10 +58,10 @@ const LineSpec kPortSpec = {"port",
                              {"chunk", Count(kChunkSizes), nullptr, kChunkSizes},
                              {"updates", Count(kUpdatePeriods), nullptr, kUpdatePeriods}}};
 
-constexpr ArgSpec Size{"size", Count(kSizes), nullptr, kSizes};
+constexpr ArgForm Size{"size", Count(kSizes), nullptr, kSizes};
 
 // In Code order.
-const LineSpec kOpSpecs[] = {
+const LineForm kOpForms[] = {
     {"open", 2, {Port, {"case", Count(kCase), kCase}}},
     {"start", 2, {Port, {"name", Count(kNameWords), kNameWords}}},
     {"write", 4, {Port, Size, {"content", Count(kContentWords), kContentWords}, {"seed", 256}}},
@@ -91,17 +91,17 @@ const LineSpec kOpSpecs[] = {
       {"code", Count(kControlCodes), nullptr, kControlCodes},
       {"out-size", Count(kOutSizes), nullptr, kOutSizes}}},
 };
-static_assert(sizeof kOpSpecs / sizeof kOpSpecs[0] == static_cast<std::size_t>(Code::Count));
+static_assert(sizeof kOpForms / sizeof kOpForms[0] == static_cast<std::size_t>(Code::Count));
 
-std::string ArgText(const ArgSpec& spec, std::uint8_t index) {
-  if (spec.words != nullptr) return spec.words[index];
-  if (spec.numbers != nullptr) return std::to_string(spec.numbers[index]);
-  return std::to_string(spec.offset + index);
+std::string ArgText(const ArgForm& form, std::uint8_t index) {
+  if (form.words != nullptr) return form.words[index];
+  if (form.numbers != nullptr) return std::to_string(form.numbers[index]);
+  return std::to_string(form.offset + index);
 }
 
-bool ParseArg(const ArgSpec& spec, const std::string& text, std::uint8_t& index) {
-  for (int i = 0; i < spec.range; ++i) {
-    if (ArgText(spec, static_cast<std::uint8_t>(i)) == text) {
+bool ParseArg(const ArgForm& form, const std::string& text, std::uint8_t& index) {
+  for (int i = 0; i < form.range; ++i) {
+    if (ArgText(form, static_cast<std::uint8_t>(i)) == text) {
       index = static_cast<std::uint8_t>(i);
       return true;
     }
@@ -121,42 +121,42 @@ struct Reader {
 };
 
 template <std::size_t N>
-void WriteSetupLine(std::ostringstream& out, const LineSpec& spec, int number,
+void WriteSetupLine(std::ostringstream& out, const LineForm& form, int number,
                     const std::array<std::uint8_t, N>& fields) {
-  out << spec.name << ' ' << number;
-  for (int i = 0; i < spec.argCount; ++i) {
-    out << ' ' << spec.args[i].name << '=' << ArgText(spec.args[i], fields[i]);
+  out << form.name << ' ' << number;
+  for (int i = 0; i < form.argCount; ++i) {
+    out << ' ' << form.args[i].name << '=' << ArgText(form.args[i], fields[i]);
   }
   out << '\n';
 }
 
 }  // namespace
 
-const LineSpec& PrinterSpec() {
-  return kPrinterSpec;
+const LineForm& PrinterForm() {
+  return kPrinterForm;
 }
 
-const LineSpec& PortSpec() {
-  return kPortSpec;
+const LineForm& PortForm() {
+  return kPortForm;
 }
 
-const LineSpec& OpSpec(Code code) {
-  return kOpSpecs[static_cast<std::size_t>(code)];
+const LineForm& OpForm(Code code) {
+  return kOpForms[static_cast<std::size_t>(code)];
 }
 
 Program Decode(const std::uint8_t* data, std::size_t size) {
   Program program;
   Reader in{data, size};
   for (auto& printer : program.printers) {
-    for (int i = 0; i < kPrinterFields; ++i) printer[i] = in.Next(kPrinterSpec.args[i].range);
+    for (int i = 0; i < kPrinterFields; ++i) printer[i] = in.Next(kPrinterForm.args[i].range);
   }
   for (auto& port : program.ports) {
-    for (int i = 0; i < kPortFields; ++i) port[i] = in.Next(kPortSpec.args[i].range);
+    for (int i = 0; i < kPortFields; ++i) port[i] = in.Next(kPortForm.args[i].range);
   }
   while (!in.AtEnd() && program.ops.size() < kMaxOps) {
     Op op{static_cast<Code>(in.Next(static_cast<int>(Code::Count)))};
-    const LineSpec& spec = OpSpec(op.code);
-    for (int i = 0; i < spec.argCount; ++i) op.arg[i] = in.Next(spec.args[i].range);
+    const LineForm& form = OpForm(op.code);
+    for (int i = 0; i < form.argCount; ++i) op.arg[i] = in.Next(form.args[i].range);
     program.ops.push_back(op);
   }
   return program;
@@ -169,24 +169,24 @@ std::vector<std::uint8_t> Encode(const Program& program) {
   for (const auto& port : program.ports) bytes.insert(bytes.end(), port.begin(), port.end());
   for (const Op& op : program.ops) {
     bytes.push_back(static_cast<std::uint8_t>(op.code));
-    const LineSpec& spec = OpSpec(op.code);
-    bytes.insert(bytes.end(), op.arg.begin(), op.arg.begin() + spec.argCount);
+    const LineForm& form = OpForm(op.code);
+    bytes.insert(bytes.end(), op.arg.begin(), op.arg.begin() + form.argCount);
   }
   return bytes;
 }
 
 std::string ToText(const Program& program) {
   std::ostringstream out;
-  for (int i = 0; i < kPrinters; ++i) WriteSetupLine(out, kPrinterSpec, i, program.printers[i]);
-  for (int i = 0; i < kPorts; ++i) WriteSetupLine(out, kPortSpec, i, program.ports[i]);
+  for (int i = 0; i < kPrinters; ++i) WriteSetupLine(out, kPrinterForm, i, program.printers[i]);
+  for (int i = 0; i < kPorts; ++i) WriteSetupLine(out, kPortForm, i, program.ports[i]);
   for (const Op& op : program.ops) out << ToText(op) << '\n';
   return out.str();
 }
 
 std::string ToText(const Op& op) {
-  const LineSpec& spec = OpSpec(op.code);
-  std::string line = spec.name;
-  for (int i = 0; i < spec.argCount; ++i) line += ' ' + ArgText(spec.args[i], op.arg[i]);
+  const LineForm& form = OpForm(op.code);
+  std::string line = form.name;
+  for (int i = 0; i < form.argCount; ++i) line += ' ' + ArgText(form.args[i], op.arg[i]);
   return line;
 }
 
@@ -205,9 +205,9 @@ bool FromText(const std::string& text, Program& program, std::string& error) {
       return false;
     };
 
-    if (name == kPrinterSpec.name || name == kPortSpec.name) {
-      const bool isPrinter = name == kPrinterSpec.name;
-      const LineSpec& spec = isPrinter ? kPrinterSpec : kPortSpec;
+    if (name == kPrinterForm.name || name == kPortForm.name) {
+      const bool isPrinter = name == kPrinterForm.name;
+      const LineForm& form = isPrinter ? kPrinterForm : kPortForm;
       int which = -1;
       if (!(words >> which) || which < 0 || which >= (isPrinter ? kPrinters : kPorts)) {
         return fail(name + " needs its number");
@@ -219,11 +219,11 @@ bool FromText(const std::string& text, Program& program, std::string& error) {
         const std::size_t equals = setting.find('=');
         const std::string key = setting.substr(0, equals);
         int field = 0;
-        while (field < spec.argCount && key != spec.args[field].name) ++field;
-        if (equals == std::string::npos || field == spec.argCount) {
+        while (field < form.argCount && key != form.args[field].name) ++field;
+        if (equals == std::string::npos || field == form.argCount) {
           return fail("unknown setting " + setting);
         }
-        if (!ParseArg(spec.args[field], setting.substr(equals + 1), fields[field])) {
+        if (!ParseArg(form.args[field], setting.substr(equals + 1), fields[field])) {
           return fail("bad value in " + setting);
         }
       }
@@ -231,17 +231,17 @@ bool FromText(const std::string& text, Program& program, std::string& error) {
     }
 
     int code = 0;
-    while (code < static_cast<int>(Code::Count) && name != kOpSpecs[code].name) ++code;
+    while (code < static_cast<int>(Code::Count) && name != kOpForms[code].name) ++code;
     if (code == static_cast<int>(Code::Count)) return fail("unknown operation " + name);
     if (program.ops.size() == kMaxOps)
       return fail("more than " + std::to_string(kMaxOps) + " operations");
     Op op{static_cast<Code>(code)};
-    const LineSpec& spec = kOpSpecs[code];
+    const LineForm& form = kOpForms[code];
     std::string word;
     for (int i = 0; words >> word; ++i) {
-      if (i == spec.argCount) return fail("too many arguments to " + name);
-      if (!ParseArg(spec.args[i], word, op.arg[i])) {
-        return fail("bad " + std::string(spec.args[i].name) + " " + word);
+      if (i == form.argCount) return fail("too many arguments to " + name);
+      if (!ParseArg(form.args[i], word, op.arg[i])) {
+        return fail("bad " + std::string(form.args[i].name) + " " + word);
       }
     }
     program.ops.push_back(op);

@@ -39,7 +39,7 @@ constexpr std::size_t kMaxOps = 40;
 
 // One argument: a number in [offset, offset + range), one of `range` numbers from
 // a table, or one of `range` words. Its byte holds the index.
-struct ArgSpec {
+struct ArgForm {
   const char* name;
   int range;
   const char* const* words = nullptr;
@@ -47,10 +47,10 @@ struct ArgSpec {
   int offset = 0;
 };
 
-struct LineSpec {
+struct LineForm {
   const char* name;
   int argCount;
-  ArgSpec args[6];
+  ArgForm args[6];
 };
 
 // Printer registration, in set-up order.
@@ -109,9 +109,9 @@ extern const char* const kTimesWords[];    // once, twice, always
 extern const int kControlCodes[];          // GetPrinterDataFromPort control codes
 extern const int kOutSizes[];              // its output sizes
 
-const LineSpec& PrinterSpec();
-const LineSpec& PortSpec();
-const LineSpec& OpSpec(Code code);
+const LineForm& PrinterForm();
+const LineForm& PortForm();
+const LineForm& OpForm(Code code);
 
 // Reads any bytes as a program (of at most kMaxOps operations).
 Program Decode(const std::uint8_t* data, std::size_t size);

@@ -64,7 +64,7 @@ void Register(const World& world, int index) {
   const int model = setup[kModel];
   if (model == 4) return;  // "no-key"
   app::Install(name, model < 3 ? kModelWords[model] : "", kAppFlags[setup[kApp]],
-               setup[kPoll] == 0 ? 1 : 0, PrinterSpec().args[kInterval].offset + setup[kInterval]);
+               setup[kPoll] == 0 ? 1 : 0, PrinterForm().args[kInterval].offset + setup[kInterval]);
   if (model == 3) app::DeleteValue(name, VALUE_REGISTERED_MODEL);  // "none"
 }
 

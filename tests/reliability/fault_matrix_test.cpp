@@ -53,13 +53,13 @@ std::string Times(int times) {
 }
 
 // The rows of every table name their fault the same way.
-struct FaultSpec {
+struct FaultCase {
   Fault fault;
   int times;
   int after = 0;  // calls of the slot that pass before the fault bites
 };
 
-std::string Label(const FaultSpec& f, const char* where) {
+std::string Label(const FaultCase& f, const char* where) {
   return std::string(where) + Name(f.fault) + Times(f.times);
 }
 
@@ -126,10 +126,10 @@ class FaultMatrix : public ReliabilityTest {
 // ---------------------------------------------------------------------------
 // pfnOpenPort, called by OpenPortEx.
 
-class OpenPortFaults : public FaultMatrix, public testing::WithParamInterface<FaultSpec> {};
+class OpenPortFaults : public FaultMatrix, public testing::WithParamInterface<FaultCase> {};
 
 TEST_P(OpenPortFaults, RefusedOpenListsNothingAndTheNextOpenWorks) {
-  const FaultSpec& f = GetParam();
+  const FaultCase& f = GetParam();
   Prepare("KP-6600S", kQuiet);
   emu::InjectFault(Slot::OpenPort, f.fault, f.times);
   const int refusals = f.times == kAlways ? 3 : f.times;
@@ -147,17 +147,17 @@ TEST_P(OpenPortFaults, RefusedOpenListsNothingAndTheNextOpenWorks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, OpenPortFaults,
-                         testing::Values(FaultSpec{Fault::Refuse, 1}, FaultSpec{Fault::Refuse, 2},
-                                         FaultSpec{Fault::Refuse, kAlways}),
+                         testing::Values(FaultCase{Fault::Refuse, 1}, FaultCase{Fault::Refuse, 2},
+                                         FaultCase{Fault::Refuse, kAlways}),
                          [](const auto& info) { return Label(info.param, "OpenPort"); });
 
 // ---------------------------------------------------------------------------
 // pfnStartDocPort, called by StartDocPort (and once more after a 500 ms pause).
 
-class StartDocFaults : public FaultMatrix, public testing::WithParamInterface<FaultSpec> {};
+class StartDocFaults : public FaultMatrix, public testing::WithParamInterface<FaultCase> {};
 
 TEST_P(StartDocFaults, OneRefusalIsRetriedTwoFailTheDocumentCleanly) {
-  const FaultSpec& f = GetParam();
+  const FaultCase& f = GetParam();
   Prepare("KP-6600S", kQuiet);
   PortRecord* record = OpenOrFail();
   ASSERT_NE(record, nullptr);
@@ -188,8 +188,8 @@ TEST_P(StartDocFaults, OneRefusalIsRetriedTwoFailTheDocumentCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, StartDocFaults,
-                         testing::Values(FaultSpec{Fault::Refuse, 1}, FaultSpec{Fault::Refuse, 2},
-                                         FaultSpec{Fault::Refuse, kAlways}),
+                         testing::Values(FaultCase{Fault::Refuse, 1}, FaultCase{Fault::Refuse, 2},
+                                         FaultCase{Fault::Refuse, kAlways}),
                          [](const auto& info) { return Label(info.param, "StartDoc"); });
 
 // ---------------------------------------------------------------------------
@@ -199,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, StartDocFaults,
 enum class Wire { Nothing, HalfStatus, Status, StatusHalfInk };
 
 struct CommandWriteCase {
-  FaultSpec f;
+  FaultCase f;
   Wire wire;  // what the printer received by the end of StartDocPort
 };
 
@@ -250,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(
 // not reach the printer, so the reply waits for the next try.
 
 struct ReplyReadCase {
-  FaultSpec f;
+  FaultCase f;
   bool inkQuerySent;
   bool inkStored;
 };
@@ -295,7 +295,7 @@ INSTANTIATE_TEST_SUITE_P(
 // read after StartDocPort is the poller's.
 
 struct PollerReadCase {
-  FaultSpec f;
+  FaultCase f;
   bool publishes;  // while the fault lasts
 };
 
@@ -347,7 +347,7 @@ enum class Count { Zero, Half, All };
 
 struct PassThroughCase {
   Slot slot;
-  FaultSpec f;
+  FaultCase f;
   BOOL firstResult;
   Count firstCount;
   DWORD firstError;
@@ -504,7 +504,7 @@ enum class IdSetup { Fault, NoSlot, DeviceId };
 struct IdentifyCase {
   const char* name;
   IdSetup setup;
-  FaultSpec f;
+  FaultCase f;
   std::string deviceId;  // for IdSetup::DeviceId
   bool matched;
 };
@@ -583,7 +583,7 @@ struct TeardownCase {
   const char* name;
   Teardown step;
   Slot slot;
-  FaultSpec f;
+  FaultCase f;
 };
 
 class TeardownFaults : public FaultMatrix, public testing::WithParamInterface<TeardownCase> {};
