@@ -15,8 +15,9 @@
 
 #include "emulator/device_monitor.h"
 #include "emulator/status_app.h"
-#include "port/monitor_table.h"
 #include "platform/win32.h"
+#include "port/monitor_table.h"
+#include "tests/support/function_address.h"
 
 #ifndef _WIN32
 #include <dlfcn.h>
@@ -24,6 +25,7 @@
 
 namespace {
 
+using monitor_test::Address;
 using EntryPointFn = BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID);
 using InitializeFn = BOOL(WINAPI*)(LPSTR, MONITOR*);
 
@@ -73,13 +75,6 @@ Fn Export(const char* name) {
   static_assert(sizeof fn == sizeof address);
   std::memcpy(&fn, &address, sizeof fn);
   return fn;
-}
-
-template <typename Fn>
-void* Address(Fn fn) {
-  void* address = nullptr;
-  std::memcpy(&address, &fn, sizeof address);
-  return address;
 }
 
 // The library's table, filled by its one InitializeMonitorEx. The spooler's table

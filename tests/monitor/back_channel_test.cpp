@@ -16,8 +16,7 @@ namespace {
 
 using monitor_test::BackgroundCall;
 using monitor_test::FinishesWithin;
-using monitor_test::MonitorTest;
-using monitor_test::OpenDeviceDocument;
+using monitor_test::Signalled;
 
 // Printable and position-dependent, so a wrong chunk shows.
 std::string Pattern(std::size_t size) {
@@ -26,23 +25,17 @@ std::string Pattern(std::size_t size) {
   return bytes;
 }
 
-bool Signalled(HANDLE event) {
-  return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-}
-
-class BackChannel : public MonitorTest {
+class BackChannel : public monitor_test::MonitorTest {
  protected:
   void SetUp() override {
     MonitorTest::SetUp();
-    record_ = OpenPort(kPort, monitor_test::kDefaultPrinter, options_);
+    record_ = OpenWithDocument(kPort);
     ASSERT_NE(record_, nullptr);
-    ASSERT_TRUE(OpenDeviceDocument(record_));
     emu::ClearCalls();
     emu::ClearReceived(kPort);
   }
 
   static constexpr const char* kPort = "KOVIR1:";
-  emu::PrinterOptions options_;
   PortRecord* record_ = nullptr;
 };
 

@@ -2,12 +2,12 @@
 // hands the spooler.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
+#include "tests/support/function_address.h"
 #include "tests/support/monitor_fixture.h"
 
 namespace {
 
+using monitor_test::Address;
 using monitor_test::Spooler;
 
 // Which of the 13 slots the spooler finds filled, and with what.
@@ -16,14 +16,6 @@ struct SlotCase {
   void* (*read)(const MONITOR&);
   void* expected;
 };
-
-template <typename Fn>
-void* Address(Fn fn) {
-  void* address = nullptr;
-  static_assert(sizeof fn == sizeof address);
-  std::memcpy(&address, &fn, sizeof address);
-  return address;
-}
 
 #define SLOT(slot, expected)                                          \
   SlotCase {                                                          \
