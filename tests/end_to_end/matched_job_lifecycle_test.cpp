@@ -10,15 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "emulator/status_app.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
 
 namespace {
 
+using monitor_test::SettledThreadCount;
 using monitor_test::Spooler;
-namespace app = emu::status_app;
-
 using monitor_test::WaitUntil;
 
 long Threads() {
@@ -51,17 +49,11 @@ class PollerLifecycleTest : public monitor_test::MonitorTest {
     monitor_test::FinishesWithin(5000, [] {});
   }
 
-  void TearDown() override {
-    MonitorTest::TearDown();
-    for (const std::string& printer : printers_) app::Uninstall(printer);
-  }
-
   // A matched printer that polls every `intervalMs` and answers no command, so
   // every poll is ten empty reads with pauses between: a stop finds it mid-poll.
   std::string AddPrinter(const std::string& suffix, DWORD intervalMs, bool answers) {
     const std::string printer = base_ + suffix;
-    printers_.push_back(printer);
-    app::Install(printer, "KP-6600S", 1, 1, intervalMs);
+    Register(printer, "KP-6600S", 1, 1, intervalMs);
     options_.deviceId = "MFG:KOVIR;MDL:KP-6600S;";
     options_.answersCommands = answers;
     options_.statusUpdateEveryMs = answers ? 5 : 0;
@@ -77,7 +69,6 @@ class PollerLifecycleTest : public monitor_test::MonitorTest {
   }
 
   std::string base_;
-  std::vector<std::string> printers_;
   emu::PrinterOptions options_;
 };
 
@@ -96,7 +87,7 @@ TEST_F(PollerLifecycleTest, EndDocPortEndsThePollerBeforeTheDeviceDocument) {
   const std::vector<emu::Call> calls = emu::Calls();
   EXPECT_LT(LastCall(calls, emu::Slot::ReadPort), FirstCall(calls, emu::Slot::EndDocPort));
   if (threadsBefore != diag::kUnknown) {
-    EXPECT_TRUE(WaitUntil([&] { return Threads() <= threadsBefore; }, 5000)) << Threads();
+    EXPECT_LE(SettledThreadCount(threadsBefore), threadsBefore);
   }
 }
 
@@ -117,7 +108,7 @@ TEST_F(PollerLifecycleTest, ClosePortMidJobEndsThePollerBeforeTheRecordGoes) {
   EXPECT_LT(LastCall(calls, emu::Slot::ReadPort), endDoc);
   EXPECT_LT(endDoc, FirstCall(calls, emu::Slot::ClosePort));
   if (threadsBefore != diag::kUnknown) {
-    EXPECT_TRUE(WaitUntil([&] { return Threads() <= threadsBefore; }, 5000)) << Threads();
+    EXPECT_LE(SettledThreadCount(threadsBefore), threadsBefore);
   }
 }
 
@@ -188,7 +179,7 @@ TEST_F(PollerLifecycleTest, ManyJobsOnTwoPortsAtOnceLeaveNoPollerBehind) {
     EXPECT_EQ(worker.pollersStarted.load(), 15) << worker.port;
   }
   if (threadsBefore != diag::kUnknown) {
-    EXPECT_TRUE(WaitUntil([&] { return Threads() <= threadsBefore; }, 5000)) << Threads();
+    EXPECT_LE(SettledThreadCount(threadsBefore), threadsBefore);
   }
 }
 

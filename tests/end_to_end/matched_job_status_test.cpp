@@ -44,7 +44,7 @@ class MatchedJobTest : public monitor_test::PrinterTest {
 
   void TearDown() override {
     if (record_ != nullptr && HasStatusBits(record_, PS_JOB_ACTIVE)) {
-      Spooler().pfnEndDocPort(record_);
+      EndDoc(record_);
     }
     PrinterTest::TearDown();
   }
@@ -58,8 +58,6 @@ class MatchedJobTest : public monitor_test::PrinterTest {
     ASSERT_NE(record_, nullptr);
   }
 
-  BOOL StartDoc() { return Spooler().pfnStartDocPort(record_, printer_.data(), 1, 1, nullptr); }
-
   std::optional<std::string> Value(const char* name) const {
     return app::ReadString(printer_, name);
   }
@@ -71,7 +69,7 @@ TEST_F(MatchedJobTest, InkReportingModelGetsStatusAndInkQueryThenItsUpdatesPubli
   options.statusUpdateEveryMs = 2000;  // the first update falls due after the ink reply
   OpenPrinter("KP-210S", 1000, options);
 
-  ASSERT_TRUE(StartDoc());
+  ASSERT_TRUE(StartDoc(record_, printer_));
 
   EXPECT_EQ(emu::Commands(kPort),
             (std::vector<std::string>{Bytes(StatusCommandA), Bytes(InkQueryCommand)}));
@@ -81,14 +79,12 @@ TEST_F(MatchedJobTest, InkReportingModelGetsStatusAndInkQueryThenItsUpdatesPubli
   EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
 
   // The job itself follows the commands, unchanged.
-  char page[] = "page one\f";
-  DWORD written = 0;
-  EXPECT_TRUE(Spooler().pfnWritePort(record_, reinterpret_cast<LPBYTE>(page), 9, &written));
-  EXPECT_EQ(emu::Received(kPort), Bytes(StatusCommandA) + Bytes(InkQueryCommand) + page);
+  EXPECT_TRUE(Write(record_, "page one\f"));
+  EXPECT_EQ(emu::Received(kPort), Bytes(StatusCommandA) + Bytes(InkQueryCommand) + "page one\f");
 
   EXPECT_TRUE(WaitUntil([&] { return IsPrintingUpdate(Value(VALUE_STATUS_STRING)); }))
       << Value(VALUE_STATUS_STRING).value_or("(none)");
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record_));
+  EXPECT_TRUE(EndDoc(record_));
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
 }
 
@@ -138,7 +134,7 @@ TEST_P(InkQuery, StoresOnlyAnInkReplyAndAlwaysRestoresPolling) {
     emu::InjectFault(emu::Slot::ReadPort, emu::Fault::EmptyRead, c.emptyReads, c.emptyReadsAfter);
   }
 
-  ASSERT_TRUE(StartDoc());
+  ASSERT_TRUE(StartDoc(record_, printer_));
 
   std::vector<std::string> expected{Bytes(StatusCommandA)};
   if (c.inkQuerySent) expected.push_back(Bytes(InkQueryCommand));
@@ -176,7 +172,7 @@ TEST_F(MatchedJobTest, OtherStatusModelGetsCommandBAndPollerButNoInkQuery) {
   options.statusUpdateEveryMs = 100;
   OpenPrinter("KP-6600S", 200, options);
 
-  ASSERT_TRUE(StartDoc());
+  ASSERT_TRUE(StartDoc(record_, printer_));
 
   EXPECT_EQ(emu::Commands(kPort), std::vector<std::string>{Bytes(StatusCommandB)});
   EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
@@ -192,7 +188,7 @@ TEST_F(MatchedJobTest, BackChannelThatNeverRunsDryStillLetsEndDocPortReturn) {
   emu::PrinterOptions options;
   options.neverRunsDry = true;
   OpenPrinter("KP-6600S", 100, options);
-  ASSERT_TRUE(StartDoc());
+  ASSERT_TRUE(StartDoc(record_, printer_));
   ASSERT_TRUE(
       WaitUntil([] { return emu::CallsTo(emu::Slot::ReadPort).size() > MAX_REPLY_CHUNKS; }));
 
@@ -208,7 +204,7 @@ TEST_F(MatchedJobTest, BackChannelThatNeverRunsDryStillLetsEndDocPortReturn) {
 TEST_F(MatchedJobTest, StatusMonitorFlag16MeansNoCommandAndNoPoller) {
   OpenPrinter("KP-210S", 200, {}, 16);
 
-  EXPECT_TRUE(StartDoc());
+  EXPECT_TRUE(StartDoc(record_, printer_));
 
   EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_DEVICE_DOC_OPEN));
   EXPECT_EQ(emu::Received(kPort), "");
@@ -219,14 +215,14 @@ TEST_F(MatchedJobTest, StatusMonitorFlag16MeansNoCommandAndNoPoller) {
 
 TEST_F(MatchedJobTest, AnotherMakersPrinterOnAPreviouslyMatchedPortGetsNothing) {
   OpenPrinter("KP-6600S", kQuietInterval);
-  ASSERT_TRUE(StartDoc());
+  ASSERT_TRUE(StartDoc(record_, printer_));
   ASSERT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
-  ASSERT_TRUE(Spooler().pfnEndDocPort(record_));
+  ASSERT_TRUE(EndDoc(record_));
   ASSERT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED));  // kept between documents
   emu::ClearReceived(kPort);
   emu::SetDeviceId(kPort, "MFG:ACME PRINTERS;MDL:KP-6600S;");
 
-  EXPECT_TRUE(StartDoc());
+  EXPECT_TRUE(StartDoc(record_, printer_));
 
   EXPECT_FALSE(HasStatusBits(record_, PS_PRINTER_MATCHED));
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
