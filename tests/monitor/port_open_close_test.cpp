@@ -282,26 +282,22 @@ TEST_F(ClosePort_, WithARunningPollerStopsItAndWaitsForItBeforeEndingTheDocument
 // Without both a document and a poller there is no device document for the close
 // to end: the device hears only pfnClosePort, after any poller has ended.
 TEST_F(ClosePort_, WithOnlyAPollerOrOnlyADocumentClosesTheDevicePortAlone) {
-  const struct {
-    const char* what;
-    bool document;
-  } cases[] = {{"a running poller, no document", false}, {"a document, no poller", true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    PortRecord* record = c.document ? OpenWithDocument("KOVIR1:") : OpenPort("KOVIR1:");
+  for (const bool document : {false, true}) {
+    SCOPED_TRACE(document ? "a document, no poller" : "a running poller, no document");
+    PortRecord* record = document ? OpenWithDocument("KOVIR1:") : OpenPort("KOVIR1:");
     ASSERT_NE(record, nullptr);
     StandInPoller poller;
     poller.lingerMs = 300;
     bool portOpenAtExit = false;
     poller.onExit = [&portOpenAtExit](PortRecord*) { portOpenAtExit = emu::PortOpen("KOVIR1:"); };
-    ASSERT_TRUE(c.document || StartStandInPoller(record, poller));
+    ASSERT_TRUE(document || StartStandInPoller(record, poller));
     emu::ClearCalls();
 
     EXPECT_EQ(ClosePort(record), TRUE);
 
     EXPECT_EQ(DeviceSlotsCalled(), std::vector<emu::Slot>{emu::Slot::ClosePort});
     EXPECT_TRUE(ListedPorts().empty());
-    if (!c.document) {
+    if (!document) {
       EXPECT_TRUE(poller.ended);
       EXPECT_TRUE(portOpenAtExit);
     }

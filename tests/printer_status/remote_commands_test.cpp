@@ -64,22 +64,10 @@ static_assert(std::tuple_size_v<decltype(StatusCommandB)> == 33);
 static_assert(std::tuple_size_v<decltype(InkQueryCommand)> == 22);
 static_assert(StatusCommandA[0] == 0x1B && InkQueryCommand[21] == 0x00, "usable as constants");
 
-TEST(RemoteCommandBlocks, StatusCommandAMatchesItsLayoutByteForByte) {
+// The two differ only in the ST parameter.
+TEST(RemoteCommandBlocks, StatusCommandsAAndBMatchTheirLayoutsByteForByte) {
   ExpectLayout(StatusCommandA, StatusLayout(0x01));
-}
-
-TEST(RemoteCommandBlocks, StatusCommandBMatchesItsLayoutByteForByte) {
   ExpectLayout(StatusCommandB, StatusLayout(0x03));
-}
-
-TEST(RemoteCommandBlocks, StatusCommandsDifferOnlyInTheStParameter) {
-  for (std::size_t i = 0; i < StatusCommandA.size(); ++i) {
-    if (i == 22) {
-      EXPECT_NE(StatusCommandA[i], StatusCommandB[i]);
-    } else {
-      EXPECT_EQ(StatusCommandA[i], StatusCommandB[i]) << "offset " << i;
-    }
-  }
 }
 
 TEST(RemoteCommandBlocks, InkQueryMatchesItsLayoutByteForByte) {
@@ -234,18 +222,15 @@ TEST(StripInkLengthBytes, RemovesTheTwoBytesBehindEachMarker) {
       {"IQ:\0\0x\0IQ:ab"s, "IQ:x", "a marker behind the string's end plays no part"},
       {"IQ:\0\0"s, "IQ:", "length bytes that are both zero"},
       {"IQ:12IQ:34IQ:56IQ:78", "IQ:IQ:IQ:IQ:", "every marker loses its two bytes"},
-      {std::string("IQ:12") + std::string(16, 'a'), std::string("IQ:") + std::string(16, 'a'),
-       "21 bytes: stripped"},
-      {std::string("IQ:12") + std::string(18, 'a'), std::string("IQ:") + std::string(18, 'a'),
-       "23 bytes: stripped"},
-      {std::string("IQ:12") + std::string(32, 'a'), std::string("IQ:") + std::string(32, 'a'),
-       "37 bytes: stripped"},
-      {std::string("IQ:12") + std::string(34, 'a'), std::string("IQ:") + std::string(34, 'a'),
-       "39 bytes: stripped"},
   };
   for (const StripCase& c : cases) {
     SCOPED_TRACE(c.why);
     EXPECT_EQ(Strip(c.data), c.expected);
+  }
+  // Only replies of 22 and 38 bytes keep theirs; their neighbours are stripped.
+  for (const std::size_t size : {21u, 23u, 37u, 39u}) {
+    SCOPED_TRACE(size);
+    EXPECT_EQ(Strip("IQ:12" + std::string(size - 5, 'a')), "IQ:" + std::string(size - 5, 'a'));
   }
 }
 

@@ -136,6 +136,13 @@ bool WaitUntil(Condition condition, int limitMs = 20000) {
   return true;
 }
 
+// The thread count once it fell back to `baseline`, or after 10 s: the system may
+// list a thread for a moment after its handle was signalled.
+inline long SettledThreadCount(long baseline) {
+  WaitUntil([baseline] { return diag::CurrentResourceCounts().threads <= baseline; }, 10000);
+  return diag::CurrentResourceCounts().threads;
+}
+
 // Runs `work` on a thread of its own and waits at most `limitMs` for it; true when
 // it finished. A test that must not hang on the fault it looks for uses this. On a
 // time-out the thread is left running, so whatever `work` uses must stay valid.
@@ -186,17 +193,6 @@ class BackgroundCall {
 
 inline bool Signalled(HANDLE event) {
   return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-}
-
-// Waits (up to 10 s) for the thread count to fall back to `baseline`: the system
-// may list a thread for a moment after its handle was signalled.
-inline long SettledThreadCount(long baseline) {
-  long threads = diag::CurrentResourceCounts().threads;
-  for (int i = 0; i < 1000 && threads > baseline; ++i) {
-    Sleep(10);
-    threads = diag::CurrentResourceCounts().threads;
-  }
-  return threads;
 }
 
 // The device monitor's calls to `slot` for `port`, in order.
