@@ -60,20 +60,27 @@ const ParseCase kCases[] = {
     {"MFG:THE KOVIR CO;MDL:KP 210S;", "THE KOVIR CO", "KP 210S", "values keep their blanks"},
 };
 
+// The manufacturer ParseDeviceId returned and the model it left, against the case.
+void ExpectParsedAs(const ParseCase& c, LPSTR manufacturer, const char* model) {
+  if (c.manufacturer) {
+    ASSERT_NE(manufacturer, nullptr);
+    EXPECT_EQ(std::string(manufacturer), *c.manufacturer);
+  } else {
+    EXPECT_EQ(manufacturer, nullptr);
+  }
+  EXPECT_STREQ(model, c.model.c_str());
+}
+
 TEST(ParseDeviceId, FindsManufacturerAndModelByExactKeys) {
   for (const ParseCase& c : kCases) {
     SCOPED_TRACE(c.why);
     char model[MODEL_NAME_SIZE] = "LEFT OVER";
     const Parsed parsed = Parse(c.deviceId, model);
-    if (c.manufacturer) {
-      ASSERT_NE(parsed.manufacturer, nullptr);
-      EXPECT_EQ(std::string(parsed.manufacturer), *c.manufacturer);
+    ExpectParsedAs(c, parsed.manufacturer, model);
+    if (parsed.manufacturer != nullptr) {
       EXPECT_GE(parsed.manufacturer, parsed.buffer.get());
       EXPECT_LT(parsed.manufacturer, parsed.buffer.get() + parsed.size);
-    } else {
-      EXPECT_EQ(parsed.manufacturer, nullptr);
     }
-    EXPECT_STREQ(model, c.model.c_str());
   }
 }
 
@@ -171,14 +178,7 @@ TEST(ParseDeviceId, BytesBehindTheTerminatorAreLeftAlone) {
     std::string bytes = c.deviceId + '\0' + "MFG:BEHIND;MDL:BEHIND;";
     auto block = ExactBlock(bytes);
     char model[MODEL_NAME_SIZE] = "LEFT OVER";
-    const LPSTR manufacturer = ParseDeviceId(block.get(), static_cast<DWORD>(bytes.size()), model);
-    if (c.manufacturer) {
-      ASSERT_NE(manufacturer, nullptr);
-      EXPECT_EQ(std::string(manufacturer), *c.manufacturer);
-    } else {
-      EXPECT_EQ(manufacturer, nullptr);
-    }
-    EXPECT_STREQ(model, c.model.c_str());
+    ExpectParsedAs(c, ParseDeviceId(block.get(), static_cast<DWORD>(bytes.size()), model), model);
     // The bytes behind the terminator are not part of the text.
     const std::size_t behind = c.deviceId.size() + 1;
     EXPECT_EQ(std::string(block.get() + behind, bytes.size() - behind), "MFG:BEHIND;MDL:BEHIND;");

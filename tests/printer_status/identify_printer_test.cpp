@@ -34,9 +34,7 @@ class IdentifyPrinterTest : public monitor_test::MonitorTest {
     if (!model) emu::status_app::DeleteValue(printer, VALUE_REGISTERED_MODEL);
     emu::PrinterOptions options;
     options.deviceId = deviceId;
-    PortRecord* record = OpenWithDocument(port, printer, options);
-    if (record != nullptr) SelectStatusKey(record->statusKey, printer.c_str());
-    return record;
+    return OpenAtJobStart(port, printer, options);
   }
 };
 

@@ -35,12 +35,8 @@ class JobStartExchangeTest : public monitor_test::PrinterTest {
   JobStartExchangeTest() : PrinterTest("Job start ") {}
 
   void TearDown() override {
-    if (record_ != nullptr) {
-      if (HasStatusBits(record_, PS_POLLER_RUN)) StopStatusPoller(record_);
-      ClearStatusBits(record_, PS_DEVICE_DOC_OPEN);
-      record_->deviceMonitor.pfnEndDocPort(record_->devicePort);
-      ClearStatusKey(record_->statusKey);
-    }
+    // EndDocPort stops the poller before anything it uses goes away.
+    if (record_ != nullptr) EndDoc(record_);
     PrinterTest::TearDown();
   }
 
@@ -48,10 +44,9 @@ class JobStartExchangeTest : public monitor_test::PrinterTest {
   void OpenJob(const std::string& registered, const std::string& deviceId, DWORD presentFlag = 1,
                emu::PrinterOptions options = {}, DWORD intervalMs = kQuietInterval) {
     options.deviceId = deviceId;
-    OpenRegistered(kPort, registered, presentFlag, kEarlierPollFlag, intervalMs, options);
+    Register(printer_, registered, presentFlag, kEarlierPollFlag, intervalMs);
+    record_ = OpenAtJobStart(kPort, printer_, options);
     ASSERT_NE(record_, nullptr);
-    ASSERT_TRUE(monitor_test::OpenDeviceDocument(record_, printer_.c_str()));
-    SelectStatusKey(record_->statusKey, printer_.c_str());
   }
 
   std::optional<DWORD> PollFlag() const {

@@ -34,6 +34,7 @@
 #include "platform/diagnostics.h"
 #include "platform/win32.h"
 #include "port/port_record.h"
+#include "status_store/status_key.h"
 #include "tests/support/start_thread.h"
 
 namespace monitor_test {
@@ -261,6 +262,15 @@ class MonitorTest : public ::testing::Test {
     const bool opened = OpenDeviceDocument(record, printer.c_str());
     EXPECT_TRUE(opened) << "the device refused the document on " << port;
     return opened ? record : nullptr;
+  }
+
+  // OpenWithDocument, and `printer`'s status key selected as StartDocPort selects
+  // it: the state the job-start exchange meets.
+  PortRecord* OpenAtJobStart(const std::string& port, const std::string& printer,
+                             const emu::PrinterOptions& options) {
+    PortRecord* record = OpenWithDocument(port, printer, options);
+    if (record != nullptr) SelectStatusKey(record->statusKey, printer.c_str());
+    return record;
   }
 
   BOOL ClosePort(PortRecord* record) { return Spooler().pfnClosePort(record); }

@@ -25,21 +25,18 @@ struct SlotAddress {
 // All 13 slots, in the table's order.
 inline std::vector<SlotAddress> SlotAddresses(const MONITOR& table) {
   static_assert(sizeof(MONITOR) == 13 * sizeof(void*), "every slot is listed below");
-  return {
-      {"pfnEnumPorts", Address(table.pfnEnumPorts)},
-      {"pfnOpenPort", Address(table.pfnOpenPort)},
-      {"pfnOpenPortEx", Address(table.pfnOpenPortEx)},
-      {"pfnStartDocPort", Address(table.pfnStartDocPort)},
-      {"pfnWritePort", Address(table.pfnWritePort)},
-      {"pfnReadPort", Address(table.pfnReadPort)},
-      {"pfnEndDocPort", Address(table.pfnEndDocPort)},
-      {"pfnClosePort", Address(table.pfnClosePort)},
-      {"pfnAddPort", Address(table.pfnAddPort)},
-      {"pfnConfigurePort", Address(table.pfnConfigurePort)},
-      {"pfnDeletePort", Address(table.pfnDeletePort)},
-      {"pfnGetPrinterDataFromPort", Address(table.pfnGetPrinterDataFromPort)},
-      {"pfnSetPortTimeOuts", Address(table.pfnSetPortTimeOuts)},
+#define KOVIRLM_SLOT(slot) SlotAddress{#slot, Address(table.slot)}
+  std::vector<SlotAddress> slots = {
+      KOVIRLM_SLOT(pfnEnumPorts),       KOVIRLM_SLOT(pfnOpenPort),
+      KOVIRLM_SLOT(pfnOpenPortEx),      KOVIRLM_SLOT(pfnStartDocPort),
+      KOVIRLM_SLOT(pfnWritePort),       KOVIRLM_SLOT(pfnReadPort),
+      KOVIRLM_SLOT(pfnEndDocPort),      KOVIRLM_SLOT(pfnClosePort),
+      KOVIRLM_SLOT(pfnAddPort),         KOVIRLM_SLOT(pfnConfigurePort),
+      KOVIRLM_SLOT(pfnDeletePort),      KOVIRLM_SLOT(pfnGetPrinterDataFromPort),
+      KOVIRLM_SLOT(pfnSetPortTimeOuts),
   };
+#undef KOVIRLM_SLOT
+  return slots;
 }
 
 }  // namespace monitor_test
