@@ -19,10 +19,6 @@ using monitor_test::SettledThreadCount;
 using monitor_test::Spooler;
 using monitor_test::WaitUntil;
 
-long Threads() {
-  return diag::CurrentResourceCounts().threads;
-}
-
 // Position of the first call to `slot` in the log, or the log's size.
 std::size_t FirstCall(const std::vector<emu::Call>& calls, emu::Slot slot) {
   for (std::size_t i = 0; i < calls.size(); ++i) {
@@ -47,6 +43,14 @@ class PollerLifecycleTest : public monitor_test::MonitorTest {
     // A process's first thread may bring a runtime helper thread along (TSan
     // starts one), which would count against the poller; make one before counting.
     monitor_test::FinishesWithin(5000, [] {});
+    threadsBefore_ = diag::CurrentResourceCounts().threads;
+  }
+
+  // No poller thread outlived the test's jobs.
+  void ExpectThreadsAsBefore() {
+    if (threadsBefore_ != diag::kUnknown) {
+      EXPECT_LE(SettledThreadCount(threadsBefore_), threadsBefore_);
+    }
   }
 
   // A matched printer that polls every `intervalMs` and answers no command, so
@@ -69,12 +73,12 @@ class PollerLifecycleTest : public monitor_test::MonitorTest {
   }
 
   std::string base_;
+  long threadsBefore_ = diag::kUnknown;
   emu::PrinterOptions options_;
 };
 
 TEST_F(PollerLifecycleTest, EndDocPortEndsThePollerBeforeTheDeviceDocument) {
   std::string printer = AddPrinter("", 50, false);
-  const long threadsBefore = Threads();
   PortRecord* record = StartJob("LPT5:", printer);
   ASSERT_NE(record, nullptr);
   ASSERT_TRUE(WaitUntil([] { return emu::CallsTo(emu::Slot::ReadPort).size() >= 2; }));
@@ -86,14 +90,11 @@ TEST_F(PollerLifecycleTest, EndDocPortEndsThePollerBeforeTheDeviceDocument) {
   Sleep(300);  // six intervals: a poller still alive would read again
   const std::vector<emu::Call> calls = emu::Calls();
   EXPECT_LT(LastCall(calls, emu::Slot::ReadPort), FirstCall(calls, emu::Slot::EndDocPort));
-  if (threadsBefore != diag::kUnknown) {
-    EXPECT_LE(SettledThreadCount(threadsBefore), threadsBefore);
-  }
+  ExpectThreadsAsBefore();
 }
 
 TEST_F(PollerLifecycleTest, ClosePortMidJobEndsThePollerBeforeTheRecordGoes) {
   std::string printer = AddPrinter("", 50, false);
-  const long threadsBefore = Threads();
   PortRecord* record = StartJob("LPT5:", printer);
   ASSERT_NE(record, nullptr);
   ASSERT_TRUE(WaitUntil([] { return emu::CallsTo(emu::Slot::ReadPort).size() >= 2; }));
@@ -107,9 +108,7 @@ TEST_F(PollerLifecycleTest, ClosePortMidJobEndsThePollerBeforeTheRecordGoes) {
   ASSERT_LT(endDoc, calls.size());
   EXPECT_LT(LastCall(calls, emu::Slot::ReadPort), endDoc);
   EXPECT_LT(endDoc, FirstCall(calls, emu::Slot::ClosePort));
-  if (threadsBefore != diag::kUnknown) {
-    EXPECT_LE(SettledThreadCount(threadsBefore), threadsBefore);
-  }
+  ExpectThreadsAsBefore();
 }
 
 // Two spooler threads print job after job on two ports; every fifth job the port
@@ -156,7 +155,6 @@ TEST_F(PollerLifecycleTest, ManyJobsOnTwoPortsAtOnceLeaveNoPollerBehind) {
   workers[1].port = "LPT6:";
   workers[0].printer = AddPrinter(" A", 10, true);
   workers[1].printer = AddPrinter(" B", 10, true);
-  const long threadsBefore = Threads();
   HANDLE threads[2];
   for (Worker& worker : workers) {
     worker.record = OpenPort(worker.port, worker.printer, options_);
@@ -178,9 +176,7 @@ TEST_F(PollerLifecycleTest, ManyJobsOnTwoPortsAtOnceLeaveNoPollerBehind) {
     // Each port's key is its own: the other port's documents never take it away.
     EXPECT_EQ(worker.pollersStarted.load(), 15) << worker.port;
   }
-  if (threadsBefore != diag::kUnknown) {
-    EXPECT_LE(SettledThreadCount(threadsBefore), threadsBefore);
-  }
+  ExpectThreadsAsBefore();
 }
 
 }  // namespace
