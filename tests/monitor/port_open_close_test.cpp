@@ -25,17 +25,25 @@ std::vector<emu::Slot> DeviceSlotsCalled() {
   return slots;
 }
 
-// Heap blocks and kernel handles as in `before`, where the platform can count them
-// exactly.
-void ExpectSameCounts(const diag::ResourceCounts& before) {
-  const diag::ResourceCounts now = diag::CurrentResourceCounts();
-  if (before.heapBlocks != diag::kUnknown) {
-    EXPECT_EQ(now.heapBlocks, before.heapBlocks);
+// Heap blocks, kernel handles and printer handles, taken when made and compared
+// later where the platform counts them exactly.
+struct Baseline {
+  diag::ResourceCounts counts = diag::CurrentResourceCounts();
+  long printerHandles = diag::OpenPrinterHandles();
+
+  void ExpectNothingLeft() const {
+    const diag::ResourceCounts now = diag::CurrentResourceCounts();
+    if (counts.heapBlocks != diag::kUnknown) {
+      EXPECT_EQ(now.heapBlocks, counts.heapBlocks);
+    }
+    if (counts.handles != diag::kUnknown) {
+      EXPECT_EQ(now.handles, counts.handles);
+    }
+    if (printerHandles != diag::kUnknown) {
+      EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles) << "printer handle left open";
+    }
   }
-  if (before.handles != diag::kUnknown) {
-    EXPECT_EQ(now.handles, before.handles);
-  }
-}
+};
 
 HANDLE OpenThroughSpooler(const char* port, const char* printer, BOOL* result) {
   HANDLE handle = reinterpret_cast<HANDLE>(0x5EED);  // must stay untouched on failure
@@ -127,7 +135,7 @@ TEST_F(OpenPortEx_, ReopeningANameThatDiffersOnlyInCaseFailsWithErrorBusyAndChan
   const HANDLE devicePort = record->devicePort;
   emu::AttachPrinter("KOVIR1:");  // even a printer under that spelling changes nothing
   emu::ClearCalls();
-  const diag::ResourceCounts before = diag::CurrentResourceCounts();
+  const Baseline before;
 
   for (const char* name : {"Kovir1:", "KOVIR1:", "kovir1:", "kOVIR1:"}) {
     SCOPED_TRACE(name);
@@ -145,7 +153,7 @@ TEST_F(OpenPortEx_, ReopeningANameThatDiffersOnlyInCaseFailsWithErrorBusyAndChan
   EXPECT_STREQ(record->printerName, monitor_test::kDefaultPrinter);
   EXPECT_EQ(record->devicePort, devicePort);
   EXPECT_EQ(record->status.load(), 0u);
-  ExpectSameCounts(before);
+  before.ExpectNothingLeft();
 }
 
 struct FailedOpenCase {
@@ -167,8 +175,7 @@ TEST_F(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThe
     emu::Reset();
     if (c.attachPrinter) emu::AttachPrinter("KOVIR7:");
     if (c.refuse) emu::InjectFault(emu::Slot::OpenPort, emu::Fault::Refuse, 1);
-    const diag::ResourceCounts before = diag::CurrentResourceCounts();
-    const long printerHandles = diag::OpenPrinterHandles();
+    const Baseline before;
 
     BOOL opened = TRUE;
     const HANDLE handle = OpenThroughSpooler("KOVIR7:", printer, &opened);
@@ -176,8 +183,7 @@ TEST_F(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThe
     EXPECT_EQ(GetLastError(), c.deviceError);
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x5EED));
     EXPECT_TRUE(ListedPorts().empty());
-    ExpectSameCounts(before);
-    EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles) << "printer handle left open";
+    before.ExpectNothingLeft();
 
     // The same name opens once the device monitor agrees.
     emu::AttachPrinter("KOVIR7:");
@@ -196,8 +202,7 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
   // Each of the record's three events in turn.
   for (int which = 0; which < 3; ++which) {
     SCOPED_TRACE(which);
-    const diag::ResourceCounts before = diag::CurrentResourceCounts();
-    const long printerHandles = diag::OpenPrinterHandles();
+    const Baseline before;
     if (!diag::FailEventCreation(which)) GTEST_SKIP() << "event creation cannot be made to fail";
 
     BOOL opened = TRUE;
@@ -208,8 +213,7 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x5EED));
     EXPECT_TRUE(ListedPorts().empty());
     EXPECT_TRUE(emu::Calls().empty()) << "the device monitor was asked to open the port";
-    ExpectSameCounts(before);
-    EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles) << "printer handle left open";
+    before.ExpectNothingLeft();
   }
   BOOL opened = FALSE;
   const HANDLE handle = OpenThroughSpooler("KOVIR1:", printer, &opened);
@@ -221,8 +225,7 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
 using ClosePort_ = MonitorTest;
 
 TEST_F(ClosePort_, ClosesTheDevicePortForgetsTheRecordAndGivesBackWhatItOwned) {
-  const diag::ResourceCounts before = diag::CurrentResourceCounts();
-  const long printerHandles = diag::OpenPrinterHandles();
+  const Baseline before;
   PortRecord* record = OpenPort("KOVIR1:", "KOVIR Close Port");
   ASSERT_NE(record, nullptr);
   const HANDLE devicePort = record->devicePort;
@@ -236,11 +239,8 @@ TEST_F(ClosePort_, ClosesTheDevicePortForgetsTheRecordAndGivesBackWhatItOwned) {
   EXPECT_EQ(calls[0].handle, devicePort);
   EXPECT_FALSE(emu::PortOpen("KOVIR1:"));
   EXPECT_TRUE(ListedPorts().empty());
-  if (diag::OpenPrinterHandles() != diag::kUnknown) {
-    // The stand-in spooler printer is registered by OpenPort; its handle is gone.
-    EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles);
-  }
-  ExpectSameCounts(before);
+  // The stand-in spooler printer is registered by OpenPort; its handle is gone.
+  before.ExpectNothingLeft();
 }
 
 TEST_F(ClosePort_, WithARunningPollerStopsItAndWaitsForItBeforeEndingTheDocumentAndClosing) {
@@ -322,7 +322,7 @@ TEST_F(ClosePort_, ReturnsTrueForARecordThatIsNotListedAndFreesNothing) {
   stranger.devicePort = reinterpret_cast<HANDLE>(0x1234);
   stranger.deviceMonitor.pfnClosePort = ForeignClosePort;
   gForeignCloses = 0;
-  const diag::ResourceCounts before = diag::CurrentResourceCounts();
+  const Baseline before;
 
   EXPECT_EQ(ClosePort(&stranger), TRUE);
 
@@ -331,7 +331,7 @@ TEST_F(ClosePort_, ReturnsTrueForARecordThatIsNotListedAndFreesNothing) {
   EXPECT_EQ(stranger.signature, PORT_SIGNATURE);
   EXPECT_EQ(ListedPorts(), std::vector<PortRecord*>{listed});
   EXPECT_TRUE(emu::PortOpen("KOVIR1:"));
-  ExpectSameCounts(before);
+  before.ExpectNothingLeft();
 }
 
 // A thousand ports opened and closed, in every state a close can meet, leave
@@ -371,8 +371,7 @@ TEST_F(PortCycles, AThousandOpenCloseCyclesLeaveNoHeapBlockHandleOrThreadBehind)
   const bool spoolerKnowsPrinter = diag::AddSpoolerPrinter(kPrinter);
   // One cycle first, so that whatever the platform sets up once is in the baseline.
   Cycle(1);
-  const diag::ResourceCounts before = diag::CurrentResourceCounts();
-  const long printerHandles = diag::OpenPrinterHandles();
+  const Baseline before;
 
   for (int i = 0; i < kCycles && !HasFatalFailure(); ++i) {
     SCOPED_TRACE(i);
@@ -380,12 +379,9 @@ TEST_F(PortCycles, AThousandOpenCloseCyclesLeaveNoHeapBlockHandleOrThreadBehind)
   }
 
   EXPECT_TRUE(ListedPorts().empty());
-  ExpectSameCounts(before);
-  if (printerHandles != diag::kUnknown) {
-    EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles);
-  }
-  ASSERT_NE(before.threads, diag::kUnknown);
-  EXPECT_EQ(monitor_test::SettledThreadCount(before.threads), before.threads);
+  before.ExpectNothingLeft();
+  ASSERT_NE(before.counts.threads, diag::kUnknown);
+  EXPECT_EQ(monitor_test::SettledThreadCount(before.counts.threads), before.counts.threads);
   if (spoolerKnowsPrinter) diag::RemoveSpoolerPrinter(kPrinter);
 }
 
