@@ -57,11 +57,6 @@ class MatchedJobTest : public monitor_test::PrinterTest {
     app::SetString(printer_, VALUE_INK_LEVEL, kEarlierInk);
     ASSERT_NE(record_, nullptr);
   }
-
-  std::optional<std::string> Value(const char* name) const {
-    return app::ReadString(printer_, name);
-  }
-  std::optional<DWORD> PollFlag() const { return app::ReadDword(printer_, VALUE_POLL_ENABLED); }
 };
 
 TEST_F(MatchedJobTest, InkReportingModelGetsStatusAndInkQueryThenItsUpdatesPublished) {
@@ -74,16 +69,16 @@ TEST_F(MatchedJobTest, InkReportingModelGetsStatusAndInkQueryThenItsUpdatesPubli
   EXPECT_EQ(emu::Commands(kPort),
             (std::vector<std::string>{Bytes(StatusCommandA), Bytes(InkQueryCommand)}));
   EXPECT_EQ(emu::Received(kPort), Bytes(StatusCommandA) + Bytes(InkQueryCommand));
-  EXPECT_EQ(Value(VALUE_INK_LEVEL), kNewInk);
-  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+  EXPECT_EQ(app::PublishedInkLevel(printer_), kNewInk);
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
   EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
 
   // The job itself follows the commands, unchanged.
   EXPECT_TRUE(Write(record_, "page one\f"));
   EXPECT_EQ(emu::Received(kPort), Bytes(StatusCommandA) + Bytes(InkQueryCommand) + "page one\f");
 
-  EXPECT_TRUE(WaitUntil([&] { return IsPrintingUpdate(Value(VALUE_STATUS_STRING)); }))
-      << Value(VALUE_STATUS_STRING).value_or("(none)");
+  EXPECT_TRUE(WaitUntil([&] { return IsPrintingUpdate(app::PublishedStatus(printer_)); }))
+      << app::PublishedStatus(printer_).value_or("(none)");
   EXPECT_TRUE(EndDoc(record_));
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
 }
@@ -139,9 +134,9 @@ TEST_P(InkQuery, StoresOnlyAnInkReplyAndAlwaysRestoresPolling) {
   std::vector<std::string> expected{Bytes(StatusCommandA)};
   if (c.inkQuerySent) expected.push_back(Bytes(InkQueryCommand));
   EXPECT_EQ(emu::Commands(kPort), expected);
-  EXPECT_EQ(Value(VALUE_INK_LEVEL), c.inkLevelAfter);
-  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
-  EXPECT_FALSE(Value(VALUE_STATUS_STRING).has_value());
+  EXPECT_EQ(app::PublishedInkLevel(printer_), c.inkLevelAfter);
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
+  EXPECT_FALSE(app::PublishedStatus(printer_).has_value());
   EXPECT_TRUE(HasStatusBits(record_, PS_POLLER_RUN));
 }
 
@@ -177,9 +172,9 @@ TEST_F(MatchedJobTest, OtherStatusModelGetsCommandBAndPollerButNoInkQuery) {
   EXPECT_EQ(emu::Commands(kPort), std::vector<std::string>{Bytes(StatusCommandB)});
   EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
   EXPECT_NE(record_->pollerThread, nullptr);
-  EXPECT_EQ(Value(VALUE_INK_LEVEL), kEarlierInk);
-  EXPECT_TRUE(WaitUntil([&] { return IsPrintingUpdate(Value(VALUE_STATUS_STRING)); }))
-      << Value(VALUE_STATUS_STRING).value_or("(none)");
+  EXPECT_EQ(app::PublishedInkLevel(printer_), kEarlierInk);
+  EXPECT_TRUE(WaitUntil([&] { return IsPrintingUpdate(app::PublishedStatus(printer_)); }))
+      << app::PublishedStatus(printer_).value_or("(none)");
 }
 
 // The poller's drain stops after MAX_REPLY_CHUNKS full chunks, so it sees its stop
@@ -210,7 +205,7 @@ TEST_F(MatchedJobTest, StatusMonitorFlag16MeansNoCommandAndNoPoller) {
   EXPECT_EQ(emu::Received(kPort), "");
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
   EXPECT_EQ(record_->pollerThread, nullptr);
-  EXPECT_EQ(Value(VALUE_INK_LEVEL), kEarlierInk);
+  EXPECT_EQ(app::PublishedInkLevel(printer_), kEarlierInk);
 }
 
 TEST_F(MatchedJobTest, AnotherMakersPrinterOnAPreviouslyMatchedPortGetsNothing) {

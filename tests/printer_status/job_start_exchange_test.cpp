@@ -23,6 +23,7 @@
 
 namespace {
 
+namespace app = emu::status_app;
 using monitor_test::Bytes;
 using monitor_test::DeviceIdFor;
 
@@ -48,10 +49,6 @@ class JobStartExchangeTest : public monitor_test::PrinterTest {
     record_ = OpenAtJobStart(kPort, printer_, options);
     ASSERT_NE(record_, nullptr);
   }
-
-  std::optional<DWORD> PollFlag() const {
-    return emu::status_app::ReadDword(printer_, VALUE_POLL_ENABLED);
-  }
 };
 
 struct ModelCase {
@@ -76,7 +73,7 @@ TEST_P(CommandForModel, SendsTheModelsCommandsAndStartsThePoller) {
   EXPECT_EQ(emu::Commands(kPort), c.commands);
   EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
   EXPECT_NE(record_->pollerThread, nullptr);
-  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -122,7 +119,7 @@ TEST_P(NotIdentified, SendsNothingAndClearsMatchedAndPollerBits) {
   EXPECT_FALSE(HasStatusBits(record_, PS_PRINTER_MATCHED));
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
   EXPECT_EQ(record_->pollerThread, nullptr);
-  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -146,8 +143,8 @@ TEST_P(StatusMonitorAbsent, MatchedPrinterGetsNoCommandAndNoPoller) {
   EXPECT_EQ(emu::Received(kPort), "");
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
   EXPECT_EQ(record_->pollerThread, nullptr);
-  EXPECT_FALSE(emu::status_app::ReadString(printer_, VALUE_INK_LEVEL).has_value());
-  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+  EXPECT_FALSE(app::ReadString(printer_, VALUE_INK_LEVEL).has_value());
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
 }
 
 INSTANTIATE_TEST_SUITE_P(Flags, StatusMonitorAbsent, testing::Values(0u, 16u));
@@ -177,7 +174,7 @@ TEST_F(JobStartExchangeTest, ShortStatusCommandWriteStartsNoPollerAndNoInkQuery)
   EXPECT_EQ(emu::CallsTo(emu::Slot::WritePort).size(), 1u);
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
   EXPECT_EQ(record_->pollerThread, nullptr);
-  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
 }
 
 // What the registry and the port's own copy say when the ink query reaches the
@@ -192,7 +189,7 @@ std::vector<bool> readsByExchange;
 
 BOOL WINAPI WatchingWrite(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written) {
   if (count == InkQueryCommand.size()) {
-    flagAtInkQuery = emu::status_app::ReadDword(printerAtInkQuery, VALUE_POLL_ENABLED);
+    flagAtInkQuery = app::ReadDword(printerAtInkQuery, VALUE_POLL_ENABLED);
     pollEnabledAtInkQuery = recordAtInkQuery->statusKey.pollEnabled.load();
   }
   return emu::DeviceMonitor()->pfnWritePort(port, buffer, count, written);
@@ -223,7 +220,7 @@ class InkQueryPause : public JobStartExchangeTest, public testing::WithParamInte
 TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
   const PauseCase& c = GetParam();
   OpenJob("KP-210S", DeviceIdFor("KP-210S"), 1, {}, 300);
-  if (c.flagMissing) emu::status_app::DeleteValue(printer_, VALUE_POLL_ENABLED);
+  if (c.flagMissing) app::DeleteValue(printer_, VALUE_POLL_ENABLED);
   record_->deviceMonitor.pfnWritePort = WatchingWrite;
   record_->deviceMonitor.pfnReadPort = WatchingRead;
   recordAtInkQuery = record_;
@@ -240,9 +237,9 @@ TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
   ASSERT_EQ(emu::Commands(kPort).size(), 2u);
   EXPECT_EQ(flagAtInkQuery, 0u);
   EXPECT_EQ(pollEnabledAtInkQuery, 0u);
-  EXPECT_EQ(PollFlag(), c.restored);
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), c.restored);
   EXPECT_EQ(record_->statusKey.pollEnabled.load(), c.restored);
-  EXPECT_EQ(emu::status_app::ReadString(printer_, VALUE_INK_LEVEL),
+  EXPECT_EQ(app::ReadString(printer_, VALUE_INK_LEVEL),
             "IQ:" + emu::MakeInkData(emu::DefaultInkLevels()));
   std::lock_guard<std::mutex> lock(readsLock);
   const auto lastOfExchange = std::find(readsByExchange.rbegin(), readsByExchange.rend(), true);

@@ -115,7 +115,7 @@ class StatusPollerTest : public monitor_test::PrinterTest {
   }
 
   std::optional<std::string> Published() const {
-    return emu::status_app::ReadString(printer_, VALUE_STATUS_STRING);
+    return emu::status_app::PublishedStatus(printer_);
   }
 
   std::vector<Read> Reads() {
