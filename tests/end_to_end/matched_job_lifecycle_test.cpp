@@ -10,20 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "emulator/status_app.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
 
 namespace {
 
+using monitor_test::SettledThreadCount;
 using monitor_test::Spooler;
-namespace app = emu::status_app;
-
 using monitor_test::WaitUntil;
-
-long Threads() {
-  return diag::CurrentResourceCounts().threads;
-}
 
 // Position of the first call to `slot` in the log, or the log's size.
 std::size_t FirstCall(const std::vector<emu::Call>& calls, emu::Slot slot) {
@@ -49,19 +43,21 @@ class PollerLifecycleTest : public monitor_test::MonitorTest {
     // A process's first thread may bring a runtime helper thread along (TSan
     // starts one), which would count against the poller; make one before counting.
     monitor_test::FinishesWithin(5000, [] {});
+    threadsBefore_ = diag::CurrentResourceCounts().threads;
   }
 
-  void TearDown() override {
-    MonitorTest::TearDown();
-    for (const std::string& printer : printers_) app::Uninstall(printer);
+  // No poller thread outlived the test's jobs.
+  void ExpectThreadsAsBefore() {
+    if (threadsBefore_ != diag::kUnknown) {
+      EXPECT_LE(SettledThreadCount(threadsBefore_), threadsBefore_);
+    }
   }
 
   // A matched printer that polls every `intervalMs` and answers no command, so
   // every poll is ten empty reads with pauses between: a stop finds it mid-poll.
   std::string AddPrinter(const std::string& suffix, DWORD intervalMs, bool answers) {
     const std::string printer = base_ + suffix;
-    printers_.push_back(printer);
-    app::Install(printer, "KP-6600S", 1, 1, intervalMs);
+    Register(printer, "KP-6600S", 1, 1, intervalMs);
     options_.deviceId = "MFG:KOVIR;MDL:KP-6600S;";
     options_.answersCommands = answers;
     options_.statusUpdateEveryMs = answers ? 5 : 0;
@@ -77,13 +73,12 @@ class PollerLifecycleTest : public monitor_test::MonitorTest {
   }
 
   std::string base_;
-  std::vector<std::string> printers_;
+  long threadsBefore_ = diag::kUnknown;
   emu::PrinterOptions options_;
 };
 
 TEST_F(PollerLifecycleTest, EndDocPortEndsThePollerBeforeTheDeviceDocument) {
   std::string printer = AddPrinter("", 50, false);
-  const long threadsBefore = Threads();
   PortRecord* record = StartJob("LPT5:", printer);
   ASSERT_NE(record, nullptr);
   ASSERT_TRUE(WaitUntil([] { return emu::CallsTo(emu::Slot::ReadPort).size() >= 2; }));
@@ -95,14 +90,11 @@ TEST_F(PollerLifecycleTest, EndDocPortEndsThePollerBeforeTheDeviceDocument) {
   Sleep(300);  // six intervals: a poller still alive would read again
   const std::vector<emu::Call> calls = emu::Calls();
   EXPECT_LT(LastCall(calls, emu::Slot::ReadPort), FirstCall(calls, emu::Slot::EndDocPort));
-  if (threadsBefore != diag::kUnknown) {
-    EXPECT_TRUE(WaitUntil([&] { return Threads() <= threadsBefore; }, 5000)) << Threads();
-  }
+  ExpectThreadsAsBefore();
 }
 
 TEST_F(PollerLifecycleTest, ClosePortMidJobEndsThePollerBeforeTheRecordGoes) {
   std::string printer = AddPrinter("", 50, false);
-  const long threadsBefore = Threads();
   PortRecord* record = StartJob("LPT5:", printer);
   ASSERT_NE(record, nullptr);
   ASSERT_TRUE(WaitUntil([] { return emu::CallsTo(emu::Slot::ReadPort).size() >= 2; }));
@@ -116,9 +108,7 @@ TEST_F(PollerLifecycleTest, ClosePortMidJobEndsThePollerBeforeTheRecordGoes) {
   ASSERT_LT(endDoc, calls.size());
   EXPECT_LT(LastCall(calls, emu::Slot::ReadPort), endDoc);
   EXPECT_LT(endDoc, FirstCall(calls, emu::Slot::ClosePort));
-  if (threadsBefore != diag::kUnknown) {
-    EXPECT_TRUE(WaitUntil([&] { return Threads() <= threadsBefore; }, 5000)) << Threads();
-  }
+  ExpectThreadsAsBefore();
 }
 
 // Two spooler threads print job after job on two ports; every fifth job the port
@@ -165,7 +155,6 @@ TEST_F(PollerLifecycleTest, ManyJobsOnTwoPortsAtOnceLeaveNoPollerBehind) {
   workers[1].port = "LPT6:";
   workers[0].printer = AddPrinter(" A", 10, true);
   workers[1].printer = AddPrinter(" B", 10, true);
-  const long threadsBefore = Threads();
   HANDLE threads[2];
   for (Worker& worker : workers) {
     worker.record = OpenPort(worker.port, worker.printer, options_);
@@ -187,9 +176,7 @@ TEST_F(PollerLifecycleTest, ManyJobsOnTwoPortsAtOnceLeaveNoPollerBehind) {
     // Each port's key is its own: the other port's documents never take it away.
     EXPECT_EQ(worker.pollersStarted.load(), 15) << worker.port;
   }
-  if (threadsBefore != diag::kUnknown) {
-    EXPECT_TRUE(WaitUntil([&] { return Threads() <= threadsBefore; }, 5000)) << Threads();
-  }
+  ExpectThreadsAsBefore();
 }
 
 }  // namespace

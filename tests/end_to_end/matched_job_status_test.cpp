@@ -44,7 +44,7 @@ class MatchedJobTest : public monitor_test::PrinterTest {
 
   void TearDown() override {
     if (record_ != nullptr && HasStatusBits(record_, PS_JOB_ACTIVE)) {
-      Spooler().pfnEndDocPort(record_);
+      EndDoc(record_);
     }
     PrinterTest::TearDown();
   }
@@ -57,13 +57,6 @@ class MatchedJobTest : public monitor_test::PrinterTest {
     app::SetString(printer_, VALUE_INK_LEVEL, kEarlierInk);
     ASSERT_NE(record_, nullptr);
   }
-
-  BOOL StartDoc() { return Spooler().pfnStartDocPort(record_, printer_.data(), 1, 1, nullptr); }
-
-  std::optional<std::string> Value(const char* name) const {
-    return app::ReadString(printer_, name);
-  }
-  std::optional<DWORD> PollFlag() const { return app::ReadDword(printer_, VALUE_POLL_ENABLED); }
 };
 
 TEST_F(MatchedJobTest, InkReportingModelGetsStatusAndInkQueryThenItsUpdatesPublished) {
@@ -71,24 +64,22 @@ TEST_F(MatchedJobTest, InkReportingModelGetsStatusAndInkQueryThenItsUpdatesPubli
   options.statusUpdateEveryMs = 2000;  // the first update falls due after the ink reply
   OpenPrinter("KP-210S", 1000, options);
 
-  ASSERT_TRUE(StartDoc());
+  ASSERT_TRUE(StartDoc(record_, printer_));
 
   EXPECT_EQ(emu::Commands(kPort),
             (std::vector<std::string>{Bytes(StatusCommandA), Bytes(InkQueryCommand)}));
   EXPECT_EQ(emu::Received(kPort), Bytes(StatusCommandA) + Bytes(InkQueryCommand));
-  EXPECT_EQ(Value(VALUE_INK_LEVEL), kNewInk);
-  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+  EXPECT_EQ(app::PublishedInkLevel(printer_), kNewInk);
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
   EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
 
   // The job itself follows the commands, unchanged.
-  char page[] = "page one\f";
-  DWORD written = 0;
-  EXPECT_TRUE(Spooler().pfnWritePort(record_, reinterpret_cast<LPBYTE>(page), 9, &written));
-  EXPECT_EQ(emu::Received(kPort), Bytes(StatusCommandA) + Bytes(InkQueryCommand) + page);
+  EXPECT_TRUE(Write(record_, "page one\f"));
+  EXPECT_EQ(emu::Received(kPort), Bytes(StatusCommandA) + Bytes(InkQueryCommand) + "page one\f");
 
-  EXPECT_TRUE(WaitUntil([&] { return IsPrintingUpdate(Value(VALUE_STATUS_STRING)); }))
-      << Value(VALUE_STATUS_STRING).value_or("(none)");
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record_));
+  EXPECT_TRUE(WaitUntil([&] { return IsPrintingUpdate(app::PublishedStatus(printer_)); }))
+      << app::PublishedStatus(printer_).value_or("(none)");
+  EXPECT_TRUE(EndDoc(record_));
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
 }
 
@@ -138,14 +129,14 @@ TEST_P(InkQuery, StoresOnlyAnInkReplyAndAlwaysRestoresPolling) {
     emu::InjectFault(emu::Slot::ReadPort, emu::Fault::EmptyRead, c.emptyReads, c.emptyReadsAfter);
   }
 
-  ASSERT_TRUE(StartDoc());
+  ASSERT_TRUE(StartDoc(record_, printer_));
 
   std::vector<std::string> expected{Bytes(StatusCommandA)};
   if (c.inkQuerySent) expected.push_back(Bytes(InkQueryCommand));
   EXPECT_EQ(emu::Commands(kPort), expected);
-  EXPECT_EQ(Value(VALUE_INK_LEVEL), c.inkLevelAfter);
-  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
-  EXPECT_FALSE(Value(VALUE_STATUS_STRING).has_value());
+  EXPECT_EQ(app::PublishedInkLevel(printer_), c.inkLevelAfter);
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
+  EXPECT_FALSE(app::PublishedStatus(printer_).has_value());
   EXPECT_TRUE(HasStatusBits(record_, PS_POLLER_RUN));
 }
 
@@ -176,14 +167,14 @@ TEST_F(MatchedJobTest, OtherStatusModelGetsCommandBAndPollerButNoInkQuery) {
   options.statusUpdateEveryMs = 100;
   OpenPrinter("KP-6600S", 200, options);
 
-  ASSERT_TRUE(StartDoc());
+  ASSERT_TRUE(StartDoc(record_, printer_));
 
   EXPECT_EQ(emu::Commands(kPort), std::vector<std::string>{Bytes(StatusCommandB)});
   EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
   EXPECT_NE(record_->pollerThread, nullptr);
-  EXPECT_EQ(Value(VALUE_INK_LEVEL), kEarlierInk);
-  EXPECT_TRUE(WaitUntil([&] { return IsPrintingUpdate(Value(VALUE_STATUS_STRING)); }))
-      << Value(VALUE_STATUS_STRING).value_or("(none)");
+  EXPECT_EQ(app::PublishedInkLevel(printer_), kEarlierInk);
+  EXPECT_TRUE(WaitUntil([&] { return IsPrintingUpdate(app::PublishedStatus(printer_)); }))
+      << app::PublishedStatus(printer_).value_or("(none)");
 }
 
 // The poller's drain stops after MAX_REPLY_CHUNKS full chunks, so it sees its stop
@@ -192,7 +183,7 @@ TEST_F(MatchedJobTest, BackChannelThatNeverRunsDryStillLetsEndDocPortReturn) {
   emu::PrinterOptions options;
   options.neverRunsDry = true;
   OpenPrinter("KP-6600S", 100, options);
-  ASSERT_TRUE(StartDoc());
+  ASSERT_TRUE(StartDoc(record_, printer_));
   ASSERT_TRUE(
       WaitUntil([] { return emu::CallsTo(emu::Slot::ReadPort).size() > MAX_REPLY_CHUNKS; }));
 
@@ -208,25 +199,25 @@ TEST_F(MatchedJobTest, BackChannelThatNeverRunsDryStillLetsEndDocPortReturn) {
 TEST_F(MatchedJobTest, StatusMonitorFlag16MeansNoCommandAndNoPoller) {
   OpenPrinter("KP-210S", 200, {}, 16);
 
-  EXPECT_TRUE(StartDoc());
+  EXPECT_TRUE(StartDoc(record_, printer_));
 
   EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_DEVICE_DOC_OPEN));
   EXPECT_EQ(emu::Received(kPort), "");
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
   EXPECT_EQ(record_->pollerThread, nullptr);
-  EXPECT_EQ(Value(VALUE_INK_LEVEL), kEarlierInk);
+  EXPECT_EQ(app::PublishedInkLevel(printer_), kEarlierInk);
 }
 
 TEST_F(MatchedJobTest, AnotherMakersPrinterOnAPreviouslyMatchedPortGetsNothing) {
   OpenPrinter("KP-6600S", kQuietInterval);
-  ASSERT_TRUE(StartDoc());
+  ASSERT_TRUE(StartDoc(record_, printer_));
   ASSERT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
-  ASSERT_TRUE(Spooler().pfnEndDocPort(record_));
+  ASSERT_TRUE(EndDoc(record_));
   ASSERT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED));  // kept between documents
   emu::ClearReceived(kPort);
   emu::SetDeviceId(kPort, "MFG:ACME PRINTERS;MDL:KP-6600S;");
 
-  EXPECT_TRUE(StartDoc());
+  EXPECT_TRUE(StartDoc(record_, printer_));
 
   EXPECT_FALSE(HasStatusBits(record_, PS_PRINTER_MATCHED));
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));

@@ -88,27 +88,16 @@ class TwoPrinters : public monitor_test::MonitorTest,
     printerB_ = printerA_ + "Second";
     bystander_ = printerA_ + ".Bystander";
   }
-  void TearDown() override {
-    MonitorTest::TearDown();
-    for (const std::string* printer : {&printerA_, &printerB_, &bystander_}) {
-      app::Uninstall(*printer);
-    }
-  }
-
   // A printer that answers no command, unless it is the ink-reporting model, so
   // what its poller publishes is only what the test makes it say.
   PortRecord* Open(const char* port, const std::string& printer, const std::string& model,
                    DWORD pollFlag, const std::string& ink) {
-    app::Install(printer, model, 1, pollFlag, kPollIntervalMs);
+    Register(printer, model, 1, pollFlag, kPollIntervalMs);
     app::SetString(printer, VALUE_INK_LEVEL, ink);
     emu::PrinterOptions options;
     options.deviceId = monitor_test::DeviceIdFor(model);
     options.answersCommands = model == INK_REPORTING_MODEL;
     return OpenPort(port, printer, options);
-  }
-
-  BOOL StartDoc(PortRecord* record, std::string& printer) {
-    return Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr);
   }
 
   void Run(const Step& step) {
@@ -120,10 +109,10 @@ class TwoPrinters : public monitor_test::MonitorTest,
         EXPECT_TRUE(StartDoc(recordB_, printerB_));
         break;
       case Act::EndA:
-        EXPECT_TRUE(Spooler().pfnEndDocPort(recordA_));
+        EXPECT_TRUE(EndDoc(recordA_));
         break;
       case Act::EndB:
-        EXPECT_TRUE(Spooler().pfnEndDocPort(recordB_));
+        EXPECT_TRUE(EndDoc(recordB_));
         break;
       case Act::SayA:
         emu::QueueBackChannel(kPortA, step.text);
@@ -160,7 +149,7 @@ class TwoPrinters : public monitor_test::MonitorTest,
 
 TEST_P(TwoPrinters, EachPrintersKeyHoldsOnlyItsOwnDocumentsAndReplies) {
   const OverlapCase& c = GetParam();
-  app::Install(bystander_, "KP-6600S", 1);
+  Register(bystander_, "KP-6600S");
   app::DeleteValue(bystander_, VALUE_STATUS_MONITOR);
   app::DeleteValue(bystander_, VALUE_STATUS_THREAD);
   recordA_ = Open(kPortA, printerA_, c.modelA, kPollFlagA, kInkA);

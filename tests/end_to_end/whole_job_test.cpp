@@ -15,7 +15,6 @@
 namespace {
 
 namespace app = emu::status_app;
-using monitor_test::MonitorTest;
 using monitor_test::Spooler;
 
 constexpr std::size_t kJobBytes = 4 * 1024 * 1024 + 12345;
@@ -29,72 +28,61 @@ std::string RandomJob(std::size_t size, std::uint32_t seed) {
   return job;
 }
 
-// FNV-1a: a short, readable fingerprint for failure messages about MiB of data.
-std::uint64_t Fingerprint(const std::string& bytes) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (unsigned char byte : bytes) hash = (hash ^ byte) * 1099511628211ull;
-  return hash;
+// Writes the job the way the spooler does: chunks of varying size, and whatever
+// the port did not take is offered again. Returns the number of WritePort calls.
+std::size_t SpoolJob(HANDLE port, std::string job, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<DWORD> chunkSize(1, 64 * 1024);
+  std::size_t calls = 0;
+  int idle = 0;  // writes in a row that took nothing
+  for (std::size_t at = 0; at < job.size();) {
+    DWORD chunk = std::min<DWORD>(chunkSize(random), static_cast<DWORD>(job.size() - at));
+    DWORD written = 0;
+    ++calls;
+    if (!Spooler().pfnWritePort(port, reinterpret_cast<LPBYTE>(&job[at]), chunk, &written)) {
+      ADD_FAILURE() << "WritePort failed at byte " << at << " with " << GetLastError();
+      break;
+    }
+    idle = written == 0 ? idle + 1 : 0;
+    if (idle > 10) {
+      ADD_FAILURE() << "the port stopped taking bytes at " << at;
+      break;
+    }
+    at += written;
+  }
+  return calls;
 }
 
-class WholeJob : public MonitorTest {
- protected:
-  void SetUp() override {
-    MonitorTest::SetUp();
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    printer_ = "WholeJob." + name;
-    app::Uninstall(printer_);
-  }
-  void TearDown() override {
-    MonitorTest::TearDown();
-    app::Uninstall(printer_);
-  }
-
-  // Writes the job the way the spooler does: chunks of varying size, and whatever
-  // the port did not take is offered again. Returns the number of WritePort calls.
-  std::size_t SpoolJob(HANDLE port, const std::string& job, std::uint32_t seed) {
-    std::mt19937 random(seed);
-    std::uniform_int_distribution<DWORD> chunkSize(1, 64 * 1024);
-    std::string buffer = job;
-    std::size_t calls = 0;
-    int idle = 0;  // writes in a row that took nothing
-    for (std::size_t at = 0; at < buffer.size();) {
-      DWORD chunk = std::min<DWORD>(chunkSize(random), static_cast<DWORD>(buffer.size() - at));
-      DWORD written = 0;
-      ++calls;
-      if (!Spooler().pfnWritePort(port, reinterpret_cast<LPBYTE>(&buffer[at]), chunk, &written)) {
-        ADD_FAILURE() << "WritePort failed at byte " << at << " with " << GetLastError();
-        break;
-      }
-      idle = written == 0 ? idle + 1 : 0;
-      if (idle > 10) {
-        ADD_FAILURE() << "the port stopped taking bytes at " << at;
-        break;
-      }
-      at += written;
-    }
-    return calls;
-  }
-
-  std::string printer_;
-};
-
+// The digest makes a short, readable failure message about MiB of data.
 void ExpectSameBytes(const std::string& received, const std::string& sent) {
   EXPECT_EQ(received.size(), sent.size());
-  EXPECT_EQ(Fingerprint(received), Fingerprint(sent));
+  EXPECT_EQ(emu::Digest(emu::kDigestStart, received.data(), received.size()),
+            emu::Digest(emu::kDigestStart, sent.data(), sent.size()));
   if (received != sent) {
     auto mismatch = std::mismatch(received.begin(), received.end(), sent.begin(), sent.end());
     ADD_FAILURE() << "first difference at byte " << (mismatch.first - received.begin());
   }
 }
 
+// `record_` is port JOB1: for a printer of the test's own, whose status
+// application key no earlier run left.
+class WholeJob : public monitor_test::PrinterTest {
+ protected:
+  WholeJob() : PrinterTest("WholeJob.") {}
+  void SetUp() override {
+    PrinterTest::SetUp();
+    app::Uninstall(printer_);
+    record_ = OpenPort("JOB1:", printer_);
+    ASSERT_NE(record_, nullptr);
+  }
+};
+
 TEST_F(WholeJob, MultiMebibyteJobArrivesByteExactAndInOrder) {
   const std::string job = RandomJob(kJobBytes, 1);
-  HANDLE port = OpenPort("JOB1:", printer_);
-  ASSERT_NE(port, nullptr);
-  ASSERT_TRUE(Spooler().pfnStartDocPort(port, const_cast<LPSTR>(printer_.c_str()), 3, 1, nullptr));
-  const std::size_t writes = SpoolJob(port, job, 2);
-  EXPECT_TRUE(Spooler().pfnEndDocPort(port));
-  EXPECT_TRUE(Spooler().pfnClosePort(port));
+  ASSERT_TRUE(StartDoc(record_, printer_, 3));
+  const std::size_t writes = SpoolJob(record_, job, 2);
+  EXPECT_TRUE(EndDoc(record_));
+  EXPECT_TRUE(ClosePort(record_));
 
   ExpectSameBytes(emu::Received("JOB1:"), job);
   // Each WritePort went straight through as one device write.
@@ -110,29 +98,24 @@ TEST_F(WholeJob, MultiMebibyteJobArrivesByteExactAndInOrder) {
 // and the printer still gets every byte once.
 TEST_F(WholeJob, ShortDeviceWritesAreMadeUpByTheSpoolerWithoutLossOrRepeat) {
   const std::string job = RandomJob(kJobBytes, 3);
-  HANDLE port = OpenPort("JOB1:", printer_);
-  ASSERT_NE(port, nullptr);
-  ASSERT_TRUE(Spooler().pfnStartDocPort(port, const_cast<LPSTR>(printer_.c_str()), 4, 1, nullptr));
+  ASSERT_TRUE(StartDoc(record_, printer_, 4));
   emu::InjectFault(emu::Slot::WritePort, emu::Fault::ShortWrite, 5);
-  SpoolJob(port, job, 4);
-  EXPECT_TRUE(Spooler().pfnEndDocPort(port));
-  EXPECT_TRUE(Spooler().pfnClosePort(port));
+  SpoolJob(record_, job, 4);
+  EXPECT_TRUE(EndDoc(record_));
+  EXPECT_TRUE(ClosePort(record_));
 
   ExpectSameBytes(emu::Received("JOB1:"), job);
 }
 
 TEST_F(WholeJob, DocumentsBackToBackOnOnePortArriveOneAfterTheOther) {
   const std::string jobs[] = {RandomJob(kJobBytes / 2, 5), RandomJob(kJobBytes / 2 + 1, 6)};
-  HANDLE port = OpenPort("JOB1:", printer_);
-  ASSERT_NE(port, nullptr);
   DWORD jobId = 10;
   for (const std::string& job : jobs) {
-    ASSERT_TRUE(
-        Spooler().pfnStartDocPort(port, const_cast<LPSTR>(printer_.c_str()), ++jobId, 1, nullptr));
-    SpoolJob(port, job, jobId);
-    EXPECT_TRUE(Spooler().pfnEndDocPort(port));
+    ASSERT_TRUE(StartDoc(record_, printer_, ++jobId));
+    SpoolJob(record_, job, jobId);
+    EXPECT_TRUE(EndDoc(record_));
   }
-  EXPECT_TRUE(Spooler().pfnClosePort(port));
+  EXPECT_TRUE(ClosePort(record_));
 
   ExpectSameBytes(emu::Received("JOB1:"), jobs[0] + jobs[1]);
   EXPECT_EQ(emu::CallsTo(emu::Slot::StartDocPort).size(), 2u);
@@ -145,15 +128,13 @@ TEST_F(WholeJob, DocumentsBackToBackOnOnePortArriveOneAfterTheOther) {
 TEST_F(WholeJob, RegisteredPrinterReceivesTheWholeJobAfterAnyStatusCommand) {
   app::Install(printer_, "KP-210S", 1, 1, 3000);
   const std::string job = RandomJob(kJobBytes, 7);
-  HANDLE port = OpenPort("JOB1:", printer_);
-  ASSERT_NE(port, nullptr);
-  ASSERT_TRUE(Spooler().pfnStartDocPort(port, const_cast<LPSTR>(printer_.c_str()), 5, 1, nullptr));
+  ASSERT_TRUE(StartDoc(record_, printer_, 5));
   EXPECT_EQ(app::ReadDword(printer_, VALUE_LAN_MONITOR), 1u);
   emu::ClearReceived("JOB1:");
-  SpoolJob(port, job, 8);
-  EXPECT_TRUE(Spooler().pfnEndDocPort(port));
+  SpoolJob(record_, job, 8);
+  EXPECT_TRUE(EndDoc(record_));
   EXPECT_EQ(app::ReadDword(printer_, VALUE_LAN_MONITOR), 0u);
-  EXPECT_TRUE(Spooler().pfnClosePort(port));
+  EXPECT_TRUE(ClosePort(record_));
 
   ExpectSameBytes(emu::Received("JOB1:"), job);
 }

@@ -10,13 +10,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "emulator/device_monitor.h"
 #include "emulator/status_app.h"
-#include "port/monitor_table.h"
 #include "platform/win32.h"
+#include "port/monitor_table.h"
+#include "tests/support/monitor_slots.h"
 
 #ifndef _WIN32
 #include <dlfcn.h>
@@ -75,13 +77,6 @@ Fn Export(const char* name) {
   return fn;
 }
 
-template <typename Fn>
-void* Address(Fn fn) {
-  void* address = nullptr;
-  std::memcpy(&address, &fn, sizeof address);
-  return address;
-}
-
 // The library's table, filled by its one InitializeMonitorEx. The spooler's table
 // arrives with whatever was in its memory before; the library must write every slot.
 const MONITOR& LibraryTable() {
@@ -120,37 +115,21 @@ TEST(Library, DllEntryPointReturnsTrueForEveryReason) {
 
 TEST(Library, InitializeMonitorExFillsSevenSlotsWithItsOwnCodeAndNullsTheRest) {
   ASSERT_NE(Library(), nullptr);
-  const MONITOR& table = LibraryTable();
-  const struct {
-    const char* name;
-    void* slot;
-    bool filled;
-  } slots[] = {
-      {"pfnEnumPorts", Address(table.pfnEnumPorts), false},
-      {"pfnOpenPort", Address(table.pfnOpenPort), false},
-      {"pfnOpenPortEx", Address(table.pfnOpenPortEx), true},
-      {"pfnStartDocPort", Address(table.pfnStartDocPort), true},
-      {"pfnWritePort", Address(table.pfnWritePort), true},
-      {"pfnReadPort", Address(table.pfnReadPort), true},
-      {"pfnEndDocPort", Address(table.pfnEndDocPort), true},
-      {"pfnClosePort", Address(table.pfnClosePort), true},
-      {"pfnAddPort", Address(table.pfnAddPort), false},
-      {"pfnConfigurePort", Address(table.pfnConfigurePort), false},
-      {"pfnDeletePort", Address(table.pfnDeletePort), false},
-      {"pfnGetPrinterDataFromPort", Address(table.pfnGetPrinterDataFromPort), true},
-      {"pfnSetPortTimeOuts", Address(table.pfnSetPortTimeOuts), false},
-  };
+  const std::set<std::string> filled = {
+      "pfnOpenPortEx", "pfnStartDocPort",          "pfnWritePort", "pfnReadPort", "pfnEndDocPort",
+      "pfnClosePort",  "pfnGetPrinterDataFromPort"};
   std::vector<void*> seen;
-  for (const auto& slot : slots) {
+  for (const monitor_test::SlotAddress& slot : monitor_test::SlotAddresses(LibraryTable())) {
     SCOPED_TRACE(slot.name);
-    if (!slot.filled) {
-      EXPECT_EQ(slot.slot, nullptr);
+    if (filled.count(slot.name) == 0) {
+      EXPECT_EQ(slot.address, nullptr);
       continue;
     }
-    EXPECT_TRUE(InModule(Library(), slot.slot)) << "not the library's code";
-    for (void* other : seen) EXPECT_NE(slot.slot, other);
-    seen.push_back(slot.slot);
+    EXPECT_TRUE(InModule(Library(), slot.address)) << "not the library's code";
+    for (void* other : seen) EXPECT_NE(slot.address, other);
+    seen.push_back(slot.address);
   }
+  EXPECT_EQ(seen.size(), filled.size());
 }
 
 class LibraryPort : public ::testing::Test {

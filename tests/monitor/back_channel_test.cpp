@@ -16,8 +16,7 @@ namespace {
 
 using monitor_test::BackgroundCall;
 using monitor_test::FinishesWithin;
-using monitor_test::MonitorTest;
-using monitor_test::OpenDeviceDocument;
+using monitor_test::Signalled;
 
 // Printable and position-dependent, so a wrong chunk shows.
 std::string Pattern(std::size_t size) {
@@ -26,23 +25,17 @@ std::string Pattern(std::size_t size) {
   return bytes;
 }
 
-bool Signalled(HANDLE event) {
-  return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-}
-
-class BackChannel : public MonitorTest {
+class BackChannel : public monitor_test::MonitorTest {
  protected:
   void SetUp() override {
     MonitorTest::SetUp();
-    record_ = OpenPort(kPort, monitor_test::kDefaultPrinter, options_);
+    record_ = OpenWithDocument(kPort);
     ASSERT_NE(record_, nullptr);
-    ASSERT_TRUE(OpenDeviceDocument(record_));
     emu::ClearCalls();
     emu::ClearReceived(kPort);
   }
 
   static constexpr const char* kPort = "KOVIR1:";
-  emu::PrinterOptions options_;
   PortRecord* record_ = nullptr;
 };
 
@@ -145,50 +138,45 @@ TEST_F(BackChannel, AnEmptyReadThatScribblesOnItsBufferLeavesTheFullChunkIntact)
   EXPECT_EQ(std::string(reply), queued);
 }
 
-// What the idle events looked like while the device monitor was busy.
+// What the idle events looked like while the device monitor was busy: a read must
+// find readIdleEvent reset and writeIdleEvent signalled, a write the reverse.
 PortRecord* gWatched = nullptr;
-std::atomic<int> gBusyCalls{0};
+std::atomic<int> gReads{0};
+std::atomic<int> gWrites{0};
 std::atomic<int> gWrongState{0};
 
 BOOL WINAPI WatchedReadPort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD read) {
-  ++gBusyCalls;
+  ++gReads;
   if (Signalled(gWatched->readIdleEvent) || !Signalled(gWatched->writeIdleEvent)) ++gWrongState;
   return emu::DeviceMonitor()->pfnReadPort(port, buffer, size, read);
 }
 
 BOOL WINAPI WatchedWritePort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD written) {
-  ++gBusyCalls;
+  ++gWrites;
   if (Signalled(gWatched->writeIdleEvent) || !Signalled(gWatched->readIdleEvent)) ++gWrongState;
   return emu::DeviceMonitor()->pfnWritePort(port, buffer, size, written);
 }
 
-TEST_F(BackChannel, AReplyReadMarksItselfRunningForEveryDeviceReadAndIdleAfterwards) {
+TEST_F(BackChannel, ReplyReadsAndCommandWritesMarkThemselvesRunningAndIdleAfterwards) {
   gWatched = record_;
-  gBusyCalls = 0;
+  gReads = 0;
+  gWrites = 0;
   gWrongState = 0;
   record_->deviceMonitor.pfnReadPort = WatchedReadPort;
+  record_->deviceMonitor.pfnWritePort = WatchedWritePort;
   emu::QueueBackChannel(kPort, Pattern(5000));
   char reply[REPLY_BUFFER_SIZE];
   DWORD count = 0;
+  const BYTE command[] = {0x1B, 'R', 'M', 0x00, 0x01};
 
   ReadPrinterReply(record_, reply, &count);
-
-  EXPECT_EQ(gBusyCalls, 3);
+  EXPECT_EQ(gReads, 3) << "one mark for every device read";
   EXPECT_EQ(gWrongState, 0) << "readIdleEvent signalled, or writeIdleEvent reset, during a read";
   EXPECT_TRUE(Signalled(record_->readIdleEvent));
   EXPECT_TRUE(Signalled(record_->writeIdleEvent));
-}
-
-TEST_F(BackChannel, ACommandWriteMarksItselfRunningAndIdleAfterwards) {
-  gWatched = record_;
-  gBusyCalls = 0;
-  gWrongState = 0;
-  record_->deviceMonitor.pfnWritePort = WatchedWritePort;
-  const BYTE command[] = {0x1B, 'R', 'M', 0x00, 0x01};
 
   EXPECT_EQ(SendPrinterCommand(record_, command, sizeof command), TRUE);
-
-  EXPECT_EQ(gBusyCalls, 1);
+  EXPECT_EQ(gWrites, 1);
   EXPECT_EQ(gWrongState, 0) << "writeIdleEvent signalled, or readIdleEvent reset, during a write";
   EXPECT_TRUE(Signalled(record_->readIdleEvent));
   EXPECT_TRUE(Signalled(record_->writeIdleEvent));

@@ -14,6 +14,7 @@
 #include "printer_status/remote_commands.h"
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
+#include "tests/support/printer_text.h"
 #include "tests/support/store_values.h"
 
 namespace {
@@ -40,13 +41,12 @@ TEST_F(DocumentConcurrency, TwoPortsPrintingWhileTheStatusKeyIsInUseTouchOnlyThe
   const std::string bystander = "DocRace.Kp.Bystander";
   // A registered model without the ink query: the pollers poll every 100 ms.
   for (const std::string& printer : {first, second, bystander}) {
-    app::Install(printer, "KP-100", 1, 1, 100);
+    Register(printer, "KP-100", 1, 1, 100);
   }
   emu::PrinterOptions options;
-  options.deviceId = "MFG:KOVIR;CMD:REMOTE1;MDL:KP-100;CLS:PRINTER;";
+  options.deviceId = monitor_test::DeviceIdFor("KP-100");
   options.statusUpdateEveryMs = 50;
-  const std::string statusCommand(reinterpret_cast<const char*>(StatusCommandA.data()),
-                                  StatusCommandA.size());
+  const std::string statusCommand = monitor_test::Bytes(StatusCommandA);
   app::DeleteValue(bystander, VALUE_STATUS_MONITOR);
   app::DeleteValue(bystander, VALUE_STATUS_THREAD);
   ASSERT_EQ(StoreValuesIn(kPrintersKey), std::vector<std::string>{}) << "left from an earlier run";
@@ -108,7 +108,6 @@ TEST_F(DocumentConcurrency, TwoPortsPrintingWhileTheStatusKeyIsInUseTouchOnlyThe
     EXPECT_EQ(app::ReadDword(*port.printer, VALUE_LAN_MONITOR), 0u) << port.name;
   }
   monitor_test::ExpectStoreValuesOnlyInOwnKeys(first, second, bystander);
-  for (const std::string& printer : {first, second, bystander}) app::Uninstall(printer);
 }
 
 }  // namespace

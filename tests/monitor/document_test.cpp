@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -24,17 +23,15 @@
 namespace {
 
 namespace app = emu::status_app;
-using monitor_test::MonitorTest;
+using app::KeyPath;
+using monitor_test::DeviceCalls;
+// No poller runs in these tests, so the test thread may read a port's key path.
+using monitor_test::SelectedPath;
 using monitor_test::Spooler;
 using monitor_test::StandInPoller;
 using monitor_test::StartStandInPoller;
 
 constexpr char kUnmatchedModel[] = "KP-NOT-THIS-ONE";
-
-using app::KeyPath;
-
-// No poller runs in these tests, so the test thread may read a port's key path.
-using monitor_test::SelectedPath;
 
 std::optional<DWORD> LanFlag(const std::string& printer) {
   return app::ReadDword(printer, VALUE_LAN_MONITOR);
@@ -44,82 +41,43 @@ DWORD LanFlagType(const std::string& printer) {
   return app::Describe(printer, VALUE_LAN_MONITOR).value_or(app::ValueInfo{REG_NONE, 0}).type;
 }
 
-std::vector<emu::Call> DeviceCalls(emu::Slot slot, const std::string& port) {
-  std::vector<emu::Call> calls;
-  for (const emu::Call& call : emu::CallsTo(slot)) {
-    if (call.port == port) calls.push_back(call);
-  }
-  return calls;
-}
-
-class Document : public MonitorTest {
+// `record_` is port DOC1: for `printer_`, whose status application has its thread
+// idle.
+class Document : public monitor_test::PrinterTest {
  protected:
+  Document() : PrinterTest("DocTest.") {}
   void SetUp() override {
-    MonitorTest::SetUp();
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name) {
-      if (!std::isalnum(static_cast<unsigned char>(c))) c = '.';
-    }
-    printer_ = "DocTest." + name;
-    Register(printer_);
+    PrinterTest::SetUp();
+    OpenRegistered("DOC1:", kUnmatchedModel, 1, 1, 3000, {});
+    ASSERT_NE(record_, nullptr);
   }
-  void TearDown() override {
-    MonitorTest::TearDown();
-    for (const std::string& printer : registered_) app::Uninstall(printer);
-  }
-
-  // The status application is installed for `printer`, with its thread idle.
-  void Register(const std::string& printer) {
-    app::Install(printer, kUnmatchedModel, 1);
-    registered_.push_back(printer);
-  }
-
-  BOOL StartDoc(PortRecord* record, const std::string& printer, DWORD jobId = 7) {
-    return Spooler().pfnStartDocPort(record, const_cast<LPSTR>(printer.c_str()), jobId, 1, nullptr);
-  }
-  BOOL EndDoc(PortRecord* record) { return Spooler().pfnEndDocPort(record); }
-  BOOL Write(PortRecord* record, const std::string& bytes) {
-    DWORD written = 0;
-    std::string copy = bytes;
-    return Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(copy.data()),
-                                  static_cast<DWORD>(copy.size()), &written) &&
-           written == copy.size();
-  }
-
-  std::string printer_;
-
- private:
-  std::vector<std::string> registered_;
 };
 
 using StartDocPort_ = Document;
 using EndDocPort_ = Document;
 
 TEST_F(StartDocPort_, OpensTheDeviceDocumentAndFlagsTheJobUntilEndDocPort) {
-  PortRecord* record = OpenPort("DOC1:", printer_);
-  ASSERT_NE(record, nullptr);
-
-  ASSERT_TRUE(StartDoc(record, printer_, 42));
-  EXPECT_TRUE(HasStatusBits(record, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN));
+  ASSERT_TRUE(StartDoc(record_, printer_, 42));
+  EXPECT_TRUE(HasStatusBits(record_, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN));
   EXPECT_TRUE(emu::DocumentOpen("DOC1:"));
   auto starts = DeviceCalls(emu::Slot::StartDocPort, "DOC1:");
   ASSERT_EQ(starts.size(), 1u);
   EXPECT_EQ(starts[0].text, printer_);
   EXPECT_EQ(starts[0].number, 42u);
   EXPECT_EQ(starts[0].level, 1u);
-  EXPECT_EQ(SelectedPath(record->statusKey), KeyPath(printer_));
+  EXPECT_EQ(SelectedPath(record_->statusKey), KeyPath(printer_));
   EXPECT_EQ(LanFlag(printer_), 1u);
   EXPECT_EQ(LanFlagType(printer_), static_cast<DWORD>(REG_DWORD));
 
-  EXPECT_TRUE(Write(record, "page one"));
+  EXPECT_TRUE(Write(record_, "page one"));
   EXPECT_EQ(emu::Received("DOC1:"), "page one");
   EXPECT_EQ(LanFlag(printer_), 1u) << "lowered while the document runs";
 
-  EXPECT_TRUE(EndDoc(record));
+  EXPECT_TRUE(EndDoc(record_));
   EXPECT_EQ(LanFlag(printer_), 0u);
-  EXPECT_EQ(SelectedPath(record->statusKey), "<none>");
-  EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE));
-  EXPECT_FALSE(HasStatusBits(record, PS_DEVICE_DOC_OPEN));
+  EXPECT_EQ(SelectedPath(record_->statusKey), "<none>");
+  EXPECT_FALSE(HasStatusBits(record_, PS_JOB_ACTIVE));
+  EXPECT_FALSE(HasStatusBits(record_, PS_DEVICE_DOC_OPEN));
   EXPECT_FALSE(emu::DocumentOpen("DOC1:"));
   EXPECT_EQ(DeviceCalls(emu::Slot::EndDocPort, "DOC1:").size(), 1u);
 }
@@ -128,11 +86,10 @@ TEST_F(StartDocPort_, OpensTheDeviceDocumentAndFlagsTheJobUntilEndDocPort) {
 // the key in use: a refused call that selected a key would show.
 TEST_F(StartDocPort_, SecondDocumentOnBusyPortFailsWithErrorBusyAndChangesNothing) {
   const std::string other = printer_ + ".Other", renamed = printer_ + ".Renamed";
-  Register(other);
-  Register(renamed);
-  PortRecord* busy = OpenPort("DOC1:", printer_);
+  Register(other, kUnmatchedModel);
+  Register(renamed, kUnmatchedModel);
+  PortRecord* busy = record_;
   PortRecord* second = OpenPort("DOC2:", other);
-  ASSERT_NE(busy, nullptr);
   ASSERT_NE(second, nullptr);
   ASSERT_TRUE(StartDoc(busy, renamed));
   ASSERT_TRUE(Write(busy, "first half "));
@@ -163,8 +120,6 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
     const char* how;
     bool deleteValue;
   } cases[] = {{"flag set to 0", false}, {"flag deleted", true}};
-  PortRecord* record = OpenPort("DOC1:", printer_);
-  ASSERT_NE(record, nullptr);
 
   for (const auto& c : cases) {
     SCOPED_TRACE(c.how);
@@ -187,7 +142,7 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
     });
     const long long opensBefore = diag::RegistryKeyOpens();
     const auto waitStart = std::chrono::steady_clock::now();
-    const BOOL started = StartDoc(record, printer_);
+    const BOOL started = StartDoc(record_, printer_);
     const bool wasReleased = released;
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - waitStart);
@@ -207,17 +162,15 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
     if (opensBefore != diag::kUnknown) {
       EXPECT_LE(opens, waited.count() / 10 + 30) << "over " << waited.count() << " ms";
     }
-    EXPECT_TRUE(EndDoc(record));
+    EXPECT_TRUE(EndDoc(record_));
   }
 }
 
 TEST_F(StartDocPort_, DeviceRefusingOnceIsAskedAgainAfterAPause) {
-  PortRecord* record = OpenPort("DOC1:", printer_);
-  ASSERT_NE(record, nullptr);
   emu::InjectFault(emu::Slot::StartDocPort, emu::Fault::Refuse, 1);
 
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_TRUE(StartDoc(record, printer_, 11));
+  EXPECT_TRUE(StartDoc(record_, printer_, 11));
   const auto took = std::chrono::steady_clock::now() - start;
 
   EXPECT_GE(took, std::chrono::milliseconds(450));
@@ -231,23 +184,21 @@ TEST_F(StartDocPort_, DeviceRefusingOnceIsAskedAgainAfterAPause) {
   }
   EXPECT_FALSE(starts[0].result);
   EXPECT_TRUE(starts[1].result);
-  EXPECT_TRUE(HasStatusBits(record, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN));
+  EXPECT_TRUE(HasStatusBits(record_, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN));
   EXPECT_EQ(LanFlag(printer_), 1u);
-  EXPECT_TRUE(Write(record, "job"));
+  EXPECT_TRUE(Write(record_, "job"));
   EXPECT_EQ(emu::Received("DOC1:"), "job");
-  EXPECT_TRUE(EndDoc(record));
+  EXPECT_TRUE(EndDoc(record_));
 }
 
 // Refused twice: the spooler sees the device monitor's error, the port is free for
 // another try, and the application is not left believing a job uses the port.
 TEST_F(StartDocPort_, DeviceRefusingTwiceFailsFreesThePortAndLowersLanMonitorFlag) {
-  PortRecord* record = OpenPort("DOC1:", printer_);
-  ASSERT_NE(record, nullptr);
   emu::InjectFault(emu::Slot::StartDocPort, emu::Fault::Refuse, 2);
 
   const auto start = std::chrono::steady_clock::now();
   SetLastError(0);
-  EXPECT_FALSE(StartDoc(record, printer_));
+  EXPECT_FALSE(StartDoc(record_, printer_));
   const DWORD error = GetLastError();
   const auto took = std::chrono::steady_clock::now() - start;
 
@@ -255,45 +206,43 @@ TEST_F(StartDocPort_, DeviceRefusingTwiceFailsFreesThePortAndLowersLanMonitorFla
   EXPECT_GE(took, std::chrono::milliseconds(450));
   EXPECT_LT(took, std::chrono::seconds(10));
   EXPECT_EQ(DeviceCalls(emu::Slot::StartDocPort, "DOC1:").size(), 2u);
-  EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE));
-  EXPECT_FALSE(HasStatusBits(record, PS_DEVICE_DOC_OPEN));
+  EXPECT_FALSE(HasStatusBits(record_, PS_JOB_ACTIVE));
+  EXPECT_FALSE(HasStatusBits(record_, PS_DEVICE_DOC_OPEN));
   EXPECT_EQ(LanFlag(printer_), 0u);
   EXPECT_EQ(LanFlagType(printer_), static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(SelectedPath(record->statusKey), KeyPath(printer_)) << "the key stays selected";
-  EXPECT_FALSE(Write(record, "nowhere to go"));
+  EXPECT_EQ(SelectedPath(record_->statusKey), KeyPath(printer_)) << "the key stays selected";
+  EXPECT_FALSE(Write(record_, "nowhere to go"));
 
   // The spooler tries again, and this time the device takes the document.
-  EXPECT_TRUE(StartDoc(record, printer_));
+  EXPECT_TRUE(StartDoc(record_, printer_));
   EXPECT_EQ(LanFlag(printer_), 1u);
-  EXPECT_TRUE(EndDoc(record));
+  EXPECT_TRUE(EndDoc(record_));
 }
 
 // The printer was renamed between OpenPortEx and this document: the record takes
 // the new name, but the key for this document was chosen before that.
 TEST_F(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyFromTheNextDocumentOn) {
   const std::string renamed = printer_ + ".Renamed";
-  Register(renamed);
-  PortRecord* record = OpenPort("DOC1:", printer_);
-  ASSERT_NE(record, nullptr);
+  Register(renamed, kUnmatchedModel);
   const bool spoolerKnowsNewName = diag::AddSpoolerPrinter(renamed.c_str());
 
-  ASSERT_TRUE(StartDoc(record, renamed));
-  EXPECT_STREQ(record->printerName, renamed.c_str());
+  ASSERT_TRUE(StartDoc(record_, renamed));
+  EXPECT_STREQ(record_->printerName, renamed.c_str());
   EXPECT_EQ(DeviceCalls(emu::Slot::StartDocPort, "DOC1:").at(0).text, renamed);
-  EXPECT_EQ(SelectedPath(record->statusKey), KeyPath(printer_));
+  EXPECT_EQ(SelectedPath(record_->statusKey), KeyPath(printer_));
   EXPECT_EQ(LanFlag(printer_), 1u);
   EXPECT_FALSE(LanFlag(renamed).has_value());
   if (spoolerKnowsNewName) {
-    EXPECT_NE(record->printerHandle, nullptr) << "printer handle not reopened under the new name";
+    EXPECT_NE(record_->printerHandle, nullptr) << "printer handle not reopened under the new name";
   }
-  EXPECT_TRUE(EndDoc(record));
+  EXPECT_TRUE(EndDoc(record_));
   EXPECT_EQ(LanFlag(printer_), 0u);
 
-  ASSERT_TRUE(StartDoc(record, renamed));
-  EXPECT_EQ(SelectedPath(record->statusKey), KeyPath(renamed));
+  ASSERT_TRUE(StartDoc(record_, renamed));
+  EXPECT_EQ(SelectedPath(record_->statusKey), KeyPath(renamed));
   EXPECT_EQ(LanFlag(renamed), 1u);
   EXPECT_EQ(LanFlag(printer_), 0u);
-  EXPECT_TRUE(EndDoc(record));
+  EXPECT_TRUE(EndDoc(record_));
   EXPECT_EQ(LanFlag(renamed), 0u);
   if (spoolerKnowsNewName) diag::RemoveSpoolerPrinter(renamed.c_str());
 }
@@ -301,42 +250,38 @@ TEST_F(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyFromTheNextDocumentOn) {
 // The printer handle lives from StartDocPort to EndDocPort (the stand-in spooler
 // knows the printer only natively; Wine's spooler has no such printer).
 TEST_F(EndDocPort_, ClosesThePrinterHandleThatTheNextDocumentReopens) {
-  PortRecord* record = OpenPort("DOC1:", printer_);
-  ASSERT_NE(record, nullptr);
-  if (record->printerHandle == nullptr) GTEST_SKIP() << "no spooler printer of this name here";
+  if (record_->printerHandle == nullptr) GTEST_SKIP() << "no spooler printer of this name here";
   const long handlesOpen = diag::OpenPrinterHandles();
 
-  ASSERT_TRUE(StartDoc(record, printer_));
-  EXPECT_NE(record->printerHandle, nullptr);
+  ASSERT_TRUE(StartDoc(record_, printer_));
+  EXPECT_NE(record_->printerHandle, nullptr);
   EXPECT_EQ(diag::OpenPrinterHandles(), handlesOpen) << "the open handle is kept, not doubled";
-  EXPECT_TRUE(EndDoc(record));
-  EXPECT_EQ(record->printerHandle, nullptr);
+  EXPECT_TRUE(EndDoc(record_));
+  EXPECT_EQ(record_->printerHandle, nullptr);
   EXPECT_EQ(diag::OpenPrinterHandles(), handlesOpen - 1);
 
-  ASSERT_TRUE(StartDoc(record, printer_));
-  EXPECT_NE(record->printerHandle, nullptr);
+  ASSERT_TRUE(StartDoc(record_, printer_));
+  EXPECT_NE(record_->printerHandle, nullptr);
   EXPECT_EQ(diag::OpenPrinterHandles(), handlesOpen);
-  EXPECT_TRUE(EndDoc(record));
+  EXPECT_TRUE(EndDoc(record_));
 }
 
 // The device monitor is told the document ended only once the poller is gone.
 TEST_F(EndDocPort_, StopsThePollerBeforeEndingTheDeviceDocument) {
-  PortRecord* record = OpenPort("DOC1:", printer_);
-  ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(StartDoc(record, printer_));
+  ASSERT_TRUE(StartDoc(record_, printer_));
   StandInPoller poller;
   poller.lingerMs = 200;
   std::atomic<std::size_t> deviceEndsWhenPollerEnded{99};
   poller.onExit = [&](PortRecord*) {
     deviceEndsWhenPollerEnded = emu::CallsTo(emu::Slot::EndDocPort).size();
   };
-  ASSERT_TRUE(StartStandInPoller(record, poller));
+  ASSERT_TRUE(StartStandInPoller(record_, poller));
 
-  EXPECT_TRUE(EndDoc(record));
+  EXPECT_TRUE(EndDoc(record_));
   EXPECT_TRUE(poller.ended);
   EXPECT_EQ(deviceEndsWhenPollerEnded.load(), 0u);
-  EXPECT_EQ(record->pollerThread, nullptr);
-  EXPECT_FALSE(HasStatusBits(record, PS_POLLER_RUN));
+  EXPECT_EQ(record_->pollerThread, nullptr);
+  EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
   EXPECT_EQ(emu::CallsTo(emu::Slot::EndDocPort).size(), 1u);
   EXPECT_EQ(LanFlag(printer_), 0u);
 }
@@ -356,14 +301,12 @@ BOOL WINAPI EndDocWritingBack(HANDLE port) {
 }
 
 TEST_F(EndDocPort_, DeviceMonitorEndingTheDocumentFindsWritePortAlreadyRefused) {
-  PortRecord* record = OpenPort("DOC1:", printer_);
-  ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(StartDoc(record, printer_));
-  endingRecord = record;
+  ASSERT_TRUE(StartDoc(record_, printer_));
+  endingRecord = record_;
   writeDuringDeviceEnd.reset();
-  record->deviceMonitor.pfnEndDocPort = EndDocWritingBack;
+  record_->deviceMonitor.pfnEndDocPort = EndDocWritingBack;
 
-  EXPECT_TRUE(EndDoc(record));
+  EXPECT_TRUE(EndDoc(record_));
   EXPECT_EQ(writeDuringDeviceEnd, std::optional<BOOL>(FALSE));
   EXPECT_EQ(emu::Received("DOC1:"), "");
   EXPECT_FALSE(emu::DocumentOpen("DOC1:"));
@@ -372,26 +315,22 @@ TEST_F(EndDocPort_, DeviceMonitorEndingTheDocumentFindsWritePortAlreadyRefused) 
 // No document of ours on the port, but the port's last StartDocPort, refused by
 // the device monitor, left its key selected.
 TEST_F(EndDocPort_, WithoutADocumentStillEndsTheDeviceDocumentAndLowersTheFlag) {
-  PortRecord* record = OpenPort("DOC1:", printer_);
-  ASSERT_NE(record, nullptr);
   emu::InjectFault(emu::Slot::StartDocPort, emu::Fault::Refuse, 2);
-  ASSERT_FALSE(StartDoc(record, printer_));
+  ASSERT_FALSE(StartDoc(record_, printer_));
   app::SetDword(printer_, VALUE_LAN_MONITOR, 1);
 
-  EXPECT_TRUE(EndDoc(record));
+  EXPECT_TRUE(EndDoc(record_));
   EXPECT_EQ(DeviceCalls(emu::Slot::EndDocPort, "DOC1:").size(), 1u);
   EXPECT_EQ(LanFlag(printer_), 0u);
-  EXPECT_EQ(SelectedPath(record->statusKey), "<none>");
-  EXPECT_EQ(record->status.load(), 0u);
+  EXPECT_EQ(SelectedPath(record_->statusKey), "<none>");
+  EXPECT_EQ(record_->status.load(), 0u);
 }
 
 TEST_F(EndDocPort_, WithoutADocumentOrKeyWritesNothing) {
-  PortRecord* record = OpenPort("DOC1:", printer_);
-  ASSERT_NE(record, nullptr);
   app::SetDword(printer_, VALUE_LAN_MONITOR, 1);
   const long long opensBefore = diag::RegistryKeyOpens();
 
-  EXPECT_TRUE(EndDoc(record));
+  EXPECT_TRUE(EndDoc(record_));
   if (opensBefore != diag::kUnknown) {
     EXPECT_EQ(diag::RegistryKeyOpens(), opensBefore) << "a key was opened";
   }

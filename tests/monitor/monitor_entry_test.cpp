@@ -2,57 +2,32 @@
 // hands the spooler.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <map>
+#include <string>
 
 #include "tests/support/monitor_fixture.h"
+#include "tests/support/monitor_slots.h"
 
 namespace {
 
+using monitor_test::Address;
 using monitor_test::Spooler;
 
-// Which of the 13 slots the spooler finds filled, and with what.
-struct SlotCase {
-  const char* name;
-  void* (*read)(const MONITOR&);
-  void* expected;
-};
-
-template <typename Fn>
-void* Address(Fn fn) {
-  void* address = nullptr;
-  static_assert(sizeof fn == sizeof address);
-  std::memcpy(&address, &fn, sizeof address);
-  return address;
-}
-
-#define SLOT(slot, expected)                                          \
-  SlotCase {                                                          \
-#slot, [](const MONITOR& m) { return Address(m.slot); }, expected \
-  }
-
 TEST(InitializeMonitorEx, FillsSevenSlotsWithOurOperationsAndNullsTheOtherSix) {
-  const SlotCase cases[] = {
-      SLOT(pfnEnumPorts, nullptr),
-      SLOT(pfnOpenPort, nullptr),
-      SLOT(pfnOpenPortEx, Address(&OpenPortEx)),
-      SLOT(pfnStartDocPort, Address(&StartDocPort)),
-      SLOT(pfnWritePort, Address(&WritePort)),
-      SLOT(pfnReadPort, Address(&ReadPort)),
-      SLOT(pfnEndDocPort, Address(&EndDocPort)),
-      SLOT(pfnClosePort, Address(&ClosePort)),
-      SLOT(pfnAddPort, nullptr),
-      SLOT(pfnConfigurePort, nullptr),
-      SLOT(pfnDeletePort, nullptr),
-      SLOT(pfnGetPrinterDataFromPort, Address(&GetPrinterDataFromPort)),
-      SLOT(pfnSetPortTimeOuts, nullptr),
+  const std::map<std::string, void*> ours = {
+      {"pfnOpenPortEx", Address(&OpenPortEx)},
+      {"pfnStartDocPort", Address(&StartDocPort)},
+      {"pfnWritePort", Address(&WritePort)},
+      {"pfnReadPort", Address(&ReadPort)},
+      {"pfnEndDocPort", Address(&EndDocPort)},
+      {"pfnClosePort", Address(&ClosePort)},
+      {"pfnGetPrinterDataFromPort", Address(&GetPrinterDataFromPort)},
   };
-  static_assert(sizeof cases / sizeof cases[0] == sizeof(MONITOR) / sizeof(void*));
-
-  const MONITOR& table = Spooler();
   int filled = 0;
-  for (const SlotCase& slot : cases) {
-    EXPECT_EQ(slot.read(table), slot.expected) << slot.name;
-    if (slot.read(table) != nullptr) ++filled;
+  for (const monitor_test::SlotAddress& slot : monitor_test::SlotAddresses(Spooler())) {
+    const auto our = ours.find(slot.name);
+    EXPECT_EQ(slot.address, our == ours.end() ? nullptr : our->second) << slot.name;
+    if (slot.address != nullptr) ++filled;
   }
   EXPECT_EQ(filled, 7);
 }

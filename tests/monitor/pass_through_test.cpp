@@ -84,9 +84,8 @@ TEST_F(PassThrough, NoDeviceCallWhileNoDeviceDocumentIsOpen) {
 }
 
 TEST_F(PassThrough, GetPrinterDataFromPortRefusesControlCodeZeroEvenWithADocumentOpen) {
-  PortRecord* record = OpenPort("KOVIR1:");
+  PortRecord* record = OpenWithDocument("KOVIR1:");
   ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(OpenDeviceDocument(record));
   emu::ClearCalls();
   char out[256] = "untouched";
   DWORD returned = 77;
@@ -104,9 +103,8 @@ TEST_F(PassThrough, GetPrinterDataFromPortRefusesControlCodeZeroEvenWithADocumen
 
 TEST_F(PassThrough, GetPrinterDataFromPortRefusesWhenTheDeviceMonitorHasNoSuchSlot) {
   emu::SetDeviceDataSupported(false);  // before the open: the record copies the table then
-  PortRecord* record = OpenPort("KOVIR1:");
+  PortRecord* record = OpenWithDocument("KOVIR1:");
   ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(OpenDeviceDocument(record));
   emu::ClearCalls();
   char out[256];
   DWORD returned = 0;
@@ -120,9 +118,8 @@ TEST_F(PassThrough, GetPrinterDataFromPortRefusesWhenTheDeviceMonitorHasNoSuchSl
 TEST_F(PassThrough, GetPrinterDataFromPortPassesEveryArgumentAndTheAnswerThrough) {
   emu::PrinterOptions options;
   options.deviceId = "MFG:KOVIR;MDL:KP-100;CLS:PRINTER;";
-  PortRecord* record = OpenPort("KOVIR1:", monitor_test::kDefaultPrinter, options);
+  PortRecord* record = OpenWithDocument("KOVIR1:", monitor_test::kDefaultPrinter, options);
   ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(OpenDeviceDocument(record));
   emu::ClearCalls();
   char in[8] = "in";
   char out[300];
@@ -152,9 +149,8 @@ TEST_F(PassThrough, GetPrinterDataFromPortPassesEveryArgumentAndTheAnswerThrough
 }
 
 TEST_F(PassThrough, WritePortForwardsEveryByteExactlyAndInOrder) {
-  PortRecord* record = OpenPort("KOVIR1:");
+  PortRecord* record = OpenWithDocument("KOVIR1:");
   ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(OpenDeviceDocument(record));
   emu::ClearReceived("KOVIR1:");
 
   // Every byte value, NULs and escape codes included, in writes of odd sizes.
@@ -177,9 +173,8 @@ TEST_F(PassThrough, WritePortForwardsEveryByteExactlyAndInOrder) {
 }
 
 TEST_F(PassThrough, WritePortHandsBackTheDeviceMonitorsCountAndResult) {
-  PortRecord* record = OpenPort("KOVIR1:");
+  PortRecord* record = OpenWithDocument("KOVIR1:");
   ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(OpenDeviceDocument(record));
   BYTE data[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   DWORD written = 0;
 
@@ -196,9 +191,8 @@ TEST_F(PassThrough, WritePortHandsBackTheDeviceMonitorsCountAndResult) {
 }
 
 TEST_F(PassThrough, ReadPortDeliversWhatThePrinterQueued) {
-  PortRecord* record = OpenPort("KOVIR1:");
+  PortRecord* record = OpenWithDocument("KOVIR1:");
   ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(OpenDeviceDocument(record));
   const std::string said("status\0OK", 9);
   emu::QueueBackChannel("KOVIR1:", said);
   BYTE buffer[64];

@@ -1,5 +1,6 @@
 // OpenPortEx and ClosePort: the record the spooler gets as its port handle, the
-// list that owns it, and the order in which a close takes a port apart.
+// list that owns it, the order in which a close takes a port apart, and what a
+// thousand opens and closes leave behind.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,13 +14,10 @@ namespace {
 using monitor_test::ListedPorts;
 using monitor_test::MonitorTest;
 using monitor_test::OpenDeviceDocument;
+using monitor_test::Signalled;
 using monitor_test::Spooler;
 using monitor_test::StandInPoller;
 using monitor_test::StartStandInPoller;
-
-bool Signalled(HANDLE event) {
-  return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-}
 
 std::vector<emu::Slot> DeviceSlotsCalled() {
   std::vector<emu::Slot> slots;
@@ -27,23 +25,25 @@ std::vector<emu::Slot> DeviceSlotsCalled() {
   return slots;
 }
 
-// Heap blocks and kernel handles, where the platform can count them exactly.
-struct Counts {
-  long heapBlocks;
-  long handles;
+// Heap blocks, kernel handles and printer handles, taken when made and compared
+// later where the platform counts them exactly.
+struct Baseline {
+  diag::ResourceCounts counts = diag::CurrentResourceCounts();
+  long printerHandles = diag::OpenPrinterHandles();
+
+  void ExpectNothingLeft() const {
+    const diag::ResourceCounts now = diag::CurrentResourceCounts();
+    if (counts.heapBlocks != diag::kUnknown) {
+      EXPECT_EQ(now.heapBlocks, counts.heapBlocks);
+    }
+    if (counts.handles != diag::kUnknown) {
+      EXPECT_EQ(now.handles, counts.handles);
+    }
+    if (printerHandles != diag::kUnknown) {
+      EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles) << "printer handle left open";
+    }
+  }
 };
-Counts Now() {
-  const diag::ResourceCounts counts = diag::CurrentResourceCounts();
-  return {counts.heapBlocks, counts.handles};
-}
-void ExpectSameCounts(const Counts& before, const Counts& after) {
-  if (before.heapBlocks != diag::kUnknown) {
-    EXPECT_EQ(after.heapBlocks, before.heapBlocks);
-  }
-  if (before.handles != diag::kUnknown) {
-    EXPECT_EQ(after.handles, before.handles);
-  }
-}
 
 HANDLE OpenThroughSpooler(const char* port, const char* printer, BOOL* result) {
   HANDLE handle = reinterpret_cast<HANDLE>(0x5EED);  // must stay untouched on failure
@@ -135,7 +135,7 @@ TEST_F(OpenPortEx_, ReopeningANameThatDiffersOnlyInCaseFailsWithErrorBusyAndChan
   const HANDLE devicePort = record->devicePort;
   emu::AttachPrinter("KOVIR1:");  // even a printer under that spelling changes nothing
   emu::ClearCalls();
-  const Counts before = Now();
+  const Baseline before;
 
   for (const char* name : {"Kovir1:", "KOVIR1:", "kovir1:", "kOVIR1:"}) {
     SCOPED_TRACE(name);
@@ -153,7 +153,7 @@ TEST_F(OpenPortEx_, ReopeningANameThatDiffersOnlyInCaseFailsWithErrorBusyAndChan
   EXPECT_STREQ(record->printerName, monitor_test::kDefaultPrinter);
   EXPECT_EQ(record->devicePort, devicePort);
   EXPECT_EQ(record->status.load(), 0u);
-  ExpectSameCounts(before, Now());
+  before.ExpectNothingLeft();
 }
 
 struct FailedOpenCase {
@@ -175,8 +175,7 @@ TEST_F(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThe
     emu::Reset();
     if (c.attachPrinter) emu::AttachPrinter("KOVIR7:");
     if (c.refuse) emu::InjectFault(emu::Slot::OpenPort, emu::Fault::Refuse, 1);
-    const Counts before = Now();
-    const long printerHandles = diag::OpenPrinterHandles();
+    const Baseline before;
 
     BOOL opened = TRUE;
     const HANDLE handle = OpenThroughSpooler("KOVIR7:", printer, &opened);
@@ -184,8 +183,7 @@ TEST_F(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThe
     EXPECT_EQ(GetLastError(), c.deviceError);
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x5EED));
     EXPECT_TRUE(ListedPorts().empty());
-    ExpectSameCounts(before, Now());
-    EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles) << "printer handle left open";
+    before.ExpectNothingLeft();
 
     // The same name opens once the device monitor agrees.
     emu::AttachPrinter("KOVIR7:");
@@ -204,8 +202,7 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
   // Each of the record's three events in turn.
   for (int which = 0; which < 3; ++which) {
     SCOPED_TRACE(which);
-    const Counts before = Now();
-    const long printerHandles = diag::OpenPrinterHandles();
+    const Baseline before;
     if (!diag::FailEventCreation(which)) GTEST_SKIP() << "event creation cannot be made to fail";
 
     BOOL opened = TRUE;
@@ -216,8 +213,7 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x5EED));
     EXPECT_TRUE(ListedPorts().empty());
     EXPECT_TRUE(emu::Calls().empty()) << "the device monitor was asked to open the port";
-    ExpectSameCounts(before, Now());
-    EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles) << "printer handle left open";
+    before.ExpectNothingLeft();
   }
   BOOL opened = FALSE;
   const HANDLE handle = OpenThroughSpooler("KOVIR1:", printer, &opened);
@@ -229,8 +225,7 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
 using ClosePort_ = MonitorTest;
 
 TEST_F(ClosePort_, ClosesTheDevicePortForgetsTheRecordAndGivesBackWhatItOwned) {
-  const Counts before = Now();
-  const long printerHandles = diag::OpenPrinterHandles();
+  const Baseline before;
   PortRecord* record = OpenPort("KOVIR1:", "KOVIR Close Port");
   ASSERT_NE(record, nullptr);
   const HANDLE devicePort = record->devicePort;
@@ -244,11 +239,8 @@ TEST_F(ClosePort_, ClosesTheDevicePortForgetsTheRecordAndGivesBackWhatItOwned) {
   EXPECT_EQ(calls[0].handle, devicePort);
   EXPECT_FALSE(emu::PortOpen("KOVIR1:"));
   EXPECT_TRUE(ListedPorts().empty());
-  if (diag::OpenPrinterHandles() != diag::kUnknown) {
-    // The stand-in spooler printer is registered by OpenPort; its handle is gone.
-    EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles);
-  }
-  ExpectSameCounts(before, Now());
+  // The stand-in spooler printer is registered by OpenPort; its handle is gone.
+  before.ExpectNothingLeft();
 }
 
 TEST_F(ClosePort_, WithARunningPollerStopsItAndWaitsForItBeforeEndingTheDocumentAndClosing) {
@@ -258,9 +250,8 @@ TEST_F(ClosePort_, WithARunningPollerStopsItAndWaitsForItBeforeEndingTheDocument
     bool recordIntact = false;
     std::vector<emu::Slot> deviceCallsSoFar;
   } seen;
-  PortRecord* record = OpenPort("KOVIR1:");
+  PortRecord* record = OpenWithDocument("KOVIR1:");
   ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(OpenDeviceDocument(record));
   StandInPoller poller;
   poller.lingerMs = 300;
   poller.onExit = [&seen](PortRecord* r) {
@@ -288,33 +279,29 @@ TEST_F(ClosePort_, WithARunningPollerStopsItAndWaitsForItBeforeEndingTheDocument
   EXPECT_TRUE(ListedPorts().empty());
 }
 
-TEST_F(ClosePort_, WithARunningPollerAndNoDocumentClosesOnlyAfterThePollerEnded) {
-  bool portOpenAtExit = false;
-  PortRecord* record = OpenPort("KOVIR1:");
-  ASSERT_NE(record, nullptr);
-  StandInPoller poller;
-  poller.lingerMs = 300;
-  poller.onExit = [&portOpenAtExit](PortRecord*) { portOpenAtExit = emu::PortOpen("KOVIR1:"); };
-  ASSERT_TRUE(StartStandInPoller(record, poller));
-  emu::ClearCalls();
+// Without both a document and a poller there is no device document for the close
+// to end: the device hears only pfnClosePort, after any poller has ended.
+TEST_F(ClosePort_, WithOnlyAPollerOrOnlyADocumentClosesTheDevicePortAlone) {
+  for (const bool document : {false, true}) {
+    SCOPED_TRACE(document ? "a document, no poller" : "a running poller, no document");
+    PortRecord* record = document ? OpenWithDocument("KOVIR1:") : OpenPort("KOVIR1:");
+    ASSERT_NE(record, nullptr);
+    StandInPoller poller;
+    poller.lingerMs = 300;
+    bool portOpenAtExit = false;
+    poller.onExit = [&portOpenAtExit](PortRecord*) { portOpenAtExit = emu::PortOpen("KOVIR1:"); };
+    ASSERT_TRUE(document || StartStandInPoller(record, poller));
+    emu::ClearCalls();
 
-  EXPECT_EQ(ClosePort(record), TRUE);
+    EXPECT_EQ(ClosePort(record), TRUE);
 
-  EXPECT_TRUE(poller.ended);
-  EXPECT_TRUE(portOpenAtExit);
-  EXPECT_EQ(DeviceSlotsCalled(), std::vector<emu::Slot>{emu::Slot::ClosePort});
-}
-
-TEST_F(ClosePort_, WithADocumentOpenButNoPollerDoesNotEndTheDeviceDocument) {
-  PortRecord* record = OpenPort("KOVIR1:");
-  ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(OpenDeviceDocument(record));
-  emu::ClearCalls();
-
-  EXPECT_EQ(ClosePort(record), TRUE);
-
-  EXPECT_EQ(DeviceSlotsCalled(), std::vector<emu::Slot>{emu::Slot::ClosePort});
-  EXPECT_TRUE(ListedPorts().empty());
+    EXPECT_EQ(DeviceSlotsCalled(), std::vector<emu::Slot>{emu::Slot::ClosePort});
+    EXPECT_TRUE(ListedPorts().empty());
+    if (!document) {
+      EXPECT_TRUE(poller.ended);
+      EXPECT_TRUE(portOpenAtExit);
+    }
+  }
 }
 
 // A device monitor of our own for a record that is not listed: only its close slot
@@ -335,7 +322,7 @@ TEST_F(ClosePort_, ReturnsTrueForARecordThatIsNotListedAndFreesNothing) {
   stranger.devicePort = reinterpret_cast<HANDLE>(0x1234);
   stranger.deviceMonitor.pfnClosePort = ForeignClosePort;
   gForeignCloses = 0;
-  const Counts before = Now();
+  const Baseline before;
 
   EXPECT_EQ(ClosePort(&stranger), TRUE);
 
@@ -344,7 +331,58 @@ TEST_F(ClosePort_, ReturnsTrueForARecordThatIsNotListedAndFreesNothing) {
   EXPECT_EQ(stranger.signature, PORT_SIGNATURE);
   EXPECT_EQ(ListedPorts(), std::vector<PortRecord*>{listed});
   EXPECT_TRUE(emu::PortOpen("KOVIR1:"));
-  ExpectSameCounts(before, Now());
+  before.ExpectNothingLeft();
+}
+
+// A thousand ports opened and closed, in every state a close can meet, leave
+// nothing behind: no heap block, no handle (event, thread, printer), no thread.
+constexpr int kCycles = 1000;
+constexpr char kPrinter[] = "KOVIR Port Cycles";
+
+// One port's life. Cycle i goes through a different mix: a refused first open,
+// a device document, a running poller.
+void Cycle(int i) {
+  LPSTR port = const_cast<LPSTR>(i % 2 == 0 ? "KOVIR1:" : "kovir1:");
+  HANDLE handle = nullptr;
+  if (i % 10 == 3) {
+    emu::InjectFault(emu::Slot::OpenPort, emu::Fault::Refuse, 1);
+    ASSERT_FALSE(
+        Spooler().pfnOpenPortEx(port, const_cast<LPSTR>(kPrinter), &handle, emu::DeviceMonitor()));
+  }
+  ASSERT_TRUE(
+      Spooler().pfnOpenPortEx(port, const_cast<LPSTR>(kPrinter), &handle, emu::DeviceMonitor()));
+  auto* record = static_cast<PortRecord*>(handle);
+  if (i % 3 != 0) {
+    ASSERT_TRUE(OpenDeviceDocument(record));
+  }
+  StandInPoller poller;
+  if (i % 2 != 0) {
+    ASSERT_TRUE(StartStandInPoller(record, poller));
+  }
+  ASSERT_TRUE(Spooler().pfnClosePort(record));
+  ASSERT_TRUE(poller.ended || i % 2 == 0);
+  emu::ClearCalls();  // keep the rig's log short
+}
+
+using PortCycles = MonitorTest;
+
+TEST_F(PortCycles, AThousandOpenCloseCyclesLeaveNoHeapBlockHandleOrThreadBehind) {
+  emu::AttachPrinter("KOVIR1:");
+  const bool spoolerKnowsPrinter = diag::AddSpoolerPrinter(kPrinter);
+  // One cycle first, so that whatever the platform sets up once is in the baseline.
+  Cycle(1);
+  const Baseline before;
+
+  for (int i = 0; i < kCycles && !HasFatalFailure(); ++i) {
+    SCOPED_TRACE(i);
+    Cycle(i);
+  }
+
+  EXPECT_TRUE(ListedPorts().empty());
+  before.ExpectNothingLeft();
+  ASSERT_NE(before.counts.threads, diag::kUnknown);
+  EXPECT_EQ(monitor_test::SettledThreadCount(before.counts.threads), before.counts.threads);
+  if (spoolerKnowsPrinter) diag::RemoveSpoolerPrinter(kPrinter);
 }
 
 }  // namespace

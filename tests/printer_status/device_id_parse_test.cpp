@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "printer_status/device_id.h"
+#include "tests/support/exact_block.h"
 
 namespace {
 
 using namespace std::string_literals;
+using monitor_test::ExactBlock;
 
 struct ParseCase {
   std::string deviceId;
@@ -31,8 +33,7 @@ struct Parsed {
 };
 
 Parsed Parse(const std::string& text, char (&model)[MODEL_NAME_SIZE]) {
-  Parsed parsed{std::make_unique<char[]>(text.size() + 1), text.size() + 1, nullptr};
-  std::memcpy(parsed.buffer.get(), text.c_str(), text.size() + 1);
+  Parsed parsed{ExactBlock(text + '\0'), text.size() + 1, nullptr};
   parsed.manufacturer = ParseDeviceId(parsed.buffer.get(), static_cast<DWORD>(parsed.size), model);
   return parsed;
 }
@@ -59,20 +60,27 @@ const ParseCase kCases[] = {
     {"MFG:THE KOVIR CO;MDL:KP 210S;", "THE KOVIR CO", "KP 210S", "values keep their blanks"},
 };
 
+// The manufacturer ParseDeviceId returned and the model it left, against the case.
+void ExpectParsedAs(const ParseCase& c, LPSTR manufacturer, const char* model) {
+  if (c.manufacturer) {
+    ASSERT_NE(manufacturer, nullptr);
+    EXPECT_EQ(std::string(manufacturer), *c.manufacturer);
+  } else {
+    EXPECT_EQ(manufacturer, nullptr);
+  }
+  EXPECT_STREQ(model, c.model.c_str());
+}
+
 TEST(ParseDeviceId, FindsManufacturerAndModelByExactKeys) {
   for (const ParseCase& c : kCases) {
     SCOPED_TRACE(c.why);
     char model[MODEL_NAME_SIZE] = "LEFT OVER";
     const Parsed parsed = Parse(c.deviceId, model);
-    if (c.manufacturer) {
-      ASSERT_NE(parsed.manufacturer, nullptr);
-      EXPECT_EQ(std::string(parsed.manufacturer), *c.manufacturer);
+    ExpectParsedAs(c, parsed.manufacturer, model);
+    if (parsed.manufacturer != nullptr) {
       EXPECT_GE(parsed.manufacturer, parsed.buffer.get());
       EXPECT_LT(parsed.manufacturer, parsed.buffer.get() + parsed.size);
-    } else {
-      EXPECT_EQ(parsed.manufacturer, nullptr);
     }
-    EXPECT_STREQ(model, c.model.c_str());
   }
 }
 
@@ -122,44 +130,40 @@ TEST(ParseDeviceId, LongModelIsCutTo255Characters) {
   }
 }
 
-// A block of exactly `text.size()` bytes: no terminator behind it, so a read past
-// it is caught.
-std::unique_ptr<char[]> Unterminated(const std::string& text) {
-  auto block = std::make_unique<char[]>(text.size());
-  std::memcpy(block.get(), text.data(), text.size());
-  return block;
-}
-
+// The device ID fills all 1024 bytes, no terminator behind them, and ends inside
+// a value; ending inside MFG, its last byte gives way to the terminator.
 TEST(ParseDeviceId, FullBufferWithoutTerminatorIsNeverReadPast) {
-  // The device ID fills all 1024 bytes and ends inside the MFG value.
-  std::string text = "MDL:KP-210S;MFG:";
-  text += std::string(DEVICE_ID_BUFFER_SIZE - text.size(), 'K');
-  auto block = Unterminated(text);
-  char model[MODEL_NAME_SIZE];
-  const LPSTR manufacturer = ParseDeviceId(block.get(), DEVICE_ID_BUFFER_SIZE, model);
-  ASSERT_NE(manufacturer, nullptr);
-  EXPECT_EQ(manufacturer, block.get() + 16);
-  // The last byte gives way to the terminator.
-  EXPECT_EQ(std::strlen(manufacturer), DEVICE_ID_BUFFER_SIZE - 16 - 1);
-  EXPECT_EQ(block[DEVICE_ID_BUFFER_SIZE - 1], '\0');
-  EXPECT_STREQ(model, "KP-210S");
-}
-
-TEST(ParseDeviceId, FullBufferEndingInsideTheModelIsNeverReadPast) {
-  std::string text = "MFG:KOVIR;MDL:";
-  text += std::string(DEVICE_ID_BUFFER_SIZE - text.size(), 'M');
-  auto block = Unterminated(text);
-  char model[MODEL_NAME_SIZE];
-  const LPSTR manufacturer = ParseDeviceId(block.get(), DEVICE_ID_BUFFER_SIZE, model);
-  ASSERT_NE(manufacturer, nullptr);
-  EXPECT_STREQ(manufacturer, "KOVIR");
-  EXPECT_EQ(std::string(model), std::string(MODEL_NAME_SIZE - 1, 'M'));
+  const struct {
+    const char* start;  // filled up to the buffer's size with `fill`
+    char fill;
+    const char* manufacturer;  // null: the fill, all but the last byte
+    std::string model;
+  } cases[] = {
+      {"MDL:KP-210S;MFG:", 'K', nullptr, "KP-210S"},
+      {"MFG:KOVIR;MDL:", 'M', "KOVIR", std::string(MODEL_NAME_SIZE - 1, 'M')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.start);
+    const std::string start = c.start;
+    auto block = ExactBlock(start + std::string(DEVICE_ID_BUFFER_SIZE - start.size(), c.fill));
+    char model[MODEL_NAME_SIZE];
+    const LPSTR manufacturer = ParseDeviceId(block.get(), DEVICE_ID_BUFFER_SIZE, model);
+    ASSERT_NE(manufacturer, nullptr);
+    if (c.manufacturer == nullptr) {
+      EXPECT_EQ(manufacturer, block.get() + start.size());
+      EXPECT_EQ(std::strlen(manufacturer), DEVICE_ID_BUFFER_SIZE - start.size() - 1);
+      EXPECT_EQ(block[DEVICE_ID_BUFFER_SIZE - 1], '\0');
+    } else {
+      EXPECT_STREQ(manufacturer, c.manufacturer);
+    }
+    EXPECT_EQ(std::string(model), c.model);
+  }
 }
 
 TEST(ParseDeviceId, FullBufferOfSeparatorsIsNeverReadPast) {
   for (const char fill : {';', ':', 'x'}) {
     SCOPED_TRACE(fill);
-    auto block = Unterminated(std::string(DEVICE_ID_BUFFER_SIZE, fill));
+    auto block = ExactBlock(std::string(DEVICE_ID_BUFFER_SIZE, fill));
     char model[MODEL_NAME_SIZE] = "LEFT OVER";
     EXPECT_EQ(ParseDeviceId(block.get(), DEVICE_ID_BUFFER_SIZE, model), nullptr);
     EXPECT_STREQ(model, "");
@@ -172,16 +176,9 @@ TEST(ParseDeviceId, BytesBehindTheTerminatorAreLeftAlone) {
   for (const ParseCase& c : kCases) {
     SCOPED_TRACE(c.why);
     std::string bytes = c.deviceId + '\0' + "MFG:BEHIND;MDL:BEHIND;";
-    auto block = Unterminated(bytes);
+    auto block = ExactBlock(bytes);
     char model[MODEL_NAME_SIZE] = "LEFT OVER";
-    const LPSTR manufacturer = ParseDeviceId(block.get(), static_cast<DWORD>(bytes.size()), model);
-    if (c.manufacturer) {
-      ASSERT_NE(manufacturer, nullptr);
-      EXPECT_EQ(std::string(manufacturer), *c.manufacturer);
-    } else {
-      EXPECT_EQ(manufacturer, nullptr);
-    }
-    EXPECT_STREQ(model, c.model.c_str());
+    ExpectParsedAs(c, ParseDeviceId(block.get(), static_cast<DWORD>(bytes.size()), model), model);
     // The bytes behind the terminator are not part of the text.
     const std::size_t behind = c.deviceId.size() + 1;
     EXPECT_EQ(std::string(block.get() + behind, bytes.size() - behind), "MFG:BEHIND;MDL:BEHIND;");

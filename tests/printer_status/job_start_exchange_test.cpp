@@ -23,6 +23,7 @@
 
 namespace {
 
+namespace app = emu::status_app;
 using monitor_test::Bytes;
 using monitor_test::DeviceIdFor;
 
@@ -35,12 +36,8 @@ class JobStartExchangeTest : public monitor_test::PrinterTest {
   JobStartExchangeTest() : PrinterTest("Job start ") {}
 
   void TearDown() override {
-    if (record_ != nullptr) {
-      if (HasStatusBits(record_, PS_POLLER_RUN)) StopStatusPoller(record_);
-      ClearStatusBits(record_, PS_DEVICE_DOC_OPEN);
-      record_->deviceMonitor.pfnEndDocPort(record_->devicePort);
-      ClearStatusKey(record_->statusKey);
-    }
+    // EndDocPort stops the poller before anything it uses goes away.
+    if (record_ != nullptr) EndDoc(record_);
     PrinterTest::TearDown();
   }
 
@@ -48,14 +45,9 @@ class JobStartExchangeTest : public monitor_test::PrinterTest {
   void OpenJob(const std::string& registered, const std::string& deviceId, DWORD presentFlag = 1,
                emu::PrinterOptions options = {}, DWORD intervalMs = kQuietInterval) {
     options.deviceId = deviceId;
-    OpenRegistered(kPort, registered, presentFlag, kEarlierPollFlag, intervalMs, options);
+    Register(printer_, registered, presentFlag, kEarlierPollFlag, intervalMs);
+    record_ = OpenAtJobStart(kPort, printer_, options);
     ASSERT_NE(record_, nullptr);
-    ASSERT_TRUE(monitor_test::OpenDeviceDocument(record_, printer_.c_str()));
-    SelectStatusKey(record_->statusKey, printer_.c_str());
-  }
-
-  std::optional<DWORD> PollFlag() const {
-    return emu::status_app::ReadDword(printer_, VALUE_POLL_ENABLED);
   }
 };
 
@@ -81,7 +73,7 @@ TEST_P(CommandForModel, SendsTheModelsCommandsAndStartsThePoller) {
   EXPECT_EQ(emu::Commands(kPort), c.commands);
   EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
   EXPECT_NE(record_->pollerThread, nullptr);
-  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -127,7 +119,7 @@ TEST_P(NotIdentified, SendsNothingAndClearsMatchedAndPollerBits) {
   EXPECT_FALSE(HasStatusBits(record_, PS_PRINTER_MATCHED));
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
   EXPECT_EQ(record_->pollerThread, nullptr);
-  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -151,8 +143,8 @@ TEST_P(StatusMonitorAbsent, MatchedPrinterGetsNoCommandAndNoPoller) {
   EXPECT_EQ(emu::Received(kPort), "");
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
   EXPECT_EQ(record_->pollerThread, nullptr);
-  EXPECT_FALSE(emu::status_app::ReadString(printer_, VALUE_INK_LEVEL).has_value());
-  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+  EXPECT_FALSE(app::ReadString(printer_, VALUE_INK_LEVEL).has_value());
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
 }
 
 INSTANTIATE_TEST_SUITE_P(Flags, StatusMonitorAbsent, testing::Values(0u, 16u));
@@ -182,7 +174,7 @@ TEST_F(JobStartExchangeTest, ShortStatusCommandWriteStartsNoPollerAndNoInkQuery)
   EXPECT_EQ(emu::CallsTo(emu::Slot::WritePort).size(), 1u);
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
   EXPECT_EQ(record_->pollerThread, nullptr);
-  EXPECT_EQ(PollFlag(), kEarlierPollFlag);
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
 }
 
 // What the registry and the port's own copy say when the ink query reaches the
@@ -197,7 +189,7 @@ std::vector<bool> readsByExchange;
 
 BOOL WINAPI WatchingWrite(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written) {
   if (count == InkQueryCommand.size()) {
-    flagAtInkQuery = emu::status_app::ReadDword(printerAtInkQuery, VALUE_POLL_ENABLED);
+    flagAtInkQuery = app::ReadDword(printerAtInkQuery, VALUE_POLL_ENABLED);
     pollEnabledAtInkQuery = recordAtInkQuery->statusKey.pollEnabled.load();
   }
   return emu::DeviceMonitor()->pfnWritePort(port, buffer, count, written);
@@ -228,7 +220,7 @@ class InkQueryPause : public JobStartExchangeTest, public testing::WithParamInte
 TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
   const PauseCase& c = GetParam();
   OpenJob("KP-210S", DeviceIdFor("KP-210S"), 1, {}, 300);
-  if (c.flagMissing) emu::status_app::DeleteValue(printer_, VALUE_POLL_ENABLED);
+  if (c.flagMissing) app::DeleteValue(printer_, VALUE_POLL_ENABLED);
   record_->deviceMonitor.pfnWritePort = WatchingWrite;
   record_->deviceMonitor.pfnReadPort = WatchingRead;
   recordAtInkQuery = record_;
@@ -245,9 +237,9 @@ TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
   ASSERT_EQ(emu::Commands(kPort).size(), 2u);
   EXPECT_EQ(flagAtInkQuery, 0u);
   EXPECT_EQ(pollEnabledAtInkQuery, 0u);
-  EXPECT_EQ(PollFlag(), c.restored);
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), c.restored);
   EXPECT_EQ(record_->statusKey.pollEnabled.load(), c.restored);
-  EXPECT_EQ(emu::status_app::ReadString(printer_, VALUE_INK_LEVEL),
+  EXPECT_EQ(app::ReadString(printer_, VALUE_INK_LEVEL),
             "IQ:" + emu::MakeInkData(emu::DefaultInkLevels()));
   std::lock_guard<std::mutex> lock(readsLock);
   const auto lastOfExchange = std::find(readsByExchange.rbegin(), readsByExchange.rend(), true);

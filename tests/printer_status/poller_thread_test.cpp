@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "emulator/printer_replies.h"
@@ -26,7 +27,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using monitor_test::Spooler;
 
 long long MsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
@@ -51,6 +51,11 @@ ReadLog& Log() {
   return log;
 }
 
+void SetBeforeRead(std::function<void(std::size_t index)> hook) {
+  std::lock_guard<std::mutex> lock(Log().mutex);
+  Log().beforeRead = std::move(hook);
+}
+
 BOOL WINAPI LoggedRead(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read) {
   std::function<void(std::size_t)> hook;
   std::size_t index;
@@ -70,7 +75,6 @@ BOOL WINAPI LoggedRead(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read) {
 using monitor_test::WaitUntil;
 
 constexpr char kPort[] = "LPT7:";
-constexpr char kStatus[] = "RealTimeStatusStrings";
 
 class StatusPollerTest : public monitor_test::PrinterTest {
  protected:
@@ -78,19 +82,18 @@ class StatusPollerTest : public monitor_test::PrinterTest {
 
   void SetUp() override {
     PrinterTest::SetUp();
+    SetBeforeRead(nullptr);
     std::lock_guard<std::mutex> lock(Log().mutex);
     Log().reads.clear();
     Log().started = 0;
-    Log().beforeRead = nullptr;
   }
 
   void TearDown() override {
     // EndDocPort stops the poller before anything it uses goes away.
-    if (record_ != nullptr) Spooler().pfnEndDocPort(record_);
+    if (record_ != nullptr) EndDoc(record_);
     CloseHandle(readStarted_);
     PrinterTest::TearDown();
-    std::lock_guard<std::mutex> lock(Log().mutex);
-    Log().beforeRead = nullptr;
+    SetBeforeRead(nullptr);
   }
 
   // A port with a document open on another maker's printer, the printer's key
@@ -99,7 +102,7 @@ class StatusPollerTest : public monitor_test::PrinterTest {
     options.deviceId = "MFG:ACME;MDL:LX-1;";
     OpenRegistered(kPort, "LX-1", 1, pollEnabled, intervalMs, options);
     ASSERT_NE(record_, nullptr);
-    ASSERT_TRUE(Spooler().pfnStartDocPort(record_, printer_.data(), 1, 1, nullptr));
+    ASSERT_TRUE(StartDoc(record_, printer_));
     ASSERT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
     record_->deviceMonitor.pfnReadPort = LoggedRead;
   }
@@ -112,7 +115,7 @@ class StatusPollerTest : public monitor_test::PrinterTest {
   }
 
   std::optional<std::string> Published() const {
-    return emu::status_app::ReadString(printer_, kStatus);
+    return emu::status_app::PublishedStatus(printer_);
   }
 
   std::vector<Read> Reads() {
@@ -183,14 +186,11 @@ TEST_F(StatusPollerTest, TenEmptyReadsStoreNothingAndEndThePoll) {
   emu::PrinterOptions options;
   options.replyDelayReads = 10;
   OpenJob(1, 1500, options);
-  emu::status_app::SetString(printer_, kStatus, "earlier status");
+  emu::status_app::SetString(printer_, VALUE_STATUS_STRING, "earlier status");
   SendStatusCommand();
-  {
-    std::lock_guard<std::mutex> lock(Log().mutex);
-    Log().beforeRead = [this](std::size_t index) {
-      if (index == 10) publishedBeforeRead_ = Published();
-    };
-  }
+  SetBeforeRead([this](std::size_t index) {
+    if (index == 10) publishedBeforeRead_ = Published();
+  });
   StartPoller();
 
   const std::string reply = emu::MakeStatusReply(true);
@@ -210,14 +210,11 @@ TEST_F(StatusPollerTest, StopDuringReadStillStoresWhatThatReadDelivered) {
   OpenJob(1, 200);
   const std::string update = emu::MakeStatusUpdate(7);
   emu::QueueBackChannel(kPort, update);
-  {
-    std::lock_guard<std::mutex> lock(Log().mutex);
-    Log().beforeRead = [this](std::size_t) {
-      // Hold the read until the stop has cleared PS_POLLER_RUN.
-      SetEvent(readStarted_);
-      WaitUntil([this] { return !HasStatusBits(record_, PS_POLLER_RUN); }, 10000);
-    };
-  }
+  SetBeforeRead([this](std::size_t) {
+    // Hold the read until the stop has cleared PS_POLLER_RUN.
+    SetEvent(readStarted_);
+    WaitUntil([this] { return !HasStatusBits(record_, PS_POLLER_RUN); }, 10000);
+  });
   StartPoller();
 
   ASSERT_EQ(WaitForSingleObject(readStarted_, 20000), WAIT_OBJECT_0);
@@ -293,8 +290,8 @@ TEST_F(StatusPollerTest, ThreadThatCannotBeCreatedLeavesNothingToStop) {
   EXPECT_EQ(record_->pollerThread, nullptr);
   // The document ends without waiting for a thread that never existed, and the
   // next poller on the port starts normally.
-  EXPECT_TRUE(monitor_test::FinishesWithin(5000, [this] { Spooler().pfnEndDocPort(record_); }));
-  ASSERT_TRUE(Spooler().pfnStartDocPort(record_, printer_.data(), 2, 1, nullptr));
+  EXPECT_TRUE(monitor_test::FinishesWithin(5000, [this] { EndDoc(record_); }));
+  ASSERT_TRUE(StartDoc(record_, printer_, 2));
   record_->deviceMonitor.pfnReadPort = LoggedRead;
   emu::QueueBackChannel(kPort, emu::MakeStatusUpdate(1));
   StartPoller();

@@ -15,6 +15,8 @@
 //   (ends itself once PS_POLLER_RUN clears), for tests of the code that stops it.
 // - FinishesWithin() and BackgroundCall: run a call that may block on a thread of
 //   its own, so a test can bound the wait or check that the call is still blocked.
+// - Signalled(), SettledThreadCount(), DeviceCalls(): an event's state, the thread
+//   count once it settled, and the device monitor's log for one port.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -32,6 +34,7 @@
 #include "platform/diagnostics.h"
 #include "platform/win32.h"
 #include "port/port_record.h"
+#include "status_store/status_key.h"
 #include "tests/support/start_thread.h"
 
 namespace monitor_test {
@@ -134,6 +137,13 @@ bool WaitUntil(Condition condition, int limitMs = 20000) {
   return true;
 }
 
+// The thread count once it fell back to `baseline`, or after 10 s: the system may
+// list a thread for a moment after its handle was signalled.
+inline long SettledThreadCount(long baseline) {
+  WaitUntil([baseline] { return diag::CurrentResourceCounts().threads <= baseline; }, 10000);
+  return diag::CurrentResourceCounts().threads;
+}
+
 // Runs `work` on a thread of its own and waits at most `limitMs` for it; true when
 // it finished. A test that must not hang on the fault it looks for uses this. On a
 // time-out the thread is left running, so whatever `work` uses must stay valid.
@@ -182,6 +192,19 @@ class BackgroundCall {
   HANDLE thread_ = nullptr;
 };
 
+inline bool Signalled(HANDLE event) {
+  return WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
+// The device monitor's calls to `slot` for `port`, in order.
+inline std::vector<emu::Call> DeviceCalls(emu::Slot slot, const std::string& port) {
+  std::vector<emu::Call> calls;
+  for (const emu::Call& call : emu::CallsTo(slot)) {
+    if (call.port == port) calls.push_back(call);
+  }
+  return calls;
+}
+
 constexpr char kDefaultPrinter[] = "KOVIR Monitor Test";
 
 class MonitorTest : public ::testing::Test {
@@ -202,7 +225,16 @@ class MonitorTest : public ::testing::Test {
       Spooler().pfnClosePort(record);
     }
     for (const std::string& printer : spoolerPrinters_) diag::RemoveSpoolerPrinter(printer.c_str());
+    for (const std::string& printer : registered_) emu::status_app::Uninstall(printer);
     emu::Reset();
+  }
+
+  // The status application stand-in registers `model` for `printer` (arguments as
+  // emu::status_app::Install); the key goes at the end of the test.
+  void Register(const std::string& printer, const std::string& model, DWORD presentFlag = 1,
+                DWORD pollFlag = 1, DWORD intervalMs = 3000) {
+    emu::status_app::Install(printer, model, presentFlag, pollFlag, intervalMs);
+    registered_.push_back(printer);
   }
 
   // Attaches an emulated printer to `port`, makes `printer` known to the stand-in
@@ -220,10 +252,45 @@ class MonitorTest : public ::testing::Test {
     return opened ? static_cast<PortRecord*>(handle) : nullptr;
   }
 
+  // OpenPort, then a device document opened as StartDocPort opens it. Null, with
+  // a test failure, when either fails.
+  PortRecord* OpenWithDocument(const std::string& port,
+                               const std::string& printer = kDefaultPrinter,
+                               const emu::PrinterOptions& options = {}) {
+    PortRecord* record = OpenPort(port, printer, options);
+    if (record == nullptr) return nullptr;
+    const bool opened = OpenDeviceDocument(record, printer.c_str());
+    EXPECT_TRUE(opened) << "the device refused the document on " << port;
+    return opened ? record : nullptr;
+  }
+
+  // OpenWithDocument, and `printer`'s status key selected as StartDocPort selects
+  // it: the state the job-start exchange meets.
+  PortRecord* OpenAtJobStart(const std::string& port, const std::string& printer,
+                             const emu::PrinterOptions& options) {
+    PortRecord* record = OpenWithDocument(port, printer, options);
+    if (record != nullptr) SelectStatusKey(record->statusKey, printer.c_str());
+    return record;
+  }
+
   BOOL ClosePort(PortRecord* record) { return Spooler().pfnClosePort(record); }
+
+  // A document through the spooler's table, for `printer` on the record's port.
+  BOOL StartDoc(PortRecord* record, const std::string& printer, DWORD jobId = 1) {
+    return Spooler().pfnStartDocPort(record, const_cast<LPSTR>(printer.c_str()), jobId, 1, nullptr);
+  }
+  BOOL EndDoc(PortRecord* record) { return Spooler().pfnEndDocPort(record); }
+  // True when WritePort succeeded and took every byte.
+  BOOL Write(PortRecord* record, std::string bytes) {
+    DWORD written = 0;
+    return Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(bytes.data()),
+                                  static_cast<DWORD>(bytes.size()), &written) &&
+           written == bytes.size();
+  }
 
  private:
   std::vector<std::string> spoolerPrinters_;
+  std::vector<std::string> registered_;
 };
 
 // `printer_` is named after the running test, behind `prefix`, so that no two
