@@ -40,8 +40,7 @@ TEST(CompactPrinter, CountsAndDigestsWhatAFullPrinterKeeps) {
 
   Random random(7);
   std::string sent = random.Bytes(100000);
-  const std::string command(reinterpret_cast<const char*>(StatusCommandA.data()),
-                            StatusCommandA.size());
+  const std::string command = Bytes(StatusCommandA);
   sent.insert(50000, command);
   std::size_t at = 0;
   while (at < sent.size()) {
