@@ -5,34 +5,26 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 #include <iterator>
 #include <string>
 
 #include "emulator/status_app.h"
 #include "status_store/status_key.h"
+#include "tests/support/monitor_fixture.h"
 #include "tests/support/store_values.h"
 
 namespace {
 
 namespace app = emu::status_app;
 
-std::string TestPrinterName() {
-  std::string name = "StoreTest.";
-  for (char c : std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '.';
-  }
-  return name;
-}
-
-class StatusValues : public ::testing::Test {
+class StatusValues : public monitor_test::PrinterTest {
  protected:
+  StatusValues() : PrinterTest("StoreTest ") {}
   void SetUp() override {
-    printer_ = TestPrinterName();
-    app::Uninstall(printer_);
+    PrinterTest::SetUp();
+    NamePrinter("");  // no key left from an earlier run
   }
-  void TearDown() override { app::Uninstall(printer_); }
   // The application registered, every value present, and this printer's key selected.
   void InstallAndSelect(DWORD presentFlag = 1) {
     app::Install(printer_, "KP-210S", presentFlag, 1, 3000);
@@ -46,7 +38,6 @@ class StatusValues : public ::testing::Test {
     EXPECT_EQ(app::ReadDword(printer_, value), expected) << value;
   }
 
-  std::string printer_;
   StatusKey key_{};
 };
 
