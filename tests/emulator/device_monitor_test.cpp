@@ -179,9 +179,7 @@ TEST_F(DeviceMonitorTest, BackChannelDrainsInChunksOfTheReadSize) {
 }
 
 TEST_F(DeviceMonitorTest, ReadChunkCapsEveryRead) {
-  emu::PrinterOptions options;
-  options.readChunk = 3;
-  emu::SetPrinterOptions(kPort, options);
+  emu::SetPrinterOptions(kPort, {.readChunk = 3});
   HANDLE port = Open();
   ASSERT_TRUE(StartDoc(port));
   emu::QueueBackChannel(kPort, "abcdefgh");
