@@ -27,10 +27,8 @@ constexpr char kPort[] = "KOVIRD:";
 // that arrives a byte at a time.
 TEST(CompactPrinter, CountsAndDigestsWhatAFullPrinterKeeps) {
   emu::Reset();
-  emu::PrinterOptions compact;
-  compact.keepReceived = false;
   emu::AttachPrinter("FULL:");
-  emu::AttachPrinter("COMPACT:", compact);
+  emu::AttachPrinter("COMPACT:", {.keepReceived = false});
   HANDLE full = nullptr, small = nullptr;
   ASSERT_TRUE(emu::DeviceMonitor()->pfnOpenPort(const_cast<LPSTR>("FULL:"), &full));
   ASSERT_TRUE(emu::DeviceMonitor()->pfnOpenPort(const_cast<LPSTR>("COMPACT:"), &small));

@@ -294,9 +294,7 @@ class PollerReadFaults : public FaultMatrix, public testing::WithParamInterface<
 
 TEST_P(PollerReadFaults, FailedReadsPublishNothingAndTheStopStillComesAtOnce) {
   const PollerReadCase& c = GetParam();
-  emu::PrinterOptions options;
-  options.statusUpdateEveryMs = 20;
-  PortRecord* record = PrepareOpen("KP-6600S", kBrisk, options);
+  PortRecord* record = PrepareOpen("KP-6600S", kBrisk, {.statusUpdateEveryMs = 20});
   ASSERT_NE(record, nullptr);
   emu::InjectFault(Slot::ReadPort, c.f.fault, c.f.times);
   ASSERT_TRUE(StartDoc(record));
@@ -543,9 +541,7 @@ class TeardownFaults : public FaultMatrix, public testing::WithParamInterface<Te
 
 TEST_P(TeardownFaults, TheMonitorLetsGoWhateverTheDeviceAnswers) {
   const TeardownCase& c = GetParam();
-  emu::PrinterOptions options;
-  options.statusUpdateEveryMs = 20;
-  PortRecord* record = PrepareOpen("KP-6600S", kBrisk, options);
+  PortRecord* record = PrepareOpen("KP-6600S", kBrisk, {.statusUpdateEveryMs = 20});
   ASSERT_NE(record, nullptr);
   if (c.step != Teardown::CloseIdle) {
     ASSERT_TRUE(StartDoc(record));

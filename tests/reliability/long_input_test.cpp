@@ -114,9 +114,7 @@ TEST_P(LongModel, ModelOfAThousandCharactersIsCutNotOverrun) {
   const std::string printer = InstallPrinter("", c.registered, kQuiet);
   const std::string id = "MFG:KOVIR;MDL:" + c.deviceModel + ";";
   ASSERT_LE(id.size(), 1024u);
-  emu::PrinterOptions options;
-  options.deviceId = id;
-  PortRecord* record = OpenPort(kPort, printer, options);
+  PortRecord* record = OpenPort(kPort, printer, {.deviceId = id});
   ASSERT_NE(record, nullptr);
   ExpectJobWorks(record, kPort, printer, c.matched);
 }
@@ -152,9 +150,8 @@ class PolledReply : public ReliabilityTest, public testing::WithParamInterface<P
 TEST_P(PolledReply, TheLastChunkIsPublishedWithinItsBuffer) {
   const PolledReplyCase& c = GetParam();
   const std::string printer = InstallPrinter("", "KP-6600S", 100);
-  emu::PrinterOptions options = OptionsFor("KP-6600S");
-  options.answersCommands = false;
-  PortRecord* record = OpenPort(kPort, printer, options);
+  PortRecord* record =
+      OpenPort(kPort, printer, {.deviceId = DeviceIdFor("KP-6600S"), .answersCommands = false});
   ASSERT_NE(record, nullptr);
   emu::QueueBackChannel(kPort, c.queued);
   std::string name = printer;
@@ -200,10 +197,9 @@ class ExchangeReplies : public ReliabilityTest {
   // once, with a document started on it: the port, or null (with a failure).
   PortRecord* StartWith(const std::vector<std::string>& replies, std::size_t size = 64) {
     InstallPrinter("", "KP-210S", kQuiet);
-    emu::PrinterOptions options = OptionsFor("KP-210S");
-    options.answersCommands = false;
-    options.readChunk = size;
-    PortRecord* record = OpenPort(kPort, printer_, options);
+    PortRecord* record =
+        OpenPort(kPort, printer_,
+                 {.deviceId = DeviceIdFor("KP-210S"), .answersCommands = false, .readChunk = size});
     for (const std::string& reply : replies) {
       EXPECT_EQ(reply.size(), size);
       emu::QueueBackChannel(kPort, reply);

@@ -145,9 +145,8 @@ class KeyLifetime : public ReliabilityTest {};
 
 TEST_F(KeyLifetime, KeyDeletedMidJobIsNeverRecreatedAndPublishingResumesWhenItReturns) {
   std::string printer = InstallPrinter("", kModel, 100);
-  emu::PrinterOptions options = OptionsFor(kModel);
-  options.statusUpdateEveryMs = 20;
-  PortRecord* record = OpenPort(kPort, printer, options);
+  PortRecord* record =
+      OpenPort(kPort, printer, {.deviceId = DeviceIdFor(kModel), .statusUpdateEveryMs = 20});
   ASSERT_NE(record, nullptr);
   ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr));
   ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
@@ -269,9 +268,8 @@ TEST_F(KeyLifetime, FlagsStirredManyTimesASecondNeverCostAByteOrTouchAnotherKey)
   std::string printer = InstallPrinter("", kModel, 20);
   // A bystander: registered, never printed to. Its values must stay as they are.
   const std::string bystander = InstallPrinter(" bystander", "KP-210S", 3000);
-  emu::PrinterOptions options = OptionsFor(kModel);
-  options.statusUpdateEveryMs = 5;
-  PortRecord* record = OpenPort(kPort, printer, options);
+  PortRecord* record =
+      OpenPort(kPort, printer, {.deviceId = DeviceIdFor(kModel), .statusUpdateEveryMs = 5});
   ASSERT_NE(record, nullptr);
 
   Chaos chaos;
