@@ -87,9 +87,8 @@ class DataIntegrity : public ReliabilityTest {};
 TEST_F(DataIntegrity, RandomJobArrivesByteExactWhileThePollerRunsAndThePrinterTalks) {
   const std::uint64_t total = Scaled<std::uint64_t>(24, 256) << 20;
   std::string printer = InstallPrinter("", "KP-6600S", 20);
-  emu::PrinterOptions options = OptionsFor("KP-6600S");
-  options.keepReceived = false;
-  options.statusUpdateEveryMs = 5;
+  emu::PrinterOptions options{
+      .deviceId = DeviceIdFor("KP-6600S"), .statusUpdateEveryMs = 5, .keepReceived = false};
   PortRecord* record = OpenPort(kPort, printer, options);
   ASSERT_NE(record, nullptr);
   const diag::ResourceCounts before = diag::CurrentResourceCounts();

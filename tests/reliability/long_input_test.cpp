@@ -36,7 +36,7 @@ TEST_F(LongInput, PrinterNameOfTwoThousandCharactersPrintsWithNoKeyAnywhere) {
   std::string name = printer_ + " ";
   name += std::string(2000 - name.size(), 'n');
   ASSERT_EQ(name.size(), 2000u);
-  PortRecord* record = OpenPort(kPort, name, OptionsFor("KP-6600S"));
+  PortRecord* record = OpenPort(kPort, name, {.deviceId = DeviceIdFor("KP-6600S")});
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(lstrlenA(record->printerName), 2000);
 
@@ -56,7 +56,7 @@ TEST_F(LongInput, PortNameOfFiveThousandCharactersIsOnePortInAnyLetterCase) {
   std::string port = "KOVIR-";
   for (int i = 0; port.size() < 5000; ++i) port += static_cast<char>('a' + i % 26);
   ASSERT_EQ(port.size(), 5000u);
-  PortRecord* record = OpenPort(port, printer, OptionsFor("KP-6600S"));
+  PortRecord* record = OpenPort(port, printer, {.deviceId = DeviceIdFor("KP-6600S")});
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(std::string(record->portName), port);
   EXPECT_EQ(record->size, sizeof(PortRecord) + 5001);
@@ -78,7 +78,7 @@ TEST_F(LongInput, PortNameOfFiveThousandCharactersIsOnePortInAnyLetterCase) {
 TEST_F(LongInput, MissingAndEmptyNamesPrintWithNoKeyAndNoCrash) {
   // No printer name at the open, none at the document, then an empty one: no key
   // can be built for either, so the jobs pass unidentified.
-  emu::AttachPrinter("", OptionsFor("KP-6600S"));
+  emu::AttachPrinter("", {.deviceId = DeviceIdFor("KP-6600S")});
   HANDLE handle = nullptr;
   ASSERT_TRUE(
       Spooler().pfnOpenPortEx(const_cast<LPSTR>(""), nullptr, &handle, emu::DeviceMonitor()));

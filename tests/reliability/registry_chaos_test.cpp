@@ -66,7 +66,7 @@ TEST_P(OddValues, EachReaderFallsBackAndTheJobPrints) {
   } else {
     app::SetRaw(printer, c.value, c.type, c.bytes);
   }
-  PortRecord* record = OpenPort(kPort, printer, OptionsFor(kModel));
+  PortRecord* record = OpenPort(kPort, printer, {.deviceId = DeviceIdFor(kModel)});
   ASSERT_NE(record, nullptr);
 
   bool started = false;
@@ -173,7 +173,7 @@ TEST_F(KeyLifetime, KeyDeletedMidJobIsNeverRecreatedAndPublishingResumesWhenItRe
 
 TEST_F(KeyLifetime, KeyCreatedMidJobGetsOnlyTheEndOfTheJob) {
   const std::string printer = NamePrinter("");  // no key when the job starts
-  PortRecord* record = OpenPort(kPort, printer, OptionsFor(kModel));
+  PortRecord* record = OpenPort(kPort, printer, {.deviceId = DeviceIdFor(kModel)});
   ASSERT_NE(record, nullptr);
   std::string name = printer;
   ASSERT_TRUE(Spooler().pfnStartDocPort(record, name.data(), 1, 1, nullptr));

@@ -179,12 +179,6 @@ class ReliabilityTest : public monitor_test::PrinterTest {
     return printer;
   }
 
-  static emu::PrinterOptions OptionsFor(const std::string& model) {
-    emu::PrinterOptions options;
-    options.deviceId = DeviceIdFor(model);
-    return options;
-  }
-
   // One whole job on an open port: StartDocPort, the bytes in `pieces` writes,
   // EndDocPort. Checks every result and that the printer received the job start's
   // commands followed by exactly the job's bytes. `matched`: the job start must

@@ -24,7 +24,7 @@ class StopHandshake : public ReliabilityTest {};
 TEST_F(StopHandshake, EndDocPortAndClosePortRacingAPollLeaveNoPollerAndNoLateRead) {
   const int iterations = Scaled(300, 6000);
   std::string printer = InstallPrinter("", "KP-6600S", 0);
-  emu::PrinterOptions options = OptionsFor("KP-6600S");
+  emu::PrinterOptions options{.deviceId = DeviceIdFor("KP-6600S")};
   LeakProbe leaks;
   leaks.Start();
   PortRecord* record = OpenPort(kPort, printer, options);

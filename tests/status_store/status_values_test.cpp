@@ -38,6 +38,15 @@ class StatusValues : public monitor_test::PrinterTest {
     EXPECT_EQ(app::ReadDword(printer_, value), expected) << value;
   }
 
+  // Every operation on a key that cannot be used leaves the poll settings alone.
+  void RunEveryOperationKeepingPollSettings() {
+    key_.pollEnabled = 5;
+    key_.pollInterval = 55;
+    monitor_test::RunEveryOperation(key_);
+    EXPECT_EQ(key_.pollEnabled.load(), 5u);
+    EXPECT_EQ(key_.pollInterval.load(), 55u);
+  }
+
   StatusKey key_{};
 };
 
@@ -247,13 +256,7 @@ TEST_F(StatusValues, MissingRegisteredModelFails) {
 // key, and the readers report FALSE.
 TEST_F(StatusValues, MissingKeyMakesEveryOperationDoNothing) {
   SelectStatusKey(key_, printer_.c_str());
-  key_.pollEnabled = 5;
-  key_.pollInterval = 55;
-
-  monitor_test::RunEveryOperation(key_);
-
-  EXPECT_EQ(key_.pollEnabled.load(), 5u);
-  EXPECT_EQ(key_.pollInterval.load(), 55u);
+  RunEveryOperationKeepingPollSettings();
   EXPECT_FALSE(app::KeyExists(printer_));
 }
 
@@ -262,13 +265,7 @@ TEST_F(StatusValues, NoSelectedKeyLeavesTheKeyAsItIs) {
   app::Install(printer_, "KP-210S", 1, 1, 3000);
   app::DeleteValue(printer_, VALUE_STATUS_MONITOR);
   app::DeleteValue(printer_, VALUE_POLL_INTERVAL);
-  key_.pollEnabled = 5;
-  key_.pollInterval = 55;
-
-  monitor_test::RunEveryOperation(key_);
-
-  EXPECT_EQ(key_.pollEnabled.load(), 5u);
-  EXPECT_EQ(key_.pollInterval.load(), 55u);
+  RunEveryOperationKeepingPollSettings();
   ExpectDword(VALUE_POLL_ENABLED, 1);
   for (const char* value : {VALUE_STATUS_MONITOR, VALUE_POLL_INTERVAL, VALUE_LAN_MONITOR,
                             VALUE_STATUS_STRING, VALUE_INK_LEVEL}) {
