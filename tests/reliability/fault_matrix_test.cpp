@@ -51,6 +51,9 @@ std::string Label(const FaultCase& f, const char* where) {
   return std::string(where) + Name(f.fault) + Times(f.times);
 }
 
+// The device turns a call down once, twice or always.
+const FaultCase kRefusals[] = {{Fault::Refuse, 1}, {Fault::Refuse, 2}, {Fault::Refuse, kAlways}};
+
 class FaultMatrix : public ReliabilityTest {
  protected:
   void TearDown() override {
@@ -140,9 +143,7 @@ TEST_P(OpenPortFaults, RefusedOpenListsNothingAndTheNextOpenWorks) {
   ExpectRecovery(nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, OpenPortFaults,
-                         testing::Values(FaultCase{Fault::Refuse, 1}, FaultCase{Fault::Refuse, 2},
-                                         FaultCase{Fault::Refuse, kAlways}),
+INSTANTIATE_TEST_SUITE_P(Faults, OpenPortFaults, testing::ValuesIn(kRefusals),
                          [](const auto& info) { return Label(info.param, "OpenPort"); });
 
 // ---------------------------------------------------------------------------
@@ -180,9 +181,7 @@ TEST_P(StartDocFaults, OneRefusalIsRetriedTwoFailTheDocumentCleanly) {
   ExpectRecovery(record);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, StartDocFaults,
-                         testing::Values(FaultCase{Fault::Refuse, 1}, FaultCase{Fault::Refuse, 2},
-                                         FaultCase{Fault::Refuse, kAlways}),
+INSTANTIATE_TEST_SUITE_P(Faults, StartDocFaults, testing::ValuesIn(kRefusals),
                          [](const auto& info) { return Label(info.param, "StartDoc"); });
 
 // ---------------------------------------------------------------------------
