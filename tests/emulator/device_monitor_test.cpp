@@ -19,6 +19,7 @@ class DeviceMonitorTest : public ::testing::Test {
     emu::AttachPrinter(kPort);
     table = emu::DeviceMonitor();
   }
+  // Reset forgets every port, so a test need not close the ports it opened.
   void TearDown() override { emu::Reset(); }
 
   HANDLE Open(const char* name = kPort) {
@@ -175,13 +176,10 @@ TEST_F(DeviceMonitorTest, BackChannelDrainsInChunksOfTheReadSize) {
   EXPECT_EQ(first + second + third, queued);
   EXPECT_EQ(Read(port, 2047), "");
   EXPECT_EQ(emu::PendingBackChannel(kPort), 0u);
-  table->pfnClosePort(port);
 }
 
 TEST_F(DeviceMonitorTest, ReadChunkCapsEveryRead) {
-  emu::PrinterOptions options;
-  options.readChunk = 3;
-  emu::SetPrinterOptions(kPort, options);
+  emu::SetPrinterOptions(kPort, {.readChunk = 3});
   HANDLE port = Open();
   ASSERT_TRUE(StartDoc(port));
   emu::QueueBackChannel(kPort, "abcdefgh");
@@ -189,7 +187,6 @@ TEST_F(DeviceMonitorTest, ReadChunkCapsEveryRead) {
   EXPECT_EQ(Read(port, 2), "de");
   EXPECT_EQ(Read(port, 100), "fgh");
   EXPECT_EQ(Read(port, 100), "");
-  table->pfnClosePort(port);
 }
 
 TEST_F(DeviceMonitorTest, DeviceIdIsTerminatedWhenThereIsRoom) {
@@ -210,7 +207,6 @@ TEST_F(DeviceMonitorTest, DeviceIdIsTerminatedWhenThereIsRoom) {
 
   EXPECT_FALSE(DeviceId(port, buffer, sizeof buffer, &returned, 0));
   EXPECT_FALSE(DeviceId(port, buffer, sizeof buffer, &returned, 18));
-  table->pfnClosePort(port);
 }
 
 TEST_F(DeviceMonitorTest, DeviceIdFillingTheBufferHasNoTerminator) {
@@ -224,7 +220,6 @@ TEST_F(DeviceMonitorTest, DeviceIdFillingTheBufferHasNoTerminator) {
   EXPECT_EQ(returned, 1024u);
   EXPECT_EQ(std::string(buffer.data(), 1024), id);
   EXPECT_EQ(buffer[1024], '#') << "nothing written past the output size";
-  table->pfnClosePort(port);
 }
 
 // One row per fault: what the faulted call returns and what reaches the printer.
@@ -248,7 +243,6 @@ TEST_P(WriteFaultTest, FaultAppliesOnceThenWritesFlowAgain) {
   EXPECT_EQ(emu::Received(kPort), std::string("0123456789").substr(0, c.written));
   ASSERT_TRUE(Write(port, "ab", &written));
   EXPECT_EQ(written, 2u);
-  table->pfnClosePort(port);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, WriteFaultTest,
@@ -279,7 +273,6 @@ TEST_F(DeviceMonitorTest, RefuseTwiceThenAlways) {
   EXPECT_EQ(opens[0].error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(opens[2].result, static_cast<DWORD>(TRUE));
   EXPECT_EQ(emu::CallsTo(emu::Slot::StartDocPort).size(), 6u);
-  table->pfnClosePort(port);
 }
 
 TEST_F(DeviceMonitorTest, EmptyReadAndReadErrorLeaveTheBackChannelAlone) {
@@ -303,7 +296,6 @@ TEST_F(DeviceMonitorTest, EmptyReadAndReadErrorLeaveTheBackChannelAlone) {
   EXPECT_TRUE(DeviceId(port, id, sizeof id, &returned));
   EXPECT_EQ(returned, 0u);
   EXPECT_STREQ(id, "untouched");
-  table->pfnClosePort(port);
 }
 
 TEST_F(DeviceMonitorTest, RefusedCloseKeepsThePortOpen) {

@@ -71,9 +71,7 @@ TEST_F(PrinterTest, StatusCommandIsAnsweredWithReadyStatus) {
 }
 
 TEST_F(PrinterTest, PrinterNotReadyAnswersWithoutTheReadyCode) {
-  emu::PrinterOptions options;
-  options.inkReady = false;
-  OpenWith(options);
+  OpenWith({.inkReady = false});
   Write(kStatusB);
   const std::string reply = Read();
   ASSERT_GE(reply.size(), 14u);
@@ -81,9 +79,7 @@ TEST_F(PrinterTest, PrinterNotReadyAnswersWithoutTheReadyCode) {
 }
 
 TEST_F(PrinterTest, InkQueryIsAnsweredWithMarkerLengthAndInkData) {
-  emu::PrinterOptions options;
-  options.ink = emu::InkLevels{{{"BLACK", 5}, {"CYAN", 100}}};
-  OpenWith(options);
+  OpenWith({.ink = emu::InkLevels{{{"BLACK", 5}, {"CYAN", 100}}}});
   Write(kInkQuery);
   const std::string reply = Read();
   const std::string data = "BLACK=5%;CYAN=100%;";
@@ -95,14 +91,11 @@ TEST_F(PrinterTest, InkQueryIsAnsweredWithMarkerLengthAndInkData) {
 }
 
 TEST_F(PrinterTest, SilentPrinterRecognisesButDoesNotAnswer) {
-  emu::PrinterOptions options;
-  options.answersInkQuery = false;
-  OpenWith(options);
+  OpenWith({.answersInkQuery = false});
   Write(kInkQuery);
   EXPECT_EQ(emu::Commands(kPort).size(), 1u);
   EXPECT_EQ(Read(), "");
-  options.answersCommands = false;
-  emu::SetPrinterOptions(kPort, options);
+  emu::SetPrinterOptions(kPort, {.answersCommands = false, .answersInkQuery = false});
   Write(kStatusA);
   EXPECT_EQ(emu::Commands(kPort).size(), 2u);
   EXPECT_EQ(Read(), "");
@@ -167,9 +160,7 @@ TEST(RemoteBlocks, MalformedBlocksAreSkippedAndIncompleteOnesWaited) {
 }
 
 TEST_F(PrinterTest, DelayedReplyIsReturnedByTheThirdReadAfterTwoEmptyOnes) {
-  emu::PrinterOptions options;
-  options.replyDelayReads = 2;
-  OpenWith(options);
+  OpenWith({.replyDelayReads = 2});
   Write(kStatusA);
   EXPECT_EQ(emu::PendingBackChannel(kPort), emu::MakeStatusReply(true).size());
   EXPECT_EQ(Read(), "");
@@ -178,9 +169,7 @@ TEST_F(PrinterTest, DelayedReplyIsReturnedByTheThirdReadAfterTwoEmptyOnes) {
 }
 
 TEST_F(PrinterTest, FaultedReadsDoNotCountTowardsTheDelay) {
-  emu::PrinterOptions options;
-  options.replyDelayReads = 1;
-  OpenWith(options);
+  OpenWith({.replyDelayReads = 1});
   Write(kStatusA);
   emu::InjectFault(emu::Slot::ReadPort, emu::Fault::EmptyRead, 3);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Read(), "") << i;
@@ -189,9 +178,7 @@ TEST_F(PrinterTest, FaultedReadsDoNotCountTowardsTheDelay) {
 }
 
 TEST_F(PrinterTest, StatusUpdatesFlowOnlyWhileTheDocumentIsOpen) {
-  emu::PrinterOptions options;
-  options.statusUpdateEveryMs = 20;
-  OpenWith(options);
+  OpenWith({.statusUpdateEveryMs = 20});
   Sleep(100);  // at least four periods
   const std::string update = Read();
   ASSERT_GE(update.size(), 14u);
@@ -211,10 +198,7 @@ TEST_F(PrinterTest, StatusUpdatesFlowOnlyWhileTheDocumentIsOpen) {
 // Replies come alone: an update never rides along with the answer to a command,
 // held back or not, so the monitor stores clean status and ink replies.
 TEST_F(PrinterTest, RepliesComeAloneAndUpdatesFollowOnceTheyAreRead) {
-  emu::PrinterOptions options;
-  options.statusUpdateEveryMs = 10;
-  options.replyDelayReads = 1;
-  OpenWith(options);
+  OpenWith({.replyDelayReads = 1, .statusUpdateEveryMs = 10});
   Write(kStatusA);
   Sleep(30);
   EXPECT_EQ(Read(), "") << "the reply is still held back";

@@ -9,27 +9,28 @@
 
 namespace {
 
+namespace app = emu::status_app;
+
 class StatusAppTest : public ::testing::Test {
  protected:
   void SetUp() override {
     printer =
         std::string("EmuRig ") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    emu::status_app::Uninstall(printer);
+    app::Uninstall(printer);
   }
   void TearDown() override {
-    emu::status_app::Uninstall(printer);
-    EXPECT_FALSE(emu::status_app::KeyExists(printer));
+    app::Uninstall(printer);
+    EXPECT_FALSE(app::KeyExists(printer));
   }
   std::string printer;
 };
 
 TEST_F(StatusAppTest, KeyPathIsUnderThePrintersKey) {
-  EXPECT_EQ(emu::status_app::KeyPath("Office"),
+  EXPECT_EQ(app::KeyPath("Office"),
             "System\\CurrentControlSet\\control\\Print\\Printers\\Office\\StMonitor");
 }
 
 TEST_F(StatusAppTest, InstallRegistersEveryValue) {
-  namespace app = emu::status_app;
   EXPECT_FALSE(app::KeyExists(printer));
   app::Install(printer, "KP-210S", 17, 0, 200);
   EXPECT_TRUE(app::KeyExists(printer));
@@ -45,7 +46,6 @@ TEST_F(StatusAppTest, InstallRegistersEveryValue) {
 }
 
 TEST_F(StatusAppTest, InstallReplacesWhatAnEarlierRunLeft) {
-  namespace app = emu::status_app;
   app::Install(printer, "KP-6600S");
   app::SetString(printer, "InkLevel", "IQ:BLACK=1%;");
   app::SetDword(printer, "LanMonExistFlag", 1);
@@ -58,7 +58,6 @@ TEST_F(StatusAppTest, InstallReplacesWhatAnEarlierRunLeft) {
 }
 
 TEST_F(StatusAppTest, MidJobChangesRoundTrip) {
-  namespace app = emu::status_app;
   app::Install(printer, "KP-210S");
   app::SetRealThreadExists(printer, true);
   EXPECT_EQ(app::ReadDword(printer, "StRealThreadExistFlag"), 1u);
@@ -73,7 +72,6 @@ TEST_F(StatusAppTest, MidJobChangesRoundTrip) {
 
 // What the monitor writes: strings without terminator, as raw bytes of their length.
 TEST_F(StatusAppTest, PublishedValuesReadBackUpToTheirFirstNul) {
-  namespace app = emu::status_app;
   app::Install(printer, "KP-210S");
   EXPECT_EQ(app::PublishedStatus(printer), std::nullopt);
   app::SetRaw(printer, "RealTimeStatusStrings", REG_SZ, "STATUS KVR1 03 PRINTING;");
@@ -86,7 +84,6 @@ TEST_F(StatusAppTest, PublishedValuesReadBackUpToTheirFirstNul) {
 }
 
 TEST_F(StatusAppTest, OnlyFourByteDwordsReadAsFlags) {
-  namespace app = emu::status_app;
   app::Install(printer, "KP-210S");
   app::SetRaw(printer, "GetRealTimeStatusTime", REG_DWORD, std::string(8, '\x01'));
   EXPECT_EQ(app::ReadDword(printer, "GetRealTimeStatusTime"), std::nullopt);
@@ -99,7 +96,6 @@ TEST_F(StatusAppTest, OnlyFourByteDwordsReadAsFlags) {
 }
 
 TEST_F(StatusAppTest, WritersCreateTheKeyReadersDoNot) {
-  namespace app = emu::status_app;
   EXPECT_EQ(app::ReadDword(printer, "StMonExistFlag"), std::nullopt);
   EXPECT_FALSE(app::KeyExists(printer));
   app::SetDword(printer, "StMonExistFlag", 16);

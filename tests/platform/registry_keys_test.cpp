@@ -19,18 +19,21 @@ LSTATUS GetDword(HKEY key, const char* name, DWORD* value) {
   return RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
 }
 
+// RegCreateKeyExA with full access and neither a class nor security attributes.
+LSTATUS Create(HKEY parent, const char* path, HKEY* key, DWORD* disposition = nullptr) {
+  return RegCreateKeyExA(parent, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key, disposition);
+}
+
 TEST(RegistryKey, CreateReportsNewThenExisting) {
   TestKey key({"Child"});
   HKEY child = nullptr;
   DWORD disposition = 0;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key.key, "Child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                           &child, &disposition));
+  ASSERT_EQ(ERROR_SUCCESS, Create(key.key, "Child", &child, &disposition));
   EXPECT_EQ(static_cast<DWORD>(REG_CREATED_NEW_KEY), disposition);
   ASSERT_EQ(ERROR_SUCCESS, SetDword(child, "Mark", 5));
   EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(child));
 
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key.key, "CHILD", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                           &child, &disposition));
+  ASSERT_EQ(ERROR_SUCCESS, Create(key.key, "CHILD", &child, &disposition));
   EXPECT_EQ(static_cast<DWORD>(REG_OPENED_EXISTING_KEY), disposition);
   DWORD mark = 0;
   EXPECT_EQ(ERROR_SUCCESS, GetDword(child, "mark", &mark));
@@ -41,8 +44,7 @@ TEST(RegistryKey, CreateReportsNewThenExisting) {
 TEST(RegistryKey, PathsIgnoreCaseFromTheRoot) {
   TestKey key({"Mixed", "Mixed\\Case"});
   HKEY created = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key.key, "Mixed\\Case", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, &created, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, Create(key.key, "Mixed\\Case", &created));
   ASSERT_EQ(ERROR_SUCCESS, SetDword(created, "Mark", 11));
   RegCloseKey(created);
 
@@ -116,10 +118,8 @@ TEST(RegistryKey, LeadingBackslashIsBadPathEmptyNamesAreSkipped) {
   TestKey key({"Outer", "Outer\\Inner"});
   HKEY opened = nullptr;
   EXPECT_EQ(ERROR_BAD_PATHNAME, RegOpenKeyExA(key.key, "\\Outer", 0, KEY_READ, &opened));
-  EXPECT_EQ(ERROR_BAD_PATHNAME, RegCreateKeyExA(key.key, "\\Outer", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                nullptr, &opened, nullptr));
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key.key, "Outer\\\\Inner\\", 0, nullptr, 0,
-                                           KEY_ALL_ACCESS, nullptr, &opened, nullptr));
+  EXPECT_EQ(ERROR_BAD_PATHNAME, Create(key.key, "\\Outer", &opened));
+  ASSERT_EQ(ERROR_SUCCESS, Create(key.key, "Outer\\\\Inner\\", &opened));
   ASSERT_EQ(ERROR_SUCCESS, SetDword(opened, "Mark", 12));
   RegCloseKey(opened);
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(key.key, "Outer\\Inner", 0, KEY_READ, &opened));
@@ -132,8 +132,7 @@ TEST(RegistryKey, LeadingBackslashIsBadPathEmptyNamesAreSkipped) {
 TEST(RegistryKey, DeletingKeyWithSubkeysIsDeniedLeafFirstWorks) {
   TestKey key({"Parent", "Parent\\Leaf"});
   HKEY leaf = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key.key, "Parent\\Leaf", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, &leaf, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, Create(key.key, "Parent\\Leaf", &leaf));
   RegCloseKey(leaf);
   EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(key.key, "Parent"));
   EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(key.key, "Parent\\Leaf", 0, KEY_READ, &leaf));
@@ -148,21 +147,18 @@ TEST(RegistryKey, DeletingKeyWithSubkeysIsDeniedLeafFirstWorks) {
 TEST(RegistryKey, HandleToDeletedKeyFailsWithKeyDeletedUntilClosed) {
   TestKey key({"Doomed"});
   HKEY doomed = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key.key, "Doomed", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, &doomed, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, Create(key.key, "Doomed", &doomed));
   ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(key.key, "Doomed"));
   DWORD value = 0;
   EXPECT_EQ(ERROR_KEY_DELETED, SetDword(doomed, "Flag", 1));
   EXPECT_EQ(ERROR_KEY_DELETED, GetDword(doomed, "Flag", &value));
   HKEY below = nullptr;
-  EXPECT_EQ(ERROR_KEY_DELETED, RegCreateKeyExA(doomed, "Below", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                               nullptr, &below, nullptr));
+  EXPECT_EQ(ERROR_KEY_DELETED, Create(doomed, "Below", &below));
   EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(doomed));
   EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(doomed));
 
   // A new key of the same name is a different key.
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key.key, "Doomed", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                           nullptr, &doomed, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, Create(key.key, "Doomed", &doomed));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetDword(doomed, "Flag", &value));
   RegCloseKey(doomed);
 }
@@ -170,8 +166,7 @@ TEST(RegistryKey, HandleToDeletedKeyFailsWithKeyDeletedUntilClosed) {
 TEST(RegistryKey, EmptyPathDeletesTheKeyItselfButNeverARoot) {
   TestKey key({"Self"});
   HKEY self = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(key.key, "Self", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                           &self, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, Create(key.key, "Self", &self));
   EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyA(self, ""));
   RegCloseKey(self);
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(key.key, "Self", 0, KEY_READ, &self));

@@ -27,10 +27,8 @@ constexpr char kPort[] = "KOVIRD:";
 // that arrives a byte at a time.
 TEST(CompactPrinter, CountsAndDigestsWhatAFullPrinterKeeps) {
   emu::Reset();
-  emu::PrinterOptions compact;
-  compact.keepReceived = false;
   emu::AttachPrinter("FULL:");
-  emu::AttachPrinter("COMPACT:", compact);
+  emu::AttachPrinter("COMPACT:", {.keepReceived = false});
   HANDLE full = nullptr, small = nullptr;
   ASSERT_TRUE(emu::DeviceMonitor()->pfnOpenPort(const_cast<LPSTR>("FULL:"), &full));
   ASSERT_TRUE(emu::DeviceMonitor()->pfnOpenPort(const_cast<LPSTR>("COMPACT:"), &small));
@@ -40,8 +38,7 @@ TEST(CompactPrinter, CountsAndDigestsWhatAFullPrinterKeeps) {
 
   Random random(7);
   std::string sent = random.Bytes(100000);
-  const std::string command(reinterpret_cast<const char*>(StatusCommandA.data()),
-                            StatusCommandA.size());
+  const std::string command = Bytes(StatusCommandA);
   sent.insert(50000, command);
   std::size_t at = 0;
   while (at < sent.size()) {
@@ -90,9 +87,8 @@ class DataIntegrity : public ReliabilityTest {};
 TEST_F(DataIntegrity, RandomJobArrivesByteExactWhileThePollerRunsAndThePrinterTalks) {
   const std::uint64_t total = Scaled<std::uint64_t>(24, 256) << 20;
   std::string printer = InstallPrinter("", "KP-6600S", 20);
-  emu::PrinterOptions options = OptionsFor("KP-6600S");
-  options.keepReceived = false;
-  options.statusUpdateEveryMs = 5;
+  emu::PrinterOptions options{
+      .deviceId = DeviceIdFor("KP-6600S"), .statusUpdateEveryMs = 5, .keepReceived = false};
   PortRecord* record = OpenPort(kPort, printer, options);
   ASSERT_NE(record, nullptr);
   const diag::ResourceCounts before = diag::CurrentResourceCounts();

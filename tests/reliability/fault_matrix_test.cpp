@@ -30,22 +30,10 @@ using emu::Slot;
 constexpr char kPort[] = "KOVIRF:";
 constexpr DWORD kQuiet = 600000;  // poll interval that keeps the poller from reading
 constexpr DWORD kBrisk = 100;     // poll interval for the cases on the poller's reads
-constexpr DWORD kNoError = 0;
 
 std::string Name(Fault fault) {
-  switch (fault) {
-    case Fault::None:
-      return "None";
-    case Fault::Refuse:
-      return "Refuse";
-    case Fault::ShortWrite:
-      return "ShortWrite";
-    case Fault::EmptyRead:
-      return "EmptyRead";
-    case Fault::ReadError:
-      return "ReadError";
-  }
-  return "?";
+  const char* const names[] = {"None", "Refuse", "ShortWrite", "EmptyRead", "ReadError"};
+  return names[static_cast<int>(fault)];
 }
 
 std::string Times(int times) {
@@ -63,6 +51,9 @@ std::string Label(const FaultCase& f, const char* where) {
   return std::string(where) + Name(f.fault) + Times(f.times);
 }
 
+// The device turns a call down once, twice or always.
+const FaultCase kRefusals[] = {{Fault::Refuse, 1}, {Fault::Refuse, 2}, {Fault::Refuse, kAlways}};
+
 class FaultMatrix : public ReliabilityTest {
  protected:
   void TearDown() override {
@@ -74,7 +65,7 @@ class FaultMatrix : public ReliabilityTest {
   // A printer of `model` on kPort, registered with the application; the leak
   // probe starts before the port is first opened.
   void Prepare(const std::string& model, DWORD interval, emu::PrinterOptions options = {}) {
-    printer_ = InstallPrinter("", model, interval);
+    InstallPrinter("", model, interval);
     options.deviceId =
         options.deviceId == emu::PrinterOptions{}.deviceId ? DeviceIdFor(model) : options.deviceId;
     emu::AttachPrinter(kPort, options);
@@ -95,6 +86,13 @@ class FaultMatrix : public ReliabilityTest {
     PortRecord* record = nullptr;
     EXPECT_TRUE(Open(record)) << "error " << GetLastError();
     return record;
+  }
+
+  // Prepare, then the port opened (null, with a failure, if it would not open).
+  PortRecord* PrepareOpen(const std::string& model, DWORD interval,
+                          const emu::PrinterOptions& options = {}) {
+    Prepare(model, interval, options);
+    return OpenOrFail();
   }
 
   BOOL StartDoc(PortRecord* record) {
@@ -118,7 +116,6 @@ class FaultMatrix : public ReliabilityTest {
   std::optional<DWORD> PollFlag() const { return app::ReadDword(printer_, VALUE_POLL_ENABLED); }
   std::optional<DWORD> LanFlag() const { return app::ReadDword(printer_, VALUE_LAN_MONITOR); }
 
-  std::string printer_;
   LeakProbe leaks_;
   std::vector<std::string> spooler_;
 };
@@ -146,9 +143,7 @@ TEST_P(OpenPortFaults, RefusedOpenListsNothingAndTheNextOpenWorks) {
   ExpectRecovery(nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, OpenPortFaults,
-                         testing::Values(FaultCase{Fault::Refuse, 1}, FaultCase{Fault::Refuse, 2},
-                                         FaultCase{Fault::Refuse, kAlways}),
+INSTANTIATE_TEST_SUITE_P(Faults, OpenPortFaults, testing::ValuesIn(kRefusals),
                          [](const auto& info) { return Label(info.param, "OpenPort"); });
 
 // ---------------------------------------------------------------------------
@@ -158,8 +153,7 @@ class StartDocFaults : public FaultMatrix, public testing::WithParamInterface<Fa
 
 TEST_P(StartDocFaults, OneRefusalIsRetriedTwoFailTheDocumentCleanly) {
   const FaultCase& f = GetParam();
-  Prepare("KP-6600S", kQuiet);
-  PortRecord* record = OpenOrFail();
+  PortRecord* record = PrepareOpen("KP-6600S", kQuiet);
   ASSERT_NE(record, nullptr);
   emu::InjectFault(Slot::StartDocPort, f.fault, f.times);
 
@@ -187,9 +181,7 @@ TEST_P(StartDocFaults, OneRefusalIsRetriedTwoFailTheDocumentCleanly) {
   ExpectRecovery(record);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, StartDocFaults,
-                         testing::Values(FaultCase{Fault::Refuse, 1}, FaultCase{Fault::Refuse, 2},
-                                         FaultCase{Fault::Refuse, kAlways}),
+INSTANTIATE_TEST_SUITE_P(Faults, StartDocFaults, testing::ValuesIn(kRefusals),
                          [](const auto& info) { return Label(info.param, "StartDoc"); });
 
 // ---------------------------------------------------------------------------
@@ -208,8 +200,7 @@ class CommandWriteFaults : public FaultMatrix,
 
 TEST_P(CommandWriteFaults, AnIncompleteCommandStartsNothingThatDependsOnIt) {
   const CommandWriteCase& c = GetParam();
-  Prepare("KP-210S", kQuiet);
-  PortRecord* record = OpenOrFail();
+  PortRecord* record = PrepareOpen("KP-210S", kQuiet);
   ASSERT_NE(record, nullptr);
   emu::InjectFault(Slot::WritePort, c.f.fault, c.f.times, c.f.after);
 
@@ -259,8 +250,7 @@ class ReplyReadFaults : public FaultMatrix, public testing::WithParamInterface<R
 
 TEST_P(ReplyReadFaults, AFailedReadIsRetriedAndTenGiveUpWithPollingRestored) {
   const ReplyReadCase& c = GetParam();
-  Prepare("KP-210S", kQuiet);
-  PortRecord* record = OpenOrFail();
+  PortRecord* record = PrepareOpen("KP-210S", kQuiet);
   ASSERT_NE(record, nullptr);
   emu::InjectFault(Slot::ReadPort, c.f.fault, c.f.times, c.f.after);
 
@@ -303,10 +293,7 @@ class PollerReadFaults : public FaultMatrix, public testing::WithParamInterface<
 
 TEST_P(PollerReadFaults, FailedReadsPublishNothingAndTheStopStillComesAtOnce) {
   const PollerReadCase& c = GetParam();
-  emu::PrinterOptions options;
-  options.statusUpdateEveryMs = 20;
-  Prepare("KP-6600S", kBrisk, options);
-  PortRecord* record = OpenOrFail();
+  PortRecord* record = PrepareOpen("KP-6600S", kBrisk, {.statusUpdateEveryMs = 20});
   ASSERT_NE(record, nullptr);
   emu::InjectFault(Slot::ReadPort, c.f.fault, c.f.times);
   ASSERT_TRUE(StartDoc(record));
@@ -345,12 +332,12 @@ INSTANTIATE_TEST_SUITE_P(Faults, PollerReadFaults,
 
 enum class Count { Zero, Half, All };
 
+// A refused first call must also leave the device's reason as the last error.
 struct PassThroughCase {
   Slot slot;
   FaultCase f;
   BOOL firstResult;
   Count firstCount;
-  DWORD firstError;
   BOOL secondResult;
   Count secondCount;
 };
@@ -397,8 +384,7 @@ DWORD Expected(Count count, std::size_t all) {
 
 TEST_P(PassThroughFaults, TheSpoolerSeesTheDevicesAnswerAndTheNextCallWorks) {
   const PassThroughCase& c = GetParam();
-  Prepare("KP-6600S", kQuiet);
-  PortRecord* record = OpenOrFail();
+  PortRecord* record = PrepareOpen("KP-6600S", kQuiet);
   ASSERT_NE(record, nullptr);
   ASSERT_TRUE(StartDoc(record));
   emu::ClearReceived(kPort);
@@ -410,8 +396,8 @@ TEST_P(PassThroughFaults, TheSpoolerSeesTheDevicesAnswerAndTheNextCallWorks) {
   const Outcome two = Call(record, c.slot, second);
 
   EXPECT_EQ(one.result, c.firstResult);
-  if (c.firstError != kNoError) {
-    EXPECT_EQ(one.error, c.firstError);
+  if (!c.firstResult) {
+    EXPECT_EQ(one.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
   }
   EXPECT_EQ(two.result, c.secondResult);
   if (c.slot == Slot::WritePort) {
@@ -438,62 +424,25 @@ TEST_P(PassThroughFaults, TheSpoolerSeesTheDevicesAnswerAndTheNextCallWorks) {
   ExpectRecovery(record);
 }
 
-constexpr DWORD kDenied = ERROR_ACCESS_DENIED;
+constexpr Slot kGetData = Slot::GetPrinterDataFromPort;
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, PassThroughFaults,
-    testing::Values(
-        PassThroughCase{
-            Slot::WritePort, {Fault::Refuse, 1}, FALSE, Count::Zero, kDenied, TRUE, Count::All},
-        PassThroughCase{Slot::WritePort,
-                        {Fault::Refuse, kAlways},
-                        FALSE,
-                        Count::Zero,
-                        kDenied,
-                        FALSE,
-                        Count::Zero},
-        PassThroughCase{
-            Slot::WritePort, {Fault::ShortWrite, 1}, TRUE, Count::Half, kNoError, TRUE, Count::All},
-        PassThroughCase{Slot::WritePort,
-                        {Fault::ShortWrite, kAlways},
-                        TRUE,
-                        Count::Half,
-                        kNoError,
-                        TRUE,
-                        Count::Half},
-        PassThroughCase{
-            Slot::ReadPort, {Fault::Refuse, 1}, FALSE, Count::Zero, kDenied, TRUE, Count::All},
-        PassThroughCase{
-            Slot::ReadPort, {Fault::EmptyRead, 1}, TRUE, Count::Zero, kNoError, TRUE, Count::All},
-        PassThroughCase{Slot::ReadPort,
-                        {Fault::ReadError, kAlways},
-                        FALSE,
-                        Count::Zero,
-                        kDenied,
-                        FALSE,
-                        Count::Zero},
-        PassThroughCase{Slot::GetPrinterDataFromPort,
-                        {Fault::Refuse, 1},
-                        FALSE,
-                        Count::Zero,
-                        kDenied,
-                        TRUE,
-                        Count::All},
-        PassThroughCase{Slot::GetPrinterDataFromPort,
-                        {Fault::EmptyRead, 1},
-                        TRUE,
-                        Count::Zero,
-                        kNoError,
-                        TRUE,
-                        Count::All},
-        PassThroughCase{Slot::GetPrinterDataFromPort,
-                        {Fault::Refuse, kAlways},
-                        FALSE,
-                        Count::Zero,
-                        kDenied,
-                        FALSE,
-                        Count::Zero}),
-    [](const auto& info) { return Label(info.param.f, emu::SlotName(info.param.slot)); });
+const PassThroughCase kPassThroughCases[] = {
+    {Slot::WritePort, {Fault::Refuse, 1}, FALSE, Count::Zero, TRUE, Count::All},
+    {Slot::WritePort, {Fault::Refuse, kAlways}, FALSE, Count::Zero, FALSE, Count::Zero},
+    {Slot::WritePort, {Fault::ShortWrite, 1}, TRUE, Count::Half, TRUE, Count::All},
+    {Slot::WritePort, {Fault::ShortWrite, kAlways}, TRUE, Count::Half, TRUE, Count::Half},
+    {Slot::ReadPort, {Fault::Refuse, 1}, FALSE, Count::Zero, TRUE, Count::All},
+    {Slot::ReadPort, {Fault::EmptyRead, 1}, TRUE, Count::Zero, TRUE, Count::All},
+    {Slot::ReadPort, {Fault::ReadError, kAlways}, FALSE, Count::Zero, FALSE, Count::Zero},
+    {kGetData, {Fault::Refuse, 1}, FALSE, Count::Zero, TRUE, Count::All},
+    {kGetData, {Fault::EmptyRead, 1}, TRUE, Count::Zero, TRUE, Count::All},
+    {kGetData, {Fault::Refuse, kAlways}, FALSE, Count::Zero, FALSE, Count::Zero},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, PassThroughFaults, testing::ValuesIn(kPassThroughCases),
+                         [](const auto& info) {
+                           return Label(info.param.f, emu::SlotName(info.param.slot));
+                         });
 
 // ---------------------------------------------------------------------------
 // pfnGetPrinterDataFromPort, called by IdentifyPrinter at the job start: refused,
@@ -579,27 +528,25 @@ INSTANTIATE_TEST_SUITE_P(
 
 enum class Teardown { EndDoc, CloseMidJob, CloseIdle, CloseMidJobDeviceRefuses };
 
+// The device refuses the case's slot once or always.
 struct TeardownCase {
   const char* name;
   Teardown step;
   Slot slot;
-  FaultCase f;
+  int times;
 };
 
 class TeardownFaults : public FaultMatrix, public testing::WithParamInterface<TeardownCase> {};
 
 TEST_P(TeardownFaults, TheMonitorLetsGoWhateverTheDeviceAnswers) {
   const TeardownCase& c = GetParam();
-  emu::PrinterOptions options;
-  options.statusUpdateEveryMs = 20;
-  Prepare("KP-6600S", kBrisk, options);
-  PortRecord* record = OpenOrFail();
+  PortRecord* record = PrepareOpen("KP-6600S", kBrisk, {.statusUpdateEveryMs = 20});
   ASSERT_NE(record, nullptr);
   if (c.step != Teardown::CloseIdle) {
     ASSERT_TRUE(StartDoc(record));
     ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
   }
-  emu::InjectFault(c.slot, c.f.fault, c.f.times);
+  emu::InjectFault(c.slot, Fault::Refuse, c.times);
 
   if (c.step == Teardown::EndDoc) {
     EXPECT_TRUE(monitor_test::FinishesWithin(10000, [&] { Spooler().pfnEndDocPort(record); }));
@@ -627,12 +574,8 @@ TEST_P(TeardownFaults, TheMonitorLetsGoWhateverTheDeviceAnswers) {
   const std::vector<emu::Call> calls = emu::Calls();
   if (c.step != Teardown::CloseIdle) {
     // The poller ended before the device heard of the end of the document.
-    std::size_t lastRead = 0, endDoc = calls.size();
-    for (std::size_t i = 0; i < calls.size(); ++i) {
-      if (calls[i].slot == Slot::ReadPort) lastRead = i;
-      if (calls[i].slot == Slot::EndDocPort && endDoc == calls.size()) endDoc = i;
-    }
-    EXPECT_LT(lastRead, endDoc);
+    const std::size_t endDoc = FirstFrom(calls, Slot::EndDocPort);
+    EXPECT_EQ(FirstFrom(calls, Slot::ReadPort, endDoc), calls.size());
     ASSERT_LT(endDoc, calls.size());
     EXPECT_EQ(calls.back().slot, Slot::ClosePort);
   }
@@ -652,30 +595,17 @@ TEST_P(TeardownFaults, TheMonitorLetsGoWhateverTheDeviceAnswers) {
   ExpectRecovery(nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, TeardownFaults,
-    testing::Values(
-        TeardownCase{"EndDocRefuseOnce", Teardown::EndDoc, Slot::EndDocPort, {Fault::Refuse, 1}},
-        TeardownCase{
-            "EndDocRefuseAlways", Teardown::EndDoc, Slot::EndDocPort, {Fault::Refuse, kAlways}},
-        TeardownCase{"CloseMidJobEndDocRefuseOnce",
-                     Teardown::CloseMidJob,
-                     Slot::EndDocPort,
-                     {Fault::Refuse, 1}},
-        TeardownCase{"CloseMidJobEndDocRefuseAlways",
-                     Teardown::CloseMidJob,
-                     Slot::EndDocPort,
-                     {Fault::Refuse, kAlways}},
-        TeardownCase{
-            "CloseIdleRefuseOnce", Teardown::CloseIdle, Slot::ClosePort, {Fault::Refuse, 1}},
-        TeardownCase{"CloseIdleRefuseAlways",
-                     Teardown::CloseIdle,
-                     Slot::ClosePort,
-                     {Fault::Refuse, kAlways}},
-        TeardownCase{"CloseMidJobRefuseOnce",
-                     Teardown::CloseMidJobDeviceRefuses,
-                     Slot::ClosePort,
-                     {Fault::Refuse, 1}}),
-    [](const auto& info) { return std::string(info.param.name); });
+const TeardownCase kTeardownCases[] = {
+    {"EndDocRefuseOnce", Teardown::EndDoc, Slot::EndDocPort, 1},
+    {"EndDocRefuseAlways", Teardown::EndDoc, Slot::EndDocPort, kAlways},
+    {"CloseMidJobEndDocRefuseOnce", Teardown::CloseMidJob, Slot::EndDocPort, 1},
+    {"CloseMidJobEndDocRefuseAlways", Teardown::CloseMidJob, Slot::EndDocPort, kAlways},
+    {"CloseIdleRefuseOnce", Teardown::CloseIdle, Slot::ClosePort, 1},
+    {"CloseIdleRefuseAlways", Teardown::CloseIdle, Slot::ClosePort, kAlways},
+    {"CloseMidJobRefuseOnce", Teardown::CloseMidJobDeviceRefuses, Slot::ClosePort, 1},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, TeardownFaults, testing::ValuesIn(kTeardownCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -33,10 +33,10 @@ class LongInput : public ReliabilityTest {};
 TEST_F(LongInput, PrinterNameOfTwoThousandCharactersPrintsWithNoKeyAnywhere) {
   // A name this long names no key the monitor could build. The key of its first
   // 965 characters (what a cut path would open) is set up to catch a stray write.
-  std::string name = PrinterNameFor("Rel") + " ";
+  std::string name = printer_ + " ";
   name += std::string(2000 - name.size(), 'n');
   ASSERT_EQ(name.size(), 2000u);
-  PortRecord* record = OpenPort(kPort, name, OptionsFor("KP-6600S"));
+  PortRecord* record = OpenPort(kPort, name, {.deviceId = DeviceIdFor("KP-6600S")});
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(lstrlenA(record->printerName), 2000);
 
@@ -48,7 +48,7 @@ TEST_F(LongInput, PrinterNameOfTwoThousandCharactersPrintsWithNoKeyAnywhere) {
   ExpectJobWorks(record, kPort, name, true);   // the key of the short name, one last time
   ExpectJobWorks(record, kPort, name, false);  // and then none
   EXPECT_EQ(lstrlenA(record->printerName), 2000);
-  EXPECT_TRUE(MonitorValuesAt(PrintersKey()).empty());
+  EXPECT_TRUE(monitor_test::StoreValuesIn(monitor_test::kPrintersKey).empty());
 }
 
 TEST_F(LongInput, PortNameOfFiveThousandCharactersIsOnePortInAnyLetterCase) {
@@ -56,7 +56,7 @@ TEST_F(LongInput, PortNameOfFiveThousandCharactersIsOnePortInAnyLetterCase) {
   std::string port = "KOVIR-";
   for (int i = 0; port.size() < 5000; ++i) port += static_cast<char>('a' + i % 26);
   ASSERT_EQ(port.size(), 5000u);
-  PortRecord* record = OpenPort(port, printer, OptionsFor("KP-6600S"));
+  PortRecord* record = OpenPort(port, printer, {.deviceId = DeviceIdFor("KP-6600S")});
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(std::string(record->portName), port);
   EXPECT_EQ(record->size, sizeof(PortRecord) + 5001);
@@ -78,7 +78,7 @@ TEST_F(LongInput, PortNameOfFiveThousandCharactersIsOnePortInAnyLetterCase) {
 TEST_F(LongInput, MissingAndEmptyNamesPrintWithNoKeyAndNoCrash) {
   // No printer name at the open, none at the document, then an empty one: no key
   // can be built for either, so the jobs pass unidentified.
-  emu::AttachPrinter("", OptionsFor("KP-6600S"));
+  emu::AttachPrinter("", {.deviceId = DeviceIdFor("KP-6600S")});
   HANDLE handle = nullptr;
   ASSERT_TRUE(
       Spooler().pfnOpenPortEx(const_cast<LPSTR>(""), nullptr, &handle, emu::DeviceMonitor()));
@@ -95,7 +95,7 @@ TEST_F(LongInput, MissingAndEmptyNamesPrintWithNoKeyAndNoCrash) {
   EXPECT_EQ(emu::Received(""), "page");
   ExpectJobWorks(record, "", "", false);
   ExpectJobWorks(record, "", "", false);  // now with the empty name as the key's
-  EXPECT_TRUE(MonitorValuesAt(PrintersKey()).empty());
+  EXPECT_TRUE(monitor_test::StoreValuesIn(monitor_test::kPrintersKey).empty());
   EXPECT_TRUE(ClosePort(record));
   EXPECT_TRUE(monitor_test::ListedPorts().empty());
 }
@@ -114,9 +114,7 @@ TEST_P(LongModel, ModelOfAThousandCharactersIsCutNotOverrun) {
   const std::string printer = InstallPrinter("", c.registered, kQuiet);
   const std::string id = "MFG:KOVIR;MDL:" + c.deviceModel + ";";
   ASSERT_LE(id.size(), 1024u);
-  emu::PrinterOptions options;
-  options.deviceId = id;
-  PortRecord* record = OpenPort(kPort, printer, options);
+  PortRecord* record = OpenPort(kPort, printer, {.deviceId = id});
   ASSERT_NE(record, nullptr);
   ExpectJobWorks(record, kPort, printer, c.matched);
 }
@@ -152,9 +150,8 @@ class PolledReply : public ReliabilityTest, public testing::WithParamInterface<P
 TEST_P(PolledReply, TheLastChunkIsPublishedWithinItsBuffer) {
   const PolledReplyCase& c = GetParam();
   const std::string printer = InstallPrinter("", "KP-6600S", 100);
-  emu::PrinterOptions options = OptionsFor("KP-6600S");
-  options.answersCommands = false;
-  PortRecord* record = OpenPort(kPort, printer, options);
+  PortRecord* record =
+      OpenPort(kPort, printer, {.deviceId = DeviceIdFor("KP-6600S"), .answersCommands = false});
   ASSERT_NE(record, nullptr);
   emu::QueueBackChannel(kPort, c.queued);
   std::string name = printer;
@@ -196,18 +193,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 class ExchangeReplies : public ReliabilityTest {
  protected:
-  // A KP-210S whose back channel holds `replies`, each read once.
-  PortRecord* Prepare(const std::vector<std::string>& replies, std::string& printer) {
-    printer = InstallPrinter("", "KP-210S", kQuiet);
-    emu::PrinterOptions options = OptionsFor("KP-210S");
-    options.answersCommands = false;
-    options.readChunk = 64;
-    PortRecord* record = OpenPort(kPort, printer, options);
+  // A KP-210S whose back channel holds `replies`, each of `size` bytes and read
+  // once, with a document started on it: the port, or null (with a failure).
+  PortRecord* StartWith(const std::vector<std::string>& replies, std::size_t size = 64) {
+    InstallPrinter("", "KP-210S", kQuiet);
+    PortRecord* record =
+        OpenPort(kPort, printer_,
+                 {.deviceId = DeviceIdFor("KP-210S"), .answersCommands = false, .readChunk = size});
     for (const std::string& reply : replies) {
-      EXPECT_EQ(reply.size(), 64u);
+      EXPECT_EQ(reply.size(), size);
       emu::QueueBackChannel(kPort, reply);
     }
-    return record;
+    if (record == nullptr) return nullptr;
+    const BOOL started = Spooler().pfnStartDocPort(record, printer_.data(), 1, 1, nullptr);
+    EXPECT_TRUE(started) << "error " << GetLastError();
+    return started ? record : nullptr;
   }
 };
 
@@ -217,47 +217,36 @@ std::string Padded(std::string reply, char pad = '\0') {
 }
 
 TEST_F(ExchangeReplies, StatusReplyOfNulsCountsAsNoneAndTheNextOneIsUsed) {
-  std::string printer;
   const std::string ink = Padded(std::string("IQ:\x05\x00", 5) + "BLACK=50%;");
   PortRecord* record =
-      Prepare({std::string(64, '\0'), Padded(emu::MakeStatusReply(true), ' '), ink}, printer);
+      StartWith({std::string(64, '\0'), Padded(emu::MakeStatusReply(true), ' '), ink});
   ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr));
   EXPECT_EQ(emu::Commands(kPort),
             (std::vector<std::string>{Bytes(StatusCommandA), Bytes(InkQueryCommand)}));
-  EXPECT_EQ(app::PublishedInkLevel(printer), "IQ:BLACK=50%;");
-  EXPECT_EQ(app::ReadDword(printer, VALUE_POLL_ENABLED), 1u);
+  EXPECT_EQ(app::PublishedInkLevel(printer_), "IQ:BLACK=50%;");
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), 1u);
   EXPECT_TRUE(Spooler().pfnEndDocPort(record));
 }
 
 TEST_F(ExchangeReplies, InkReplyOfMarkerAndNulsStoresTheMarkerAlone) {
-  std::string printer;
-  PortRecord* record = Prepare({Padded(emu::MakeStatusReply(true), ' '), Padded("IQ:")}, printer);
+  PortRecord* record = StartWith({Padded(emu::MakeStatusReply(true), ' '), Padded("IQ:")});
   ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr));
-  EXPECT_EQ(app::PublishedInkLevel(printer), "IQ:");
-  ExpectStoredAsString(printer, VALUE_INK_LEVEL, "IQ:");
+  EXPECT_EQ(app::PublishedInkLevel(printer_), "IQ:");
+  ExpectStoredAsString(printer_, VALUE_INK_LEVEL, "IQ:");
   EXPECT_TRUE(Spooler().pfnEndDocPort(record));
 }
 
 TEST_F(ExchangeReplies, FullSizeInkReplyWithAMarkerInItsLastBytesIsStoredWhole) {
   // The longest reply one read can deliver (2046 bytes here: a read of 2047 would
   // be followed by another), ending in a marker with nothing behind it.
-  std::string printer = InstallPrinter("", "KP-210S", kQuiet);
-  emu::PrinterOptions options = OptionsFor("KP-210S");
-  options.answersCommands = false;
-  options.readChunk = 2046;
-  PortRecord* record = OpenPort(kPort, printer, options);
-  ASSERT_NE(record, nullptr);
   std::string status = emu::MakeStatusReply(true);
   status.resize(2046, ' ');
   const std::string data(2046 - 5 - 3, 'A');
   const std::string ink = std::string("IQ:\xf6\x07", 5) + data + "IQ:";
   ASSERT_EQ(ink.size(), 2046u);
-  emu::QueueBackChannel(kPort, status + ink);
-
-  ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr));
-  EXPECT_EQ(app::PublishedInkLevel(printer), "IQ:" + data + "IQ:");
+  PortRecord* record = StartWith({status, ink}, 2046);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(app::PublishedInkLevel(printer_), "IQ:" + data + "IQ:");
   EXPECT_TRUE(Spooler().pfnEndDocPort(record));
 }
 

@@ -20,6 +20,9 @@
 namespace {
 
 using namespace reliability;
+using monitor_test::kPrintersKey;
+using monitor_test::kStoreValues;
+using monitor_test::StoreValuesIn;
 
 constexpr char kPort[] = "KOVIRR:";
 constexpr DWORD kQuiet = 600000;
@@ -34,20 +37,22 @@ std::string Dword(DWORD value, std::size_t size = 4) {
 // Nothing of the monitor's in the Printers key, nor in the printer's own key
 // above StMonitor.
 void ExpectNothingWrittenAbove(const std::string& printer) {
-  EXPECT_TRUE(MonitorValuesAt(PrintersKey()).empty());
-  EXPECT_TRUE(MonitorValuesAt(PrintersKey() + "\\" + printer).empty());
+  EXPECT_TRUE(StoreValuesIn(kPrintersKey).empty());
+  EXPECT_TRUE(StoreValuesIn(std::string(kPrintersKey) + "\\" + printer).empty());
 }
 
 // ---------------------------------------------------------------------------
 // Odd values, one at a time, met by a whole job.
 
+constexpr DWORD kDeleted = REG_NONE;   // the value is deleted instead of written
+const std::optional<DWORD> kAsStored;  // the value is left as stored
+
 struct OddValueCase {
   const char* name;
   const char* value;
-  bool remove;                    // the value is deleted instead of written
-  DWORD type;                     // as stored
+  DWORD type;                     // as stored, or kDeleted
   std::string bytes;              // as stored
-  std::optional<DWORD> restored;  // written back as this REG_DWORD; nullopt: left as stored
+  std::optional<DWORD> restored;  // written back as this REG_DWORD, or kAsStored
   bool commandSent;               // the job start still sent the status command
 };
 
@@ -56,12 +61,12 @@ class OddValues : public ReliabilityTest, public testing::WithParamInterface<Odd
 TEST_P(OddValues, EachReaderFallsBackAndTheJobPrints) {
   const OddValueCase& c = GetParam();
   std::string printer = InstallPrinter("", kModel, kQuiet);
-  if (c.remove) {
+  if (c.type == kDeleted) {
     app::DeleteValue(printer, c.value);
   } else {
     app::SetRaw(printer, c.value, c.type, c.bytes);
   }
-  PortRecord* record = OpenPort(kPort, printer, OptionsFor(kModel));
+  PortRecord* record = OpenPort(kPort, printer, {.deviceId = DeviceIdFor(kModel)});
   ASSERT_NE(record, nullptr);
 
   bool started = false;
@@ -84,7 +89,7 @@ TEST_P(OddValues, EachReaderFallsBackAndTheJobPrints) {
 
   if (c.restored) {
     EXPECT_EQ(app::ReadDword(printer, c.value), c.restored);
-  } else if (c.remove) {
+  } else if (c.type == kDeleted) {
     EXPECT_FALSE(app::Describe(printer, c.value).has_value());
   } else {
     const std::optional<app::ValueInfo> info = app::Describe(printer, c.value);
@@ -105,42 +110,33 @@ TEST_P(OddValues, EachReaderFallsBackAndTheJobPrints) {
 const std::string kOversizedModel(600, 'K');
 const std::string kUnterminatedModel = std::string(kModel) + std::string(512 - 8, 'x');
 
-INSTANTIATE_TEST_SUITE_P(
-    Chaos, OddValues,
-    testing::Values(
-        // Flags stored with more than four bytes fail the read: default written back.
-        OddValueCase{"MonitorFlagEightBytes", VALUE_STATUS_MONITOR, false, REG_DWORD, Dword(1, 8),
-                     0u, false},
-        OddValueCase{"MonitorFlagTextWithoutTerminator", VALUE_STATUS_MONITOR, false, REG_SZ,
-                     "abcd", 0u, false},
-        OddValueCase{"ThreadFlagEightBytes", VALUE_STATUS_THREAD, false, REG_DWORD, Dword(1, 8), 0u,
-                     true},
-        OddValueCase{"PollFlagEightBytes", VALUE_POLL_ENABLED, false, REG_BINARY, Dword(0, 8), 1u,
-                     true},
-        OddValueCase{"PollTimeSixBytes", VALUE_POLL_INTERVAL, false, REG_BINARY, Dword(5, 6), 3000u,
-                     true},
-        OddValueCase{"MonitorFlagMissing", VALUE_STATUS_MONITOR, true, 0, "", 0u, false},
-        OddValueCase{"ThreadFlagMissing", VALUE_STATUS_THREAD, true, 0, "", 0u, true},
-        // Four bytes or fewer of any type are taken as they are, and left alone.
-        OddValueCase{"MonitorFlagFourBinaryBytes", VALUE_STATUS_MONITOR, false, REG_BINARY,
-                     Dword(1), std::nullopt, true},
-        OddValueCase{"MonitorFlagNoBytes", VALUE_STATUS_MONITOR, false, REG_BINARY, "",
-                     std::nullopt, false},
-        OddValueCase{"ThreadFlagTwoZeroBytes", VALUE_STATUS_THREAD, false, REG_BINARY,
-                     std::string(2, '\0'), std::nullopt, true},
-        // IDMDL: only a model that reads whole and terminated can match.
-        OddValueCase{"ModelMissing", VALUE_REGISTERED_MODEL, true, 0, "", std::nullopt, false},
-        OddValueCase{"ModelOversized", VALUE_REGISTERED_MODEL, false, REG_SZ, kOversizedModel,
-                     std::nullopt, false},
-        OddValueCase{"ModelFillsBufferUnterminated", VALUE_REGISTERED_MODEL, false, REG_BINARY,
-                     kUnterminatedModel, std::nullopt, false},
-        OddValueCase{"ModelWithoutTerminator", VALUE_REGISTERED_MODEL, false, REG_BINARY, kModel,
-                     std::nullopt, true},
-        OddValueCase{"ModelWithEmbeddedNul", VALUE_REGISTERED_MODEL, false, REG_BINARY,
-                     std::string(kModel) + std::string(1, '\0') + "junk", std::nullopt, true},
-        OddValueCase{"ModelAsDword", VALUE_REGISTERED_MODEL, false, REG_DWORD, Dword(1),
-                     std::nullopt, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+const std::string kModelWithJunk = std::string(kModel) + std::string(1, '\0') + "junk";
+
+const OddValueCase kOddValues[] = {
+    // Flags stored with more than four bytes fail the read: default written back.
+    {"MonitorFlagEightBytes", VALUE_STATUS_MONITOR, REG_DWORD, Dword(1, 8), 0u, false},
+    {"MonitorFlagTextWithoutTerminator", VALUE_STATUS_MONITOR, REG_SZ, "abcd", 0u, false},
+    {"ThreadFlagEightBytes", VALUE_STATUS_THREAD, REG_DWORD, Dword(1, 8), 0u, true},
+    {"PollFlagEightBytes", VALUE_POLL_ENABLED, REG_BINARY, Dword(0, 8), 1u, true},
+    {"PollTimeSixBytes", VALUE_POLL_INTERVAL, REG_BINARY, Dword(5, 6), 3000u, true},
+    {"MonitorFlagMissing", VALUE_STATUS_MONITOR, kDeleted, "", 0u, false},
+    {"ThreadFlagMissing", VALUE_STATUS_THREAD, kDeleted, "", 0u, true},
+    // Four bytes or fewer of any type are taken as they are, and left alone.
+    {"MonitorFlagFourBinaryBytes", VALUE_STATUS_MONITOR, REG_BINARY, Dword(1), kAsStored, true},
+    {"MonitorFlagNoBytes", VALUE_STATUS_MONITOR, REG_BINARY, "", kAsStored, false},
+    {"ThreadFlagTwoZeroBytes", VALUE_STATUS_THREAD, REG_BINARY, Dword(0, 2), kAsStored, true},
+    // IDMDL: only a model that reads whole and terminated can match.
+    {"ModelMissing", VALUE_REGISTERED_MODEL, kDeleted, "", kAsStored, false},
+    {"ModelOversized", VALUE_REGISTERED_MODEL, REG_SZ, kOversizedModel, kAsStored, false},
+    {"ModelFillsBufferUnterminated", VALUE_REGISTERED_MODEL, REG_BINARY, kUnterminatedModel,
+     kAsStored, false},
+    {"ModelWithoutTerminator", VALUE_REGISTERED_MODEL, REG_BINARY, kModel, kAsStored, true},
+    {"ModelWithEmbeddedNul", VALUE_REGISTERED_MODEL, REG_BINARY, kModelWithJunk, kAsStored, true},
+    {"ModelAsDword", VALUE_REGISTERED_MODEL, REG_DWORD, Dword(1), kAsStored, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Chaos, OddValues, testing::ValuesIn(kOddValues),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
 // The key going and coming while a job runs.
@@ -149,9 +145,8 @@ class KeyLifetime : public ReliabilityTest {};
 
 TEST_F(KeyLifetime, KeyDeletedMidJobIsNeverRecreatedAndPublishingResumesWhenItReturns) {
   std::string printer = InstallPrinter("", kModel, 100);
-  emu::PrinterOptions options = OptionsFor(kModel);
-  options.statusUpdateEveryMs = 20;
-  PortRecord* record = OpenPort(kPort, printer, options);
+  PortRecord* record =
+      OpenPort(kPort, printer, {.deviceId = DeviceIdFor(kModel), .statusUpdateEveryMs = 20});
   ASSERT_NE(record, nullptr);
   ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr));
   ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
@@ -177,9 +172,8 @@ TEST_F(KeyLifetime, KeyDeletedMidJobIsNeverRecreatedAndPublishingResumesWhenItRe
 }
 
 TEST_F(KeyLifetime, KeyCreatedMidJobGetsOnlyTheEndOfTheJob) {
-  const std::string printer = PrinterNameFor("Rel");
-  Forget(printer);  // no key when the job starts
-  PortRecord* record = OpenPort(kPort, printer, OptionsFor(kModel));
+  const std::string printer = NamePrinter("");  // no key when the job starts
+  PortRecord* record = OpenPort(kPort, printer, {.deviceId = DeviceIdFor(kModel)});
   ASSERT_NE(record, nullptr);
   std::string name = printer;
   ASSERT_TRUE(Spooler().pfnStartDocPort(record, name.data(), 1, 1, nullptr));
@@ -190,11 +184,11 @@ TEST_F(KeyLifetime, KeyCreatedMidJobGetsOnlyTheEndOfTheJob) {
   EXPECT_TRUE(Spooler().pfnEndDocPort(record));
 
   // Of the monitor's values only the one EndDocPort writes was added.
-  const std::vector<std::string> values = MonitorValuesAt(app::KeyPath(printer));
+  const std::vector<std::string> values = StoreValuesIn(app::KeyPath(printer));
   const std::set<std::string> found(values.begin(), values.end());
-  const std::set<std::string> expected = {VALUE_POLL_ENABLED, VALUE_POLL_INTERVAL,
+  const std::set<std::string> expected = {VALUE_POLL_ENABLED,   VALUE_POLL_INTERVAL,
                                           VALUE_STATUS_MONITOR, VALUE_STATUS_THREAD,
-                                          VALUE_LAN_MONITOR};
+                                          VALUE_LAN_MONITOR,    VALUE_REGISTERED_MODEL};
   EXPECT_EQ(found, expected);
   EXPECT_EQ(app::ReadDword(printer, VALUE_LAN_MONITOR), 0u);
   ExpectNothingWrittenAbove(printer);
@@ -245,10 +239,10 @@ DWORD WINAPI StirTheKey(LPVOID parameter) {
         app::SetRaw(p, VALUE_REGISTERED_MODEL, REG_BINARY, kUnterminatedModel);
         break;
       case 8:
-        app::DeleteValue(p, MonitorValueNames()[random.Below(7)]);
+        app::DeleteValue(p, kStoreValues[random.Below(7)]);
         break;
       case 9:
-        app::SetRaw(p, MonitorValueNames()[random.Below(4)], REG_BINARY, Dword(1, 8));
+        app::SetRaw(p, kStoreValues[random.Below(4)], REG_BINARY, Dword(1, 8));
         break;
       case 10:
         app::SetRaw(p, VALUE_STATUS_STRING, REG_BINARY, std::string(3000, '\0'));
@@ -274,9 +268,8 @@ TEST_F(KeyLifetime, FlagsStirredManyTimesASecondNeverCostAByteOrTouchAnotherKey)
   std::string printer = InstallPrinter("", kModel, 20);
   // A bystander: registered, never printed to. Its values must stay as they are.
   const std::string bystander = InstallPrinter(" bystander", "KP-210S", 3000);
-  emu::PrinterOptions options = OptionsFor(kModel);
-  options.statusUpdateEveryMs = 5;
-  PortRecord* record = OpenPort(kPort, printer, options);
+  PortRecord* record =
+      OpenPort(kPort, printer, {.deviceId = DeviceIdFor(kModel), .statusUpdateEveryMs = 5});
   ASSERT_NE(record, nullptr);
 
   Chaos chaos;

@@ -1,6 +1,6 @@
 // Helpers of the reliability suites: scaled counts, a random byte source, waits,
-// a leak probe, registry checks, and a fixture that gives every test a printer of
-// its own (registered with the status application stand-in) and runs whole jobs.
+// a leak probe, and a fixture that gives every test printers of its own
+// (registered with the status application stand-in) and runs whole jobs.
 //
 // Quick and soak forms are the same tests. KOVIRLM_SOAK=1 in the environment
 // scales their counts up (scripts/soak sets it); without it they run in the test
@@ -23,6 +23,7 @@
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
 #include "tests/support/printer_text.h"
+#include "tests/support/store_values.h"
 
 namespace reliability {
 
@@ -73,6 +74,15 @@ struct Random {
 using monitor_test::Bytes;
 using monitor_test::DeviceIdFor;
 using monitor_test::WaitUntil;
+
+// Index of the first call to `slot` at or after `from`, or the log's size.
+inline std::size_t FirstFrom(const std::vector<emu::Call>& calls, emu::Slot slot,
+                             std::size_t from = 0) {
+  for (std::size_t i = from; i < calls.size(); ++i) {
+    if (calls[i].slot == slot) return i;
+  }
+  return calls.size();
+}
 
 inline long long MsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -144,91 +154,29 @@ struct LeakProbe {
   }
 };
 
-// Every value the monitor writes, defaults included.
-inline const std::vector<std::string>& MonitorValueNames() {
-  static const std::vector<std::string> names = {
-      VALUE_POLL_ENABLED, VALUE_POLL_INTERVAL, VALUE_STATUS_MONITOR, VALUE_STATUS_THREAD,
-      VALUE_LAN_MONITOR,  VALUE_STATUS_STRING, VALUE_INK_LEVEL};
-  return names;
-}
-
-inline bool KeyExists(const std::string& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(key);
-  return true;
-}
-
-// The names among MonitorValueNames() that exist in the key at `path`.
-inline std::vector<std::string> MonitorValuesAt(const std::string& path) {
-  std::vector<std::string> found;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return found;
-  }
-  for (const std::string& name : MonitorValueNames()) {
-    DWORD size = 0;
-    if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
-      found.push_back(name);
-    }
-  }
-  RegCloseKey(key);
-  return found;
-}
-
-inline const std::string& PrintersKey() {
-  static const std::string path = "System\\CurrentControlSet\\control\\Print\\Printers";
-  return path;
-}
-
-// A name fit for a registry key and a printer: letters, digits and spaces only.
-inline std::string PrinterNameFor(const std::string& prefix) {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = prefix + " " + info->test_suite_name() + " " + info->name();
-  for (char& c : name) {
-    const bool keep =
-        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ';
-    if (!keep) c = ' ';
-  }
-  return name;
-}
-
-// Printers of this fixture are cleaned up whatever the test did: ports closed
-// (MonitorTest), keys deleted (also those of printers a test only named).
-class ReliabilityTest : public monitor_test::MonitorTest {
+// Every printer of a test is named after it and cleaned up whatever the test did:
+// ports closed, faults cleared, keys deleted (also those of printers a test only
+// named).
+class ReliabilityTest : public monitor_test::PrinterTest {
  protected:
+  ReliabilityTest() : PrinterTest("Rel ") {}
+
   void SetUp() override {
-    MonitorTest::SetUp();
+    PrinterTest::SetUp();
     WarmUpOnce();
   }
 
   void TearDown() override {
     emu::ClearFaults();
-    MonitorTest::TearDown();
-    for (const std::string& printer : printers_) app::Uninstall(printer);
+    PrinterTest::TearDown();
   }
 
   // A printer of this test's own, registered with the stand-in application.
   std::string InstallPrinter(const std::string& suffix, const std::string& model,
                              DWORD pollIntervalMs, DWORD presentFlag = 1) {
-    const std::string printer = PrinterNameFor("Rel" + suffix);
-    Forget(printer);
+    const std::string printer = NamePrinter(suffix);
     app::Install(printer, model, presentFlag, 1, pollIntervalMs);
     return printer;
-  }
-
-  // Deletes the printer's key now and again at the end of the test.
-  void Forget(const std::string& printer) {
-    app::Uninstall(printer);
-    printers_.push_back(printer);
-  }
-
-  static emu::PrinterOptions OptionsFor(const std::string& model) {
-    emu::PrinterOptions options;
-    options.deviceId = DeviceIdFor(model);
-    return options;
   }
 
   // One whole job on an open port: StartDocPort, the bytes in `pieces` writes,
@@ -269,8 +217,6 @@ class ReliabilityTest : public monitor_test::MonitorTest {
       EXPECT_EQ(app::ReadDword(keyPrinter, VALUE_LAN_MONITOR).value_or(99), 0u);
     }
   }
-
-  std::vector<std::string> printers_;
 };
 
 }  // namespace reliability

@@ -185,9 +185,10 @@ TEST_F(SoakCycles, EightThreadsOverEightPortsLeaveNothingBehind) {
   }
   emu::ClearCalls();
   gMilestones.total = total / kThreads * kThreads;
-  const diag::ResourceCounts before = diag::CurrentResourceCounts();
+  LeakProbe leaks;
+  leaks.Start();
+  const diag::ResourceCounts& before = leaks.before;
   gMilestones.memory[0] = before.memoryBytes;
-  const long printerHandles = diag::OpenPrinterHandles();
   const auto start = std::chrono::steady_clock::now();
 
   HANDLE threads[kThreads];
@@ -209,21 +210,8 @@ TEST_F(SoakCycles, EightThreadsOverEightPortsLeaveNothingBehind) {
   }
   EXPECT_TRUE(monitor_test::ListedPorts().empty());
   EXPECT_GT(polled, 0);
-  const long threadsAfter = LeakProbe::SettledThreads(before.threads);
+  leaks.ExpectNothingLeaked();
   const diag::ResourceCounts after = diag::CurrentResourceCounts();
-  if (before.heapBlocks != diag::kUnknown) {
-    EXPECT_EQ(after.heapBlocks, before.heapBlocks);
-  }
-  if (before.handles != diag::kUnknown) {
-    EXPECT_EQ(after.handles, before.handles);
-  }
-  if (before.openKeys != diag::kUnknown) {
-    EXPECT_EQ(after.openKeys, before.openKeys);
-  }
-  if (printerHandles != diag::kUnknown) {
-    EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles);
-  }
-  EXPECT_EQ(threadsAfter, before.threads);
   if (before.heapBlocks == diag::kUnknown && before.memoryBytes != 0) {
     // No block count here (Wine): a leak per cycle would show in the memory. A
     // record with its names is some 200 bytes; 10,000 of them 2 MB, plus the

@@ -21,18 +21,10 @@ constexpr char kPort[] = "KOVIRS:";
 
 class StopHandshake : public ReliabilityTest {};
 
-// Index of the first call to `slot` at or after `from`, or the log's size.
-std::size_t FirstFrom(const std::vector<emu::Call>& calls, emu::Slot slot, std::size_t from = 0) {
-  for (std::size_t i = from; i < calls.size(); ++i) {
-    if (calls[i].slot == slot) return i;
-  }
-  return calls.size();
-}
-
 TEST_F(StopHandshake, EndDocPortAndClosePortRacingAPollLeaveNoPollerAndNoLateRead) {
   const int iterations = Scaled(300, 6000);
   std::string printer = InstallPrinter("", "KP-6600S", 0);
-  emu::PrinterOptions options = OptionsFor("KP-6600S");
+  emu::PrinterOptions options{.deviceId = DeviceIdFor("KP-6600S")};
   LeakProbe leaks;
   leaks.Start();
   PortRecord* record = OpenPort(kPort, printer, options);

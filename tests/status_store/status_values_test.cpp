@@ -5,34 +5,26 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 #include <iterator>
 #include <string>
 
 #include "emulator/status_app.h"
 #include "status_store/status_key.h"
+#include "tests/support/monitor_fixture.h"
 #include "tests/support/store_values.h"
 
 namespace {
 
 namespace app = emu::status_app;
 
-std::string TestPrinterName() {
-  std::string name = "StoreTest.";
-  for (char c : std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-    name += std::isalnum(static_cast<unsigned char>(c)) ? c : '.';
-  }
-  return name;
-}
-
-class StatusValues : public ::testing::Test {
+class StatusValues : public monitor_test::PrinterTest {
  protected:
+  StatusValues() : PrinterTest("StoreTest ") {}
   void SetUp() override {
-    printer_ = TestPrinterName();
-    app::Uninstall(printer_);
+    PrinterTest::SetUp();
+    NamePrinter("");  // no key left from an earlier run
   }
-  void TearDown() override { app::Uninstall(printer_); }
   // The application registered, every value present, and this printer's key selected.
   void InstallAndSelect(DWORD presentFlag = 1) {
     app::Install(printer_, "KP-210S", presentFlag, 1, 3000);
@@ -46,7 +38,15 @@ class StatusValues : public ::testing::Test {
     EXPECT_EQ(app::ReadDword(printer_, value), expected) << value;
   }
 
-  std::string printer_;
+  // Every operation on a key that cannot be used leaves the poll settings alone.
+  void RunEveryOperationKeepingPollSettings() {
+    key_.pollEnabled = 5;
+    key_.pollInterval = 55;
+    monitor_test::RunEveryOperation(key_);
+    EXPECT_EQ(key_.pollEnabled.load(), 5u);
+    EXPECT_EQ(key_.pollInterval.load(), 55u);
+  }
+
   StatusKey key_{};
 };
 
@@ -256,13 +256,7 @@ TEST_F(StatusValues, MissingRegisteredModelFails) {
 // key, and the readers report FALSE.
 TEST_F(StatusValues, MissingKeyMakesEveryOperationDoNothing) {
   SelectStatusKey(key_, printer_.c_str());
-  key_.pollEnabled = 5;
-  key_.pollInterval = 55;
-
-  monitor_test::RunEveryOperation(key_);
-
-  EXPECT_EQ(key_.pollEnabled.load(), 5u);
-  EXPECT_EQ(key_.pollInterval.load(), 55u);
+  RunEveryOperationKeepingPollSettings();
   EXPECT_FALSE(app::KeyExists(printer_));
 }
 
@@ -271,13 +265,7 @@ TEST_F(StatusValues, NoSelectedKeyLeavesTheKeyAsItIs) {
   app::Install(printer_, "KP-210S", 1, 1, 3000);
   app::DeleteValue(printer_, VALUE_STATUS_MONITOR);
   app::DeleteValue(printer_, VALUE_POLL_INTERVAL);
-  key_.pollEnabled = 5;
-  key_.pollInterval = 55;
-
-  monitor_test::RunEveryOperation(key_);
-
-  EXPECT_EQ(key_.pollEnabled.load(), 5u);
-  EXPECT_EQ(key_.pollInterval.load(), 55u);
+  RunEveryOperationKeepingPollSettings();
   ExpectDword(VALUE_POLL_ENABLED, 1);
   for (const char* value : {VALUE_STATUS_MONITOR, VALUE_POLL_INTERVAL, VALUE_LAN_MONITOR,
                             VALUE_STATUS_STRING, VALUE_INK_LEVEL}) {

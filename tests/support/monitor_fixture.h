@@ -307,6 +307,17 @@ class PrinterTest : public MonitorTest {
   void TearDown() override {
     MonitorTest::TearDown();
     emu::status_app::Uninstall(printer_);
+    for (const std::string& printer : morePrinters_) emu::status_app::Uninstall(printer);
+  }
+
+  // A further printer of this test's own, named `printer_` + `suffix` (the empty
+  // suffix names `printer_` itself): whatever key an earlier run left for it is
+  // deleted now, and its key is deleted again at the end of the test.
+  std::string NamePrinter(const std::string& suffix) {
+    const std::string printer = printer_ + suffix;
+    emu::status_app::Uninstall(printer);
+    morePrinters_.push_back(printer);
+    return printer;
   }
 
   // The application registers `model` with the given flags; `record_` is then the
@@ -319,6 +330,9 @@ class PrinterTest : public MonitorTest {
 
   std::string printer_;
   PortRecord* record_ = nullptr;
+
+ private:
+  std::vector<std::string> morePrinters_;
 };
 
 }  // namespace monitor_test

@@ -48,11 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
                     RegCase{{"s", REG_SZ, "C:\\path \"quoted\""}, "\"C:\\\\path \\\"quoted\\\"\""},
                     RegCase{{"s", REG_SZ, ""}, "\"\""},
                     // Control bytes cannot stand in REGEDIT4 text: the bytes go as hex(1).
-                    RegCase{{"s", REG_SZ,
-                             std::string("A\x1b"
-                                         "B\0",
-                                         4)},
-                            "hex(1):41,1b,42,00"},
+                    RegCase{{"s", REG_SZ, std::string("A\x1b\x42\0", 4)}, "hex(1):41,1b,42,00"},
                     RegCase{{"b", REG_BINARY, std::string("\x01\xff", 2)}, "hex:01,ff"},
                     // A DWORD of the wrong size is shown as it is stored.
                     RegCase{{"d", REG_DWORD, std::string("\x01\x02", 2)}, "hex(4):01,02"}));
@@ -140,12 +136,8 @@ TEST(JobData, SampleIsTheSame48KiBEveryTime) {
   const std::string job = spool::SampleJob();
   EXPECT_EQ(job.size(), 48u * 1024);
   EXPECT_EQ(job, spool::SampleJob());
-  EXPECT_EQ(job.substr(0, 2),
-            "\x1b"
-            "E");
-  EXPECT_EQ(job.substr(job.size() - 3),
-            "\f\x1b"
-            "E");
+  EXPECT_EQ(job.substr(0, 2), std::string("\x1b") + "E");
+  EXPECT_EQ(job.substr(job.size() - 3), std::string("\f\x1b") + "E");
 }
 
 // The report labels the emulated printer's digest "fnv1a-64".
