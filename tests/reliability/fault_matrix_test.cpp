@@ -95,10 +95,6 @@ class FaultMatrix : public ReliabilityTest {
     return OpenOrFail();
   }
 
-  BOOL StartDoc(PortRecord* record) {
-    return Spooler().pfnStartDocPort(record, printer_.data(), 9, 1, nullptr);
-  }
-
   // The end of every case: faults gone, the next job on the same port works, the
   // port closes, and nothing is left behind.
   void ExpectRecovery(PortRecord* record, bool matched = true) {
@@ -113,7 +109,6 @@ class FaultMatrix : public ReliabilityTest {
   }
 
   std::optional<std::string> Ink() const { return app::PublishedInkLevel(printer_); }
-  std::optional<DWORD> PollFlag() const { return app::ReadDword(printer_, VALUE_POLL_ENABLED); }
   std::optional<DWORD> LanFlag() const { return app::ReadDword(printer_, VALUE_LAN_MONITOR); }
 
   LeakProbe leaks_;
@@ -159,7 +154,7 @@ TEST_P(StartDocFaults, OneRefusalIsRetriedTwoFailTheDocumentCleanly) {
 
   const auto start = std::chrono::steady_clock::now();
   SetLastError(0);
-  const BOOL started = StartDoc(record);
+  const BOOL started = StartDoc(record, printer_, 9);
   const DWORD error = GetLastError();
 
   EXPECT_GE(MsSince(start), 450);  // the one pause before the retry
@@ -204,7 +199,7 @@ TEST_P(CommandWriteFaults, AnIncompleteCommandStartsNothingThatDependsOnIt) {
   ASSERT_NE(record, nullptr);
   emu::InjectFault(Slot::WritePort, c.f.fault, c.f.times, c.f.after);
 
-  EXPECT_TRUE(StartDoc(record));
+  EXPECT_TRUE(StartDoc(record, printer_, 9));
 
   const std::string status = Bytes(StatusCommandA);
   const std::string ink = Bytes(InkQueryCommand);
@@ -219,7 +214,8 @@ TEST_P(CommandWriteFaults, AnIncompleteCommandStartsNothingThatDependsOnIt) {
   EXPECT_EQ(HasStatusBits(record, PS_POLLER_RUN), statusWritten);
   EXPECT_TRUE(HasStatusBits(record, PS_PRINTER_MATCHED));
   EXPECT_FALSE(Ink().has_value());
-  EXPECT_EQ(PollFlag(), 1u);  // paused only during an ink query, and put back
+  // Polling is paused only during an ink query, and put back.
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), 1u);
   EXPECT_TRUE(Spooler().pfnEndDocPort(record));
   ExpectRecovery(record);
 }
@@ -254,7 +250,7 @@ TEST_P(ReplyReadFaults, AFailedReadIsRetriedAndTenGiveUpWithPollingRestored) {
   ASSERT_NE(record, nullptr);
   emu::InjectFault(Slot::ReadPort, c.f.fault, c.f.times, c.f.after);
 
-  EXPECT_TRUE(StartDoc(record));
+  EXPECT_TRUE(StartDoc(record, printer_, 9));
 
   std::vector<std::string> expected = {Bytes(StatusCommandA)};
   if (c.inkQuerySent) expected.push_back(Bytes(InkQueryCommand));
@@ -264,7 +260,7 @@ TEST_P(ReplyReadFaults, AFailedReadIsRetriedAndTenGiveUpWithPollingRestored) {
   if (c.inkStored) {
     EXPECT_EQ(*Ink(), "IQ:" + emu::MakeInkData(emu::DefaultInkLevels()));
   }
-  EXPECT_EQ(PollFlag(), 1u);
+  EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), 1u);
   EXPECT_TRUE(Spooler().pfnEndDocPort(record));
   ExpectRecovery(record);
 }
@@ -296,7 +292,7 @@ TEST_P(PollerReadFaults, FailedReadsPublishNothingAndTheStopStillComesAtOnce) {
   PortRecord* record = PrepareOpen("KP-6600S", kBrisk, {.statusUpdateEveryMs = 20});
   ASSERT_NE(record, nullptr);
   emu::InjectFault(Slot::ReadPort, c.f.fault, c.f.times);
-  ASSERT_TRUE(StartDoc(record));
+  ASSERT_TRUE(StartDoc(record, printer_, 9));
   ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
 
   if (c.publishes) {
@@ -386,7 +382,7 @@ TEST_P(PassThroughFaults, TheSpoolerSeesTheDevicesAnswerAndTheNextCallWorks) {
   const PassThroughCase& c = GetParam();
   PortRecord* record = PrepareOpen("KP-6600S", kQuiet);
   ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(StartDoc(record));
+  ASSERT_TRUE(StartDoc(record, printer_, 9));
   emu::ClearReceived(kPort);
   emu::InjectFault(c.slot, c.f.fault, c.f.times);
 
@@ -488,7 +484,7 @@ TEST_P(IdentifyFaults, AnUnreadableDeviceIdMatchesNothingAndTheJobStillPrints) {
   // Left from an earlier document; a failed identification clears them.
   SetStatusBits(record, PS_PRINTER_MATCHED);
 
-  EXPECT_TRUE(StartDoc(record));
+  EXPECT_TRUE(StartDoc(record, printer_, 9));
 
   EXPECT_EQ(HasStatusBits(record, PS_PRINTER_MATCHED), c.matched);
   EXPECT_EQ(HasStatusBits(record, PS_POLLER_RUN), c.matched);
@@ -543,7 +539,7 @@ TEST_P(TeardownFaults, TheMonitorLetsGoWhateverTheDeviceAnswers) {
   PortRecord* record = PrepareOpen("KP-6600S", kBrisk, {.statusUpdateEveryMs = 20});
   ASSERT_NE(record, nullptr);
   if (c.step != Teardown::CloseIdle) {
-    ASSERT_TRUE(StartDoc(record));
+    ASSERT_TRUE(StartDoc(record, printer_, 9));
     ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
   }
   emu::InjectFault(c.slot, Fault::Refuse, c.times);
@@ -557,7 +553,7 @@ TEST_P(TeardownFaults, TheMonitorLetsGoWhateverTheDeviceAnswers) {
     // gets the device's reason, and the application is not told a job runs.
     EXPECT_TRUE(emu::DocumentOpen(kPort));
     SetLastError(0);
-    EXPECT_FALSE(StartDoc(record));
+    EXPECT_FALSE(StartDoc(record, printer_, 9));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
     EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE));
     EXPECT_EQ(LanFlag(), 0u);

@@ -172,7 +172,7 @@ TEST_F(KeyLifetime, KeyDeletedMidJobIsNeverRecreatedAndPublishingResumesWhenItRe
 }
 
 TEST_F(KeyLifetime, KeyCreatedMidJobGetsOnlyTheEndOfTheJob) {
-  const std::string printer = NamePrinter("");  // no key when the job starts
+  const std::string printer = printer_;  // no key when the job starts: forgotten at set-up
   PortRecord* record = OpenPort(kPort, printer, {.deviceId = DeviceIdFor(kModel)});
   ASSERT_NE(record, nullptr);
   std::string name = printer;

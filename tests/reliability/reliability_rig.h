@@ -123,20 +123,10 @@ struct LeakProbe {
     printerHandles = diag::OpenPrinterHandles();
   }
 
-  // A thread whose handle was signalled may be listed by the system a moment
-  // longer, so the thread count is given up to 10 s to settle.
-  static long SettledThreads(long baseline) {
-    long threads = diag::CurrentResourceCounts().threads;
-    for (int i = 0; i < 1000 && threads > baseline; ++i) {
-      Sleep(10);
-      threads = diag::CurrentResourceCounts().threads;
-    }
-    return threads;
-  }
-
   void ExpectNothingLeaked() const {
     if (before.threads != diag::kUnknown) {
-      EXPECT_EQ(SettledThreads(before.threads), before.threads) << "threads";
+      // A thread whose handle was signalled may be listed a moment longer.
+      EXPECT_EQ(monitor_test::SettledThreadCount(before.threads), before.threads) << "threads";
     }
     const diag::ResourceCounts after = diag::CurrentResourceCounts();
     if (before.heapBlocks != diag::kUnknown) {

@@ -21,10 +21,6 @@ namespace app = emu::status_app;
 class StatusValues : public monitor_test::PrinterTest {
  protected:
   StatusValues() : PrinterTest("StoreTest ") {}
-  void SetUp() override {
-    PrinterTest::SetUp();
-    NamePrinter("");  // no key left from an earlier run
-  }
   // The application registered, every value present, and this printer's key selected.
   void InstallAndSelect(DWORD presentFlag = 1) {
     app::Install(printer_, "KP-210S", presentFlag, 1, 3000);

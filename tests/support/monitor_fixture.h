@@ -237,6 +237,13 @@ class MonitorTest : public ::testing::Test {
     registered_.push_back(printer);
   }
 
+  // Deletes `printer`'s key now, whatever an earlier run left in it, and again at
+  // the end of the test.
+  void Forget(const std::string& printer) {
+    emu::status_app::Uninstall(printer);
+    registered_.push_back(printer);
+  }
+
   // Attaches an emulated printer to `port`, makes `printer` known to the stand-in
   // spooler (Linux layer only), and opens the port through the spooler's table.
   // Null, with a test failure, when the open fails.
@@ -294,7 +301,7 @@ class MonitorTest : public ::testing::Test {
 };
 
 // `printer_` is named after the running test, behind `prefix`, so that no two
-// tests share a key; its status application stand-in is uninstalled at the end.
+// tests share a key; its key is deleted at the start and at the end.
 class PrinterTest : public MonitorTest {
  protected:
   explicit PrinterTest(const std::string& prefix)
@@ -302,21 +309,14 @@ class PrinterTest : public MonitorTest {
     for (char& c : printer_) {
       if (c == '/') c = ' ';  // a parameterised test's name
     }
+    Forget(printer_);
   }
 
-  void TearDown() override {
-    MonitorTest::TearDown();
-    emu::status_app::Uninstall(printer_);
-    for (const std::string& printer : morePrinters_) emu::status_app::Uninstall(printer);
-  }
-
-  // A further printer of this test's own, named `printer_` + `suffix` (the empty
-  // suffix names `printer_` itself): whatever key an earlier run left for it is
-  // deleted now, and its key is deleted again at the end of the test.
+  // A further printer of this test's own, named `printer_` + `suffix`, forgotten
+  // as `printer_` is.
   std::string NamePrinter(const std::string& suffix) {
     const std::string printer = printer_ + suffix;
-    emu::status_app::Uninstall(printer);
-    morePrinters_.push_back(printer);
+    Forget(printer);
     return printer;
   }
 
@@ -330,9 +330,6 @@ class PrinterTest : public MonitorTest {
 
   std::string printer_;
   PortRecord* record_ = nullptr;
-
- private:
-  std::vector<std::string> morePrinters_;
 };
 
 }  // namespace monitor_test
