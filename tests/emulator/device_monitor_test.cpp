@@ -8,7 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/device_port.h"
+
 namespace {
+
+using monitor_test::DeviceRead;
+using monitor_test::DeviceWrite;
 
 constexpr char kPort[] = "LPT1:";
 
@@ -29,18 +34,6 @@ class DeviceMonitorTest : public ::testing::Test {
   }
   BOOL StartDoc(HANDLE port) {
     return table->pfnStartDocPort(port, const_cast<LPSTR>("Office"), 7, 1, nullptr);
-  }
-  BOOL Write(HANDLE port, const std::string& bytes, DWORD* written) {
-    return table->pfnWritePort(port, reinterpret_cast<LPBYTE>(const_cast<char*>(bytes.data())),
-                               static_cast<DWORD>(bytes.size()), written);
-  }
-  std::string Read(HANDLE port, DWORD size, BOOL* result = nullptr) {
-    std::string buffer(size, '\xEE');
-    DWORD got = 12345;
-    const BOOL ok = table->pfnReadPort(port, reinterpret_cast<LPBYTE>(buffer.data()), size, &got);
-    if (result != nullptr) *result = ok;
-    buffer.resize(got);
-    return buffer;
   }
   BOOL DeviceId(HANDLE port, char* out, DWORD size, DWORD* returned, DWORD control = 17) {
     return table->pfnGetPrinterDataFromPort(port, control, nullptr, nullptr, 0, out, size,
@@ -79,9 +72,9 @@ TEST_F(DeviceMonitorTest, WholeDocumentIsLoggedInCallOrderWithItsArguments) {
   ASSERT_TRUE(StartDoc(port));
   EXPECT_TRUE(emu::DocumentOpen(kPort));
   DWORD written = 0;
-  ASSERT_TRUE(Write(port, std::string("job\0data", 8), &written));
+  ASSERT_TRUE(DeviceWrite(port, std::string("job\0data", 8), &written));
   EXPECT_EQ(written, 8u);
-  EXPECT_EQ(Read(port, 64), "");
+  EXPECT_EQ(DeviceRead(port, 64), "");
   ASSERT_TRUE(table->pfnEndDocPort(port));
   EXPECT_FALSE(emu::DocumentOpen(kPort));
   ASSERT_TRUE(table->pfnClosePort(port));
@@ -134,7 +127,7 @@ TEST_F(DeviceMonitorTest, ClosedHandleIsRefusedEverywhere) {
   DWORD count = 99;
   char id[32];
   EXPECT_FALSE(StartDoc(port));
-  EXPECT_FALSE(Write(port, "x", &count));
+  EXPECT_FALSE(DeviceWrite(port, "x", &count));
   EXPECT_EQ(count, 0u);
   EXPECT_FALSE(table->pfnEndDocPort(port));
   EXPECT_FALSE(DeviceId(port, id, sizeof id, &count));
@@ -145,17 +138,17 @@ TEST_F(DeviceMonitorTest, ClosedHandleIsRefusedEverywhere) {
 TEST_F(DeviceMonitorTest, WritesAndReadsNeedAnOpenDocument) {
   HANDLE port = Open();
   DWORD written = 99;
-  EXPECT_FALSE(Write(port, "early", &written));
+  EXPECT_FALSE(DeviceWrite(port, "early", &written));
   EXPECT_EQ(written, 0u);
   BOOL ok = TRUE;
   emu::QueueBackChannel(kPort, "hello");
-  EXPECT_EQ(Read(port, 16, &ok), "");
+  EXPECT_EQ(DeviceRead(port, 16, &ok), "");
   EXPECT_FALSE(ok);
   EXPECT_EQ(emu::Received(kPort), "");
   ASSERT_TRUE(StartDoc(port));
   EXPECT_FALSE(StartDoc(port)) << "a second document on the same port";
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
-  EXPECT_EQ(Read(port, 16), "hello");
+  EXPECT_EQ(DeviceRead(port, 16), "hello");
   EXPECT_TRUE(table->pfnClosePort(port));
   EXPECT_FALSE(emu::DocumentOpen(kPort)) << "closing abandons the document";
 }
@@ -167,14 +160,14 @@ TEST_F(DeviceMonitorTest, BackChannelDrainsInChunksOfTheReadSize) {
   for (int i = 0; i < 5000; ++i) queued += static_cast<char>('A' + i % 26);
   emu::QueueBackChannel(kPort, queued);
   EXPECT_EQ(emu::PendingBackChannel(kPort), 5000u);
-  const std::string first = Read(port, 2047);
-  const std::string second = Read(port, 2047);
-  const std::string third = Read(port, 2047);
+  const std::string first = DeviceRead(port, 2047);
+  const std::string second = DeviceRead(port, 2047);
+  const std::string third = DeviceRead(port, 2047);
   EXPECT_EQ(first.size(), 2047u);
   EXPECT_EQ(second.size(), 2047u);
   EXPECT_EQ(third.size(), 906u);
   EXPECT_EQ(first + second + third, queued);
-  EXPECT_EQ(Read(port, 2047), "");
+  EXPECT_EQ(DeviceRead(port, 2047), "");
   EXPECT_EQ(emu::PendingBackChannel(kPort), 0u);
 }
 
@@ -183,10 +176,10 @@ TEST_F(DeviceMonitorTest, ReadChunkCapsEveryRead) {
   HANDLE port = Open();
   ASSERT_TRUE(StartDoc(port));
   emu::QueueBackChannel(kPort, "abcdefgh");
-  EXPECT_EQ(Read(port, 100), "abc");
-  EXPECT_EQ(Read(port, 2), "de");
-  EXPECT_EQ(Read(port, 100), "fgh");
-  EXPECT_EQ(Read(port, 100), "");
+  EXPECT_EQ(DeviceRead(port, 100), "abc");
+  EXPECT_EQ(DeviceRead(port, 2), "de");
+  EXPECT_EQ(DeviceRead(port, 100), "fgh");
+  EXPECT_EQ(DeviceRead(port, 100), "");
 }
 
 TEST_F(DeviceMonitorTest, DeviceIdIsTerminatedWhenThereIsRoom) {
@@ -238,10 +231,10 @@ TEST_P(WriteFaultTest, FaultAppliesOnceThenWritesFlowAgain) {
   ASSERT_TRUE(StartDoc(port));
   emu::InjectFault(emu::Slot::WritePort, c.fault, 1);
   DWORD written = 99;
-  EXPECT_EQ(Write(port, "0123456789", &written), c.result);
+  EXPECT_EQ(DeviceWrite(port, "0123456789", &written), c.result);
   EXPECT_EQ(written, c.written);
   EXPECT_EQ(emu::Received(kPort), std::string("0123456789").substr(0, c.written));
-  ASSERT_TRUE(Write(port, "ab", &written));
+  ASSERT_TRUE(DeviceWrite(port, "ab", &written));
   EXPECT_EQ(written, 2u);
 }
 
@@ -281,13 +274,13 @@ TEST_F(DeviceMonitorTest, EmptyReadAndReadErrorLeaveTheBackChannelAlone) {
   emu::QueueBackChannel(kPort, "reply");
   BOOL ok = FALSE;
   emu::InjectFault(emu::Slot::ReadPort, emu::Fault::EmptyRead);
-  EXPECT_EQ(Read(port, 64, &ok), "");
+  EXPECT_EQ(DeviceRead(port, 64, &ok), "");
   EXPECT_TRUE(ok);
   emu::InjectFault(emu::Slot::ReadPort, emu::Fault::ReadError);
-  EXPECT_EQ(Read(port, 64, &ok), "");
+  EXPECT_EQ(DeviceRead(port, 64, &ok), "");
   EXPECT_FALSE(ok);
   EXPECT_EQ(emu::PendingBackChannel(kPort), 5u);
-  EXPECT_EQ(Read(port, 64, &ok), "reply");
+  EXPECT_EQ(DeviceRead(port, 64, &ok), "reply");
   EXPECT_TRUE(ok);
 
   emu::InjectFault(emu::Slot::GetPrinterDataFromPort, emu::Fault::EmptyRead);

@@ -10,6 +10,7 @@
 #include "emulator/device_monitor.h"
 #include "emulator/printer_replies.h"
 #include "emulator/remote_blocks.h"
+#include "tests/support/device_port.h"
 
 namespace {
 
@@ -42,18 +43,14 @@ class PrinterTest : public ::testing::Test {
   }
   void Write(const std::string& bytes) {
     DWORD written = 0;
-    ASSERT_TRUE(emu::DeviceMonitor()->pfnWritePort(
-        port, reinterpret_cast<LPBYTE>(const_cast<char*>(bytes.data())),
-        static_cast<DWORD>(bytes.size()), &written));
+    ASSERT_TRUE(monitor_test::DeviceWrite(port, bytes, &written));
     ASSERT_EQ(written, bytes.size());
   }
   std::string Read(DWORD size = 2047) {
-    std::string buffer(size, '\0');
-    DWORD got = 0;
-    EXPECT_TRUE(emu::DeviceMonitor()->pfnReadPort(port, reinterpret_cast<LPBYTE>(buffer.data()),
-                                                  size, &got));
-    buffer.resize(got);
-    return buffer;
+    BOOL ok = FALSE;
+    std::string reply = monitor_test::DeviceRead(port, size, &ok);
+    EXPECT_TRUE(ok);
+    return reply;
   }
 
   HANDLE port = nullptr;

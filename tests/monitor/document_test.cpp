@@ -19,12 +19,14 @@
 #include "status_store/status_key.h"
 #include "tests/support/monitor_fixture.h"
 #include "tests/support/printer_text.h"
+#include "tests/support/store_values.h"
 
 namespace {
 
 namespace app = emu::status_app;
 using app::KeyPath;
 using monitor_test::DeviceCalls;
+using monitor_test::LanFlag;
 // No poller runs in these tests, so the test thread may read a port's key path.
 using monitor_test::SelectedPath;
 using monitor_test::Spooler;
@@ -32,10 +34,6 @@ using monitor_test::StandInPoller;
 using monitor_test::StartStandInPoller;
 
 constexpr char kUnmatchedModel[] = "KP-NOT-THIS-ONE";
-
-std::optional<DWORD> LanFlag(const std::string& printer) {
-  return app::ReadDword(printer, VALUE_LAN_MONITOR);
-}
 
 DWORD LanFlagType(const std::string& printer) {
   return app::Describe(printer, VALUE_LAN_MONITOR).value_or(app::ValueInfo{REG_NONE, 0}).type;

@@ -109,7 +109,6 @@ class FaultMatrix : public ReliabilityTest {
   }
 
   std::optional<std::string> Ink() const { return app::PublishedInkLevel(printer_); }
-  std::optional<DWORD> LanFlag() const { return app::ReadDword(printer_, VALUE_LAN_MONITOR); }
 
   LeakProbe leaks_;
   std::vector<std::string> spooler_;
@@ -162,14 +161,14 @@ TEST_P(StartDocFaults, OneRefusalIsRetriedTwoFailTheDocumentCleanly) {
   if (f.times == 1) {
     EXPECT_TRUE(started);
     EXPECT_TRUE(HasStatusBits(record, PS_DEVICE_DOC_OPEN | PS_POLLER_RUN));
-    EXPECT_EQ(LanFlag(), 1u);
+    EXPECT_EQ(LanFlag(printer_), 1u);
     EXPECT_TRUE(Spooler().pfnEndDocPort(record));
   } else {
     EXPECT_FALSE(started);
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE));
     EXPECT_FALSE(HasStatusBits(record, PS_DEVICE_DOC_OPEN));
-    EXPECT_EQ(LanFlag(), 0u);
+    EXPECT_EQ(LanFlag(printer_), 0u);
     EXPECT_TRUE(emu::Commands(kPort).empty());
     EXPECT_FALSE(emu::DocumentOpen(kPort));
   }
@@ -548,7 +547,7 @@ TEST_P(TeardownFaults, TheMonitorLetsGoWhateverTheDeviceAnswers) {
     EXPECT_TRUE(monitor_test::FinishesWithin(10000, [&] { Spooler().pfnEndDocPort(record); }));
     EXPECT_EQ(record->pollerThread, nullptr);
     EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN | PS_POLLER_RUN));
-    EXPECT_EQ(LanFlag(), 0u);
+    EXPECT_EQ(LanFlag(printer_), 0u);
     // The device kept its document, so it turns the next one down: the spooler
     // gets the device's reason, and the application is not told a job runs.
     EXPECT_TRUE(emu::DocumentOpen(kPort));
@@ -556,7 +555,7 @@ TEST_P(TeardownFaults, TheMonitorLetsGoWhateverTheDeviceAnswers) {
     EXPECT_FALSE(StartDoc(record, printer_, 9));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
     EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE));
-    EXPECT_EQ(LanFlag(), 0u);
+    EXPECT_EQ(LanFlag(printer_), 0u);
     // The spooler's EndDocPort for that document reaches the device again.
     emu::ClearFaults();
     EXPECT_TRUE(Spooler().pfnEndDocPort(record));

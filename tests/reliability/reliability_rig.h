@@ -73,6 +73,7 @@ struct Random {
 
 using monitor_test::Bytes;
 using monitor_test::DeviceIdFor;
+using monitor_test::LanFlag;
 using monitor_test::WaitUntil;
 
 // Index of the first call to `slot` at or after `from`, or the log's size.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@ constexpr const char* kStoreValues[] = {
     VALUE_POLL_ENABLED, VALUE_POLL_INTERVAL, VALUE_STATUS_MONITOR, VALUE_STATUS_THREAD,
     VALUE_LAN_MONITOR,  VALUE_STATUS_STRING, VALUE_INK_LEVEL,      VALUE_REGISTERED_MODEL,
 };
+
+// The printer's LanMonExistFlag as the status application reads it.
+inline std::optional<DWORD> LanFlag(const std::string& printer) {
+  return emu::status_app::ReadDword(printer, VALUE_LAN_MONITOR);
+}
 
 // The store values found in the key at `path` (relative to HKEY_LOCAL_MACHINE).
 inline std::vector<std::string> StoreValuesIn(const std::string& path) {
