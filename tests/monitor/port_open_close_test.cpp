@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/leak_probe.h"
 #include "tests/support/monitor_fixture.h"
 
 namespace {
 
+using monitor_test::LeakProbe;
 using monitor_test::ListedPorts;
 using monitor_test::MonitorTest;
 using monitor_test::OpenDeviceDocument;
@@ -24,26 +26,6 @@ std::vector<emu::Slot> DeviceSlotsCalled() {
   for (const emu::Call& call : emu::Calls()) slots.push_back(call.slot);
   return slots;
 }
-
-// Heap blocks, kernel handles and printer handles, taken when made and compared
-// later where the platform counts them exactly.
-struct Baseline {
-  diag::ResourceCounts counts = diag::CurrentResourceCounts();
-  long printerHandles = diag::OpenPrinterHandles();
-
-  void ExpectNothingLeft() const {
-    const diag::ResourceCounts now = diag::CurrentResourceCounts();
-    if (counts.heapBlocks != diag::kUnknown) {
-      EXPECT_EQ(now.heapBlocks, counts.heapBlocks);
-    }
-    if (counts.handles != diag::kUnknown) {
-      EXPECT_EQ(now.handles, counts.handles);
-    }
-    if (printerHandles != diag::kUnknown) {
-      EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles) << "printer handle left open";
-    }
-  }
-};
 
 HANDLE OpenThroughSpooler(const char* port, const char* printer, BOOL* result) {
   HANDLE handle = reinterpret_cast<HANDLE>(0x5EED);  // must stay untouched on failure
@@ -135,7 +117,7 @@ TEST_F(OpenPortEx_, ReopeningANameThatDiffersOnlyInCaseFailsWithErrorBusyAndChan
   const HANDLE devicePort = record->devicePort;
   emu::AttachPrinter("KOVIR1:");  // even a printer under that spelling changes nothing
   emu::ClearCalls();
-  const Baseline before;
+  const LeakProbe leaks;
 
   for (const char* name : {"Kovir1:", "KOVIR1:", "kovir1:", "kOVIR1:"}) {
     SCOPED_TRACE(name);
@@ -153,7 +135,7 @@ TEST_F(OpenPortEx_, ReopeningANameThatDiffersOnlyInCaseFailsWithErrorBusyAndChan
   EXPECT_STREQ(record->printerName, monitor_test::kDefaultPrinter);
   EXPECT_EQ(record->devicePort, devicePort);
   EXPECT_EQ(record->status.load(), 0u);
-  before.ExpectNothingLeft();
+  leaks.ExpectNothingLeaked();
 }
 
 struct FailedOpenCase {
@@ -175,7 +157,7 @@ TEST_F(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThe
     emu::Reset();
     if (c.attachPrinter) emu::AttachPrinter("KOVIR7:");
     if (c.refuse) emu::InjectFault(emu::Slot::OpenPort, emu::Fault::Refuse, 1);
-    const Baseline before;
+    const LeakProbe leaks;
 
     BOOL opened = TRUE;
     const HANDLE handle = OpenThroughSpooler("KOVIR7:", printer, &opened);
@@ -183,7 +165,7 @@ TEST_F(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThe
     EXPECT_EQ(GetLastError(), c.deviceError);
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x5EED));
     EXPECT_TRUE(ListedPorts().empty());
-    before.ExpectNothingLeft();
+    leaks.ExpectNothingLeaked();
 
     // The same name opens once the device monitor agrees.
     emu::AttachPrinter("KOVIR7:");
@@ -202,7 +184,7 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
   // Each of the record's three events in turn.
   for (int which = 0; which < 3; ++which) {
     SCOPED_TRACE(which);
-    const Baseline before;
+    const LeakProbe leaks;
     if (!diag::FailEventCreation(which)) GTEST_SKIP() << "event creation cannot be made to fail";
 
     BOOL opened = TRUE;
@@ -213,7 +195,7 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x5EED));
     EXPECT_TRUE(ListedPorts().empty());
     EXPECT_TRUE(emu::Calls().empty()) << "the device monitor was asked to open the port";
-    before.ExpectNothingLeft();
+    leaks.ExpectNothingLeaked();
   }
   BOOL opened = FALSE;
   const HANDLE handle = OpenThroughSpooler("KOVIR1:", printer, &opened);
@@ -225,7 +207,7 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
 using ClosePort_ = MonitorTest;
 
 TEST_F(ClosePort_, ClosesTheDevicePortForgetsTheRecordAndGivesBackWhatItOwned) {
-  const Baseline before;
+  const LeakProbe leaks;
   PortRecord* record = OpenPort("KOVIR1:", "KOVIR Close Port");
   ASSERT_NE(record, nullptr);
   const HANDLE devicePort = record->devicePort;
@@ -240,7 +222,7 @@ TEST_F(ClosePort_, ClosesTheDevicePortForgetsTheRecordAndGivesBackWhatItOwned) {
   EXPECT_FALSE(emu::PortOpen("KOVIR1:"));
   EXPECT_TRUE(ListedPorts().empty());
   // The stand-in spooler printer is registered by OpenPort; its handle is gone.
-  before.ExpectNothingLeft();
+  leaks.ExpectNothingLeaked();
 }
 
 TEST_F(ClosePort_, WithARunningPollerStopsItAndWaitsForItBeforeEndingTheDocumentAndClosing) {
@@ -322,7 +304,7 @@ TEST_F(ClosePort_, ReturnsTrueForARecordThatIsNotListedAndFreesNothing) {
   stranger.devicePort = reinterpret_cast<HANDLE>(0x1234);
   stranger.deviceMonitor.pfnClosePort = ForeignClosePort;
   gForeignCloses = 0;
-  const Baseline before;
+  const LeakProbe leaks;
 
   EXPECT_EQ(ClosePort(&stranger), TRUE);
 
@@ -331,7 +313,7 @@ TEST_F(ClosePort_, ReturnsTrueForARecordThatIsNotListedAndFreesNothing) {
   EXPECT_EQ(stranger.signature, PORT_SIGNATURE);
   EXPECT_EQ(ListedPorts(), std::vector<PortRecord*>{listed});
   EXPECT_TRUE(emu::PortOpen("KOVIR1:"));
-  before.ExpectNothingLeft();
+  leaks.ExpectNothingLeaked();
 }
 
 // A thousand ports opened and closed, in every state a close can meet, leave
@@ -371,7 +353,7 @@ TEST_F(PortCycles, AThousandOpenCloseCyclesLeaveNoHeapBlockHandleOrThreadBehind)
   const bool spoolerKnowsPrinter = diag::AddSpoolerPrinter(kPrinter);
   // One cycle first, so that whatever the platform sets up once is in the baseline.
   Cycle(1);
-  const Baseline before;
+  const LeakProbe leaks;
 
   for (int i = 0; i < kCycles && !HasFatalFailure(); ++i) {
     SCOPED_TRACE(i);
@@ -379,9 +361,8 @@ TEST_F(PortCycles, AThousandOpenCloseCyclesLeaveNoHeapBlockHandleOrThreadBehind)
   }
 
   EXPECT_TRUE(ListedPorts().empty());
-  before.ExpectNothingLeft();
-  ASSERT_NE(before.counts.threads, diag::kUnknown);
-  EXPECT_EQ(monitor_test::SettledThreadCount(before.counts.threads), before.counts.threads);
+  leaks.ExpectNothingLeaked();
+  ASSERT_NE(leaks.before.threads, diag::kUnknown);
   if (spoolerKnowsPrinter) diag::RemoveSpoolerPrinter(kPrinter);
 }
 

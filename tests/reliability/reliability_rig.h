@@ -21,6 +21,7 @@
 #include "platform/diagnostics.h"
 #include "port/port_record.h"
 #include "status_store/status_key.h"
+#include "tests/support/leak_probe.h"
 #include "tests/support/monitor_fixture.h"
 #include "tests/support/printer_text.h"
 #include "tests/support/store_values.h"
@@ -74,6 +75,7 @@ struct Random {
 using monitor_test::Bytes;
 using monitor_test::DeviceIdFor;
 using monitor_test::LanFlag;
+using monitor_test::LeakProbe;
 using monitor_test::WaitUntil;
 
 // Index of the first call to `slot` at or after `from`, or the log's size.
@@ -111,39 +113,6 @@ inline void WarmUpOnce() {
   emu::DetachPrinter("WARMUP:");
   emu::ClearCalls();  // a test's call log starts with its own calls
 }
-
-// What a leak would show: the Linux layer's exact counters (heap blocks, kernel
-// handles, registry keys, printer handles) and, in both builds, the threads.
-struct LeakProbe {
-  diag::ResourceCounts before{};
-  long printerHandles = diag::kUnknown;
-
-  void Start() {
-    WarmUpOnce();
-    before = diag::CurrentResourceCounts();
-    printerHandles = diag::OpenPrinterHandles();
-  }
-
-  void ExpectNothingLeaked() const {
-    if (before.threads != diag::kUnknown) {
-      // A thread whose handle was signalled may be listed a moment longer.
-      EXPECT_EQ(monitor_test::SettledThreadCount(before.threads), before.threads) << "threads";
-    }
-    const diag::ResourceCounts after = diag::CurrentResourceCounts();
-    if (before.heapBlocks != diag::kUnknown) {
-      EXPECT_EQ(after.heapBlocks, before.heapBlocks) << "local-heap blocks";
-    }
-    if (before.handles != diag::kUnknown) {
-      EXPECT_EQ(after.handles, before.handles) << "handles";
-    }
-    if (before.openKeys != diag::kUnknown) {
-      EXPECT_EQ(after.openKeys, before.openKeys) << "registry keys";
-    }
-    if (printerHandles != diag::kUnknown) {
-      EXPECT_EQ(diag::OpenPrinterHandles(), printerHandles) << "printer handles";
-    }
-  }
-};
 
 // Every printer of a test is named after it and cleaned up whatever the test did:
 // ports closed, faults cleared, keys deleted (also those of printers a test only

@@ -185,8 +185,7 @@ TEST_F(SoakCycles, EightThreadsOverEightPortsLeaveNothingBehind) {
   }
   emu::ClearCalls();
   gMilestones.total = total / kThreads * kThreads;
-  LeakProbe leaks;
-  leaks.Start();
+  const LeakProbe leaks;
   const diag::ResourceCounts& before = leaks.before;
   gMilestones.memory[0] = before.memoryBytes;
   const auto start = std::chrono::steady_clock::now();

@@ -25,8 +25,7 @@ TEST_F(StopHandshake, EndDocPortAndClosePortRacingAPollLeaveNoPollerAndNoLateRea
   const int iterations = Scaled(300, 6000);
   std::string printer = InstallPrinter("", "KP-6600S", 0);
   emu::PrinterOptions options{.deviceId = DeviceIdFor("KP-6600S")};
-  LeakProbe leaks;
-  leaks.Start();
+  const LeakProbe leaks;
   PortRecord* record = OpenPort(kPort, printer, options);
   ASSERT_NE(record, nullptr);
 
