@@ -88,10 +88,15 @@ void SetDeviceDataSupported(bool supported);
 // Forgets every printer, call and fault and restores the table.
 void Reset();
 
+// The device ID the maker's printer of `model` reports.
+inline std::string DeviceIdFor(const std::string& model) {
+  return "MFG:KOVIR;CMD:REMOTE1;MDL:" + model + ";CLS:PRINTER;";
+}
+
 // Printers. A port whose name has no printer attached cannot be opened
 // (pfnOpenPort fails with ERROR_FILE_NOT_FOUND). Port names match ignoring case.
 struct PrinterOptions {
-  std::string deviceId = "MFG:KOVIR;CMD:REMOTE1;MDL:KP-210S;CLS:PRINTER;";
+  std::string deviceId = DeviceIdFor("KP-210S");
   bool answersCommands = true;  // reply to status commands and the ink query
   bool inkReady = true;         // status reply carries "04" at offsets 12-13
   int replyDelayReads = 0;      // a reply becomes readable only after this many reads (with 2, the

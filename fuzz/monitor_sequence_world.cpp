@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "emulator/device_monitor.h"
 #include "emulator/printer_replies.h"
 #include "emulator/status_app.h"
 #include "fuzz/monitor_sequence_watch.h"
@@ -32,11 +33,11 @@ constexpr std::size_t kFullChunk = 2047;
 std::string DeviceId(int kind) {
   switch (kind) {
     case 0:
-      return "MFG:KOVIR;CMD:REMOTE1;MDL:KP-210S;CLS:PRINTER;";
+      return emu::DeviceIdFor("KP-210S");
     case 1:
-      return "MFG:KOVIR;CMD:REMOTE1;MDL:KP-6600S;CLS:PRINTER;";
+      return emu::DeviceIdFor("KP-6600S");
     case 2:
-      return "MFG:KOVIR;CMD:REMOTE1;MDL:DL-9240;CLS:PRINTER;";
+      return emu::DeviceIdFor("DL-9240");
     case 3:
       return "MFG:ACME;CMD:PCL;MDL:Laser 5;CLS:PRINTER;";
     default: {

@@ -7,6 +7,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 
+#include "emulator/device_monitor.h"
+
 namespace spool {
 namespace {
 
@@ -89,7 +91,7 @@ std::string Complete(SpoolOptions& options, bool modelGiven) {
       return "unknown model '" + options.model +
              "' (known: KP-210S, KP-6600S, KP-6600SU, DL-9240; or give --device-id)";
     }
-    options.deviceId = DeviceIdForModel(options.model);
+    options.deviceId = emu::DeviceIdFor(options.model);
   } else {
     const std::string mdl = DeviceIdField(options.deviceId, "MDL");
     if (mdl.empty() && !modelGiven) {
@@ -118,10 +120,6 @@ std::string Complete(SpoolOptions& options, bool modelGiven) {
 const std::vector<std::string>& KnownModels() {
   static const std::vector<std::string> models = {"KP-210S", "KP-6600S", "KP-6600SU", "DL-9240"};
   return models;
-}
-
-std::string DeviceIdForModel(const std::string& model) {
-  return "MFG:KOVIR;CMD:REMOTE1;MDL:" + model + ";CLS:PRINTER;";
 }
 
 std::string DeviceIdField(const std::string& deviceId, const std::string& key) {

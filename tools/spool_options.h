@@ -34,9 +34,8 @@ struct ParsedOptions {
 // `args` excludes the program name.
 ParsedOptions ParseSpoolOptions(const std::vector<std::string>& args);
 
-// The models the simulator knows by name, and the device ID each reports.
+// The models the simulator knows by name (each reports emu::DeviceIdFor(model)).
 const std::vector<std::string>& KnownModels();
-std::string DeviceIdForModel(const std::string& model);
 
 // The value of `key` in a device ID ("MFG", "MDL"), or empty.
 std::string DeviceIdField(const std::string& deviceId, const std::string& key);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 
+#include "emulator/device_monitor.h"
 #include "platform/win32.h"
 #include "status_store/status_key.h"
 
@@ -16,10 +17,7 @@ std::string Bytes(const std::array<BYTE, N>& block) {
   return std::string(reinterpret_cast<const char*>(block.data()), N);
 }
 
-// The device ID the maker's printer of `model` reports.
-inline std::string DeviceIdFor(const std::string& model) {
-  return "MFG:KOVIR;CMD:REMOTE1;MDL:" + model + ";CLS:PRINTER;";
-}
+using emu::DeviceIdFor;
 
 // The path `key` has selected, or "<none>". The caller makes sure no poller
 // selects or clears it meanwhile.
