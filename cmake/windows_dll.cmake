@@ -21,7 +21,8 @@
 # - Code for the i486. GCC's default for this target is the Pentium Pro, whose
 #   cmov faults on the i486, Pentium and Pentium MMX that most Windows 95 PCs
 #   have. Not the i386: the status word's atomic read-modify-writes need cmpxchg.
-#   Tuned for the Pentium, the commonest CPU among them.
+#   Tuned for the Pentium, the commonest CPU among them (KOVIRLM_WIN95_CPU_FLAGS,
+#   set in cmake/windows_arch.cmake for the i686 build).
 # - PE header: OS and subsystem version 4.0, stated here rather than left to the
 #   linker's default.
 #
