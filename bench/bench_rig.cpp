@@ -99,7 +99,11 @@ const char* BuildLabel() {
   // Wine's ntdll exports its version; Windows' does not.
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   const bool wine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-  return wine ? " (Windows build, Wine)" : " (Windows build)";
+#ifdef _WIN64
+  return wine ? " (x86-64 Windows build, wine64)" : " (x86-64 Windows build)";
+#else
+  return wine ? " (i686 Windows build, Wine)" : " (i686 Windows build)";
+#endif
 #else
   return "";
 #endif

@@ -60,8 +60,9 @@ double ThreadCpuSeconds();
 
 double MillisecondsBetween(Clock::time_point from, Clock::time_point to);
 
-// " (Windows build, Wine)" or " (Windows build)" in the Windows build, nothing
-// natively: figure names say where they were measured.
+// " (i686 Windows build, Wine)", " (x86-64 Windows build, wine64)" or either
+// without Wine in the Windows builds, nothing natively: figure names say where
+// they were measured.
 const char* BuildLabel();
 
 // The p-th percentile (0 < p <= 100) by nearest rank; NaN for no values.

@@ -21,12 +21,16 @@
 # - Code for the i486. GCC's default for this target is the Pentium Pro, whose
 #   cmov faults on the i486, Pentium and Pentium MMX that most Windows 95 PCs
 #   have. Not the i386: the status word's atomic read-modify-writes need cmpxchg.
-#   Tuned for the Pentium, the commonest CPU among them.
+#   Tuned for the Pentium, the commonest CPU among them (KOVIRLM_WIN95_CPU_FLAGS,
+#   set in cmake/windows_arch.cmake for the i686 build).
 # - PE header: OS and subsystem version 4.0, stated here rather than left to the
 #   linker's default.
+#
+# The 64-bit test lane (windows64 preset) builds the same DLL for x86-64 under the
+# same rules; cmake/windows_arch.cmake holds what differs per architecture.
 enable_language(RC)
+include(${CMAKE_CURRENT_LIST_DIR}/windows_arch.cmake)
 
-set(KOVIRLM_WIN95_CPU_FLAGS -march=i486 -mtune=pentium)
 set(KOVIRLM_WIN95_VERSION_FLAGS
   -Wl,--major-os-version,4 -Wl,--minor-os-version,0
   -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0)
@@ -51,12 +55,12 @@ configure_file(${CMAKE_SOURCE_DIR}/monitor/version.rc.in ${CMAKE_BINARY_DIR}/ver
 add_library(kovirlm SHARED
   ${KOVIRLM_OBJECTS}
   $<TARGET_OBJECTS:kovirlm_runtime_helpers>
-  ${CMAKE_SOURCE_DIR}/monitor/kovirlm.def
+  ${KOVIRLM_DEF_FILE}
   ${CMAKE_BINARY_DIR}/version.rc)
 set_target_properties(kovirlm PROPERTIES PREFIX "" OUTPUT_NAME kovirlm
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
-  LINK_DEPENDS ${CMAKE_SOURCE_DIR}/monitor/kovirlm.def)
+  LINK_DEPENDS ${KOVIRLM_DEF_FILE})
 target_link_options(kovirlm PRIVATE
-  -nostartfiles -nodefaultlibs -Wl,--entry,_DllEntryPoint@12
-  -Wl,--enable-stdcall-fixup -Wl,--kill-at -Wl,--no-undefined ${KOVIRLM_WIN95_VERSION_FLAGS})
+  -nostartfiles -nodefaultlibs -Wl,--entry,${KOVIRLM_DLL_ENTRY_SYMBOL}
+  ${KOVIRLM_STDCALL_LINK_FLAGS} -Wl,--no-undefined ${KOVIRLM_WIN95_VERSION_FLAGS})
 target_link_libraries(kovirlm PRIVATE kernel32 advapi32 winspool gcc)

@@ -5,10 +5,11 @@
 # test; run by that test as a script (cmake -P) it inspects the library:
 #
 # Windows (objdump -p and nm of the mingw-w64 binutils) - kovirlm.dll must be
-#   - a PE32 image for i386;
+#   - a PE32 image for i386 (the product), or in the 64-bit test lane PE32+ for
+#     x86-64 (ARCH), so that each lane knows it tests what it means to;
 #   - exporting DllEntryPoint and InitializeMonitorEx, undecorated, and nothing else;
-#   - entered at DllEntryPoint itself (the DLL is linked without the C runtime's
-#     start-up code);
+#   - entered at DllEntryPoint itself (ENTRY_SYMBOL, the linker's name for it: the
+#     DLL is linked without the C runtime's start-up code);
 #   - importing system DLLs only: no libstdc++, libgcc or winpthread DLL;
 #   - free of what only that skipped start-up code would set up: no thread-local
 #     storage directory, no global constructors, no runtime pseudo-relocations.
@@ -37,11 +38,22 @@ if(CMAKE_SCRIPT_MODE_FILE)
       message(FATAL_ERROR "library_image: ${NM} failed (the image must keep its symbol table)")
     endif()
 
-    if(NOT headers MATCHES "file format pei-i386")
-      fail("not an i386 PE image")
+    if(ARCH STREQUAL "x86_64")
+      set(format pei-x86-64)
+      set(magic "020b[ \t]+\\(PE32\\+\\)")
+      set(header "PE32+ (optional header magic 020b)")
+      set(pointer_bytes 8)
+    else()
+      set(format pei-i386)
+      set(magic "010b[ \t]+\\(PE32\\)")
+      set(header "PE32 (optional header magic 010b)")
+      set(pointer_bytes 4)
     endif()
-    if(NOT headers MATCHES "Magic[ \t]+010b[ \t]+\\(PE32\\)")
-      fail("not PE32 (optional header magic 010b)")
+    if(NOT headers MATCHES "file format ${format}\n")
+      fail("not a ${format} image")
+    endif()
+    if(NOT headers MATCHES "Magic[ \t]+${magic}")
+      fail("not ${header}")
     endif()
     if(NOT headers MATCHES "\n[ \t]+DLL\n")
       fail("not marked as a DLL")
@@ -67,7 +79,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
     set(entry_rva "${CMAKE_MATCH_1}")
     string(REGEX MATCH "ImageBase[ \t]+([0-9a-fA-F]+)" _ "${headers}")
     set(image_base "${CMAKE_MATCH_1}")
-    string(REGEX MATCH "([0-9a-fA-F]+) T _DllEntryPoint@12" _ "${symbols}")
+    string(REGEX MATCH "([0-9a-fA-F]+) T ${ENTRY_SYMBOL}\n" _ "${symbols}")
     set(entry_symbol "${CMAKE_MATCH_1}")
     if(entry_rva STREQUAL "" OR entry_symbol STREQUAL "" OR image_base STREQUAL "")
       fail("cannot find the entry point or the DllEntryPoint symbol")
@@ -97,7 +109,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
     endif()
 
     # What the skipped C-runtime start-up would have set up.
-    if(NOT headers MATCHES "Entry 9 00000000 00000000 Thread Storage Directory")
+    if(NOT headers MATCHES "Entry 9 0+ 0+ Thread Storage Directory")
       fail("has a thread-local storage directory")
     endif()
     if(symbols MATCHES "_GLOBAL__sub_I_")
@@ -110,9 +122,10 @@ if(CMAKE_SCRIPT_MODE_FILE)
     if(ctor_list STREQUAL "" OR dtor_list STREQUAL "")
       fail("cannot find the constructor list")
     else()
-      # An empty list is its two markers, -1 and 0: eight bytes.
+      # An empty list is its two markers, -1 and 0: two pointers.
       math(EXPR ctor_bytes "0x${dtor_list} - 0x${ctor_list}")
-      if(NOT ctor_bytes EQUAL 8)
+      math(EXPR empty_bytes "2 * ${pointer_bytes}")
+      if(NOT ctor_bytes EQUAL empty_bytes)
         fail("the constructor list is not empty (${ctor_bytes} bytes)")
       endif()
     endif()
@@ -149,10 +162,11 @@ if(CMAKE_SCRIPT_MODE_FILE)
 endif()
 
 if(WIN32)
-  find_program(KOVIRLM_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
-  find_program(KOVIRLM_NM NAMES i686-w64-mingw32-nm REQUIRED)
+  find_program(KOVIRLM_OBJDUMP NAMES ${KOVIRLM_WINDOWS_ARCH}-w64-mingw32-objdump REQUIRED)
+  find_program(KOVIRLM_NM NAMES ${KOVIRLM_WINDOWS_ARCH}-w64-mingw32-nm REQUIRED)
   add_test(NAME library_image
-           COMMAND ${CMAKE_COMMAND} -DMODE=windows -DOBJDUMP=${KOVIRLM_OBJDUMP}
+           COMMAND ${CMAKE_COMMAND} -DMODE=windows -DARCH=${KOVIRLM_WINDOWS_ARCH}
+                   -DENTRY_SYMBOL=${KOVIRLM_DLL_ENTRY_SYMBOL} -DOBJDUMP=${KOVIRLM_OBJDUMP}
                    -DNM=${KOVIRLM_NM} -DLIBRARY=$<TARGET_FILE:kovirlm>
                    -P ${CMAKE_CURRENT_LIST_FILE})
 else()

@@ -11,12 +11,21 @@
 
 namespace monitor_test {
 
+// GoogleTest keeps each thread's SCOPED_TRACE stack in a thread-local slot, and on
+// Windows the slot's first use starts a watcher thread that lives as long as the
+// thread does. Used once before counting, so that a SCOPED_TRACE in the probed
+// stretch is not taken for a leaked thread.
+inline diag::ResourceCounts CountsAfterTraceStackReady() {
+  { SCOPED_TRACE("leak probe"); }
+  return diag::CurrentResourceCounts();
+}
+
 struct LeakProbe {
-  diag::ResourceCounts before = diag::CurrentResourceCounts();
+  diag::ResourceCounts before = CountsAfterTraceStackReady();
   long printerHandles = diag::OpenPrinterHandles();
 
   void Start() {
-    before = diag::CurrentResourceCounts();
+    before = CountsAfterTraceStackReady();
     printerHandles = diag::OpenPrinterHandles();
   }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build's simulator under Wine (the real kovirlm.dll, Wine's
 # registry) must leave the same StMonitor values as the native build's for the
-# same scenario. Usage: wine_matches_native.sh NATIVE_SIMULATOR WINDOWS_SIMULATOR
+# same scenario. Usage: wine_matches_native.sh NATIVE_SIMULATOR WINDOWS_SIMULATOR [WINE]
+# (WINE: the loader the build's tests run with, wine or wine64; default wine).
 #
 # The one value that differs between any two runs, native or not, is the number
 # the printer gives its volunteered status updates (SEQ:nnnn, counted in time
@@ -10,6 +11,7 @@
 set -euo pipefail
 native=${1:?native simulator}
 windows=${2:?windows simulator}
+wine=${3:-wine}
 if [ ! -x "$native" ]; then
   echo "no native simulator at $native: build the native preset first"
   exit 77
@@ -29,7 +31,7 @@ compare() {
   if ! "$native" --out "native-$name" "${args[@]}" >"native-$name.log" 2>&1; then
     echo "FAIL $name: the native run failed"; cat "native-$name.log"; status=1; return
   fi
-  if ! wine "$windows" --out "wine-$name" "${args[@]}" >"wine-$name.log" 2>&1; then
+  if ! "$wine" "$windows" --out "wine-$name" "${args[@]}" >"wine-$name.log" 2>&1; then
     echo "FAIL $name: the run under Wine failed"; cat "wine-$name.log"; status=1; return
   fi
   if diff -u <(mask "native-$name/StMonitor.reg") <(mask "wine-$name/StMonitor.reg"); then
