@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 
@@ -94,6 +96,47 @@ struct EndGuard {
   }
 };
 
+#if defined(__i386__)
+// Calls a start routine as Windows does on i386, stdcall (the routine pops its
+// argument), and checks that it did. A routine of another convention can only get
+// here through a cast, which the compiler cannot refuse; Windows would call it all
+// the same with the stack four bytes off, and so, unchecked, would the native-i386
+// build, which then passes. The call sets up its own aligned frame and puts the
+// stack pointer back from %esi, so a wrong routine is told, not survived; the frame
+// pointer keeps this frame's unwind information valid while %esp is moved, for
+// ExitThread's unwind through it.
+__attribute__((noinline, optimize("no-omit-frame-pointer"))) DWORD CallStartRoutine(
+    LPTHREAD_START_ROUTINE routine, LPVOID parameter) {
+  DWORD result;
+  std::uintptr_t before, after;
+  asm volatile(
+      "movl %%esp, %%esi\n\t"
+      "andl $-16, %%esp\n\t"
+      "subl $12, %%esp\n\t"
+      "pushl %[parameter]\n\t"
+      "call *%[routine]\n\t"
+      "movl %%esp, %%edx\n\t"
+      "movl %%esi, %%esp"
+      : "=a"(result), "=&S"(before), "=&d"(after)
+      : [routine] "D"(routine), [parameter] "b"(parameter)
+      : "ecx", "memory", "cc");
+  const std::uintptr_t popped = after - ((before & ~std::uintptr_t{15}) - 16);
+  if (popped != sizeof(LPVOID)) {
+    std::fprintf(stderr,
+                 "CreateThread: start routine %p popped %u bytes of its %u-byte argument: "
+                 "it is not WINAPI (stdcall)\n",
+                 reinterpret_cast<void*>(routine), static_cast<unsigned>(popped),
+                 static_cast<unsigned>(sizeof(LPVOID)));
+    std::abort();
+  }
+  return result;
+}
+#else
+DWORD CallStartRoutine(LPTHREAD_START_ROUTINE routine, LPVOID parameter) {
+  return routine(parameter);
+}
+#endif
+
 void* Trampoline(void* argument) {
   auto* start = static_cast<StartBlock*>(argument);
   long nativeId = KernelThreadId();
@@ -111,7 +154,7 @@ void* Trampoline(void* argument) {
   ApplyPriority(nativeId, priority);
   startParameter = start->parameter;
   EndGuard guard{start};
-  guard.returned = start->routine(start->parameter);
+  guard.returned = CallStartRoutine(start->routine, start->parameter);
   return nullptr;
 }
 

@@ -32,8 +32,19 @@ struct HKEY__;
 using HKEY = HKEY__*;
 using PHKEY = HKEY*;
 
+// Windows calls every API function and every callback (a MONITOR slot, a thread's
+// start routine) with stdcall on i386: the callee pops its arguments. On x86-64
+// there is one convention and these say nothing; on i386 they say stdcall, as
+// <windows.h> does, so that a function of the wrong convention does not compile
+// where it meets a pointer type, and corrupts the native-i386 build's stack (which
+// its tests see) where a cast hides it.
+#if defined(__i386__)
+#define WINAPI __attribute__((stdcall))
+#define CALLBACK __attribute__((stdcall))
+#else
 #define WINAPI
 #define CALLBACK
+#endif
 #define TRUE 1
 #define FALSE 0
 
