@@ -194,6 +194,11 @@ BOOL WINAPI DeviceReadPort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read
       break;
     case Fault::EmptyRead:
       return Finish(rig, call, TRUE);
+    case Fault::OverReport:
+      if (count > 0) std::memset(buffer, '?', count);
+      *read = count * 2;
+      call.bytes = count * 2;
+      return Finish(rig, call, TRUE);
     default:
       return Finish(rig, call, FALSE, ERROR_ACCESS_DENIED);
   }

@@ -56,6 +56,8 @@ enum class Fault {
   ShortWrite,  // WritePort: accepts only half the bytes (at least one fewer), returns TRUE
   EmptyRead,   // ReadPort / GetPrinterDataFromPort: returns TRUE with 0 bytes
   ReadError,   // ReadPort: returns FALSE with 0 bytes (and leaves the back channel alone)
+  OverReport,  // ReadPort: fills the whole buffer with '?', returns TRUE and reports twice as
+               // many bytes as were asked for: a device monitor that lies about its count
 };
 
 // How many of the next calls of a slot get the fault: 1 (once), 2 (twice), or

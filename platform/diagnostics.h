@@ -14,10 +14,10 @@ namespace diag {
 constexpr long kUnknown = -1;
 
 struct ResourceCounts {
-  long heapBlocks;  // live LocalAlloc blocks, or kUnknown
-  long handles;     // open kernel-object handles (events, threads, printers), or kUnknown
-  long openKeys;    // open registry key handles, or kUnknown
-  long threads;     // threads alive in the process (including the caller)
+  long heapBlocks;            // live LocalAlloc blocks, or kUnknown
+  long handles;               // open kernel-object handles (events, threads, printers), or kUnknown
+  long openKeys;              // open registry key handles, or kUnknown
+  long threads;               // threads alive in the process (including the caller)
   std::uint64_t memoryBytes;  // process private/resident memory, 0 when unknown
 };
 
@@ -43,6 +43,9 @@ bool FailEventCreation(int after);
 // The same for CreateThread: the next call fails (null, ERROR_NOT_ENOUGH_MEMORY).
 // Linux layer only: returns false on Windows.
 bool FailNextThreadCreation();
+// The same for LocalAlloc: the next call fails (null, ERROR_NOT_ENOUGH_MEMORY).
+// Linux layer only: returns false on Windows.
+bool FailNextHeapAllocation();
 
 // Called for every change the registry makes: a value written or deleted (`value`
 // is its name), a key created or deleted (`value` is null). `path` is the key's

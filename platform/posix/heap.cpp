@@ -4,16 +4,26 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "platform/diagnostics.h"
 #include "platform/posix/kernel_object.h"
 
 namespace {
 std::atomic<long> liveBlocks{0};
+// Set by diag::FailNextHeapAllocation; taken by the next LocalAlloc.
+std::atomic<bool> failNextAllocation{false};
+}  // namespace
+
+bool diag::FailNextHeapAllocation() {
+  failNextAllocation = true;
+  return true;
 }
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
   // Windows hands out a distinct block even for zero bytes.
   SIZE_T size = bytes == 0 ? 1 : bytes;
-  void* block = (flags & LMEM_ZEROINIT) ? std::calloc(1, size) : std::malloc(size);
+  void* block = failNextAllocation.exchange(false) ? nullptr
+                : (flags & LMEM_ZEROINIT)          ? std::calloc(1, size)
+                                                   : std::malloc(size);
   if (block == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;

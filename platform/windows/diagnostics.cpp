@@ -80,6 +80,10 @@ bool diag::FailNextThreadCreation() {
   return false;
 }
 
+bool diag::FailNextHeapAllocation() {
+  return false;
+}
+
 bool diag::SetRegistryChangeHook(RegistryChangeHook) {
   return false;
 }

@@ -279,6 +279,9 @@ TEST_F(DeviceMonitorTest, EmptyReadAndReadErrorLeaveTheBackChannelAlone) {
   emu::InjectFault(emu::Slot::ReadPort, emu::Fault::ReadError);
   EXPECT_EQ(DeviceRead(port, 64, &ok), "");
   EXPECT_FALSE(ok);
+  emu::InjectFault(emu::Slot::ReadPort, emu::Fault::OverReport);  // claims 128 of the 64 asked
+  EXPECT_EQ(DeviceRead(port, 64, &ok), std::string(64, '?') + std::string(64, '\0'));
+  EXPECT_TRUE(ok);
   EXPECT_EQ(emu::PendingBackChannel(kPort), 5u);
   EXPECT_EQ(DeviceRead(port, 64, &ok), "reply");
   EXPECT_TRUE(ok);

@@ -111,6 +111,32 @@ TEST_F(PollerLifecycleTest, ClosePortMidJobEndsThePollerBeforeTheRecordGoes) {
   ExpectThreadsAsBefore();
 }
 
+// The stop that ended the first document's poller is not seen by the second's:
+// its waits, between polls and between the reads of a poll, last as long as they
+// should, where a stop still pending would have it spin on the key and the port.
+TEST_F(PollerLifecycleTest, SecondDocumentsPollerWaitsBetweenPollsAndReads) {
+  std::string printer = AddPrinter("", 300, false);
+  PortRecord* record = StartJob("LPT5:", printer);
+  ASSERT_NE(record, nullptr);
+  ASSERT_TRUE(Spooler().pfnEndDocPort(record));
+  ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 2, 1, nullptr));
+  ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
+  const std::size_t readsBefore = emu::CallsTo(emu::Slot::ReadPort).size();
+  const long long opensBefore = diag::RegistryKeyOpens();
+  const auto start = std::chrono::steady_clock::now();
+  Sleep(1000);  // a 300 ms wait, then the first reads of a poll, 500 ms apart
+  const long long opens = diag::RegistryKeyOpens() - opensBefore;
+  const auto reads = static_cast<long long>(emu::CallsTo(emu::Slot::ReadPort).size() - readsBefore);
+  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+  // Per second: the settings are read every 50 ms at most, the port every 500 ms.
+  if (opensBefore != diag::kUnknown) {
+    EXPECT_LT(opens * 1000, 100 * ms) << opens << " key opens in " << ms << " ms";
+  }
+  EXPECT_LT(reads * 1000, 10 * ms) << reads << " reads in " << ms << " ms";
+}
+
 // Two spooler threads print job after job on two ports; every fifth job the port
 // is closed in the middle of the job and opened again.
 struct Worker {

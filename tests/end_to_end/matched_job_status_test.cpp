@@ -153,6 +153,11 @@ INSTANTIATE_TEST_SUITE_P(
                 FullChunkThenShortReply(), false, kEarlierInk},
         InkCase{"NoInkReply", With([](emu::PrinterOptions& o) { o.answersInkQuery = false; }), "",
                 true, kEarlierInk},
+        InkCase{"StatusUpdatesButNoInkReply", With([](emu::PrinterOptions& o) {
+                  o.answersInkQuery = false;
+                  o.statusUpdateEveryMs = 20;
+                }),
+                "", true, kEarlierInk},
         InkCase{"RepliesAfterThreeEmptyReads",
                 With([](emu::PrinterOptions& o) { o.replyDelayReads = 3; }), "", true, kNewInk},
         // Each reply gets ten reads: found on the tenth, given up after ten empty ones.

@@ -80,7 +80,13 @@ TEST_F(StopStatusPoller_, WakesAPollerWaitingOnTheStopEvent) {
   ASSERT_NE(record->pollerThread, nullptr);
   Sleep(50);  // let it settle into its wait (the test holds either way)
 
-  EXPECT_TRUE(FinishesWithin(10000, [record] { StopStatusPoller(record); }));
+  monitor_test::BackgroundCall stop([record] { StopStatusPoller(record); });
+  ASSERT_TRUE(stop.Started());
+  const bool woken = stop.FinishedWithin(10000);
+  // A stop that did not wake it: release the poller, and the stop waiting for it,
+  // so that the test fails now rather than hang.
+  if (!woken) SetEvent(record->pollerStopEvent);
+  EXPECT_TRUE(woken) << "the stop did not wake a poller waiting on the stop event";
   EXPECT_EQ(WaitForSingleObject(record->pollerStopEvent, 0), WAIT_OBJECT_0);
 }
 

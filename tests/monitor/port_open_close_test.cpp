@@ -181,11 +181,13 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
   const char* printer = "KOVIR Event Failure";
   const bool spoolerKnowsPrinter = diag::AddSpoolerPrinter(printer);
   emu::AttachPrinter("KOVIR1:");
-  // Each of the record's three events in turn.
-  for (int which = 0; which < 3; ++which) {
+  // The record's own memory (-1), then each of its three events in turn.
+  for (int which = -1; which < 3; ++which) {
     SCOPED_TRACE(which);
     const LeakProbe leaks;
-    if (!diag::FailEventCreation(which)) GTEST_SKIP() << "event creation cannot be made to fail";
+    const bool planned =
+        which < 0 ? diag::FailNextHeapAllocation() : diag::FailEventCreation(which);
+    if (!planned) GTEST_SKIP() << "allocation cannot be made to fail";
 
     BOOL opened = TRUE;
     const HANDLE handle = OpenThroughSpooler("KOVIR1:", printer, &opened);

@@ -205,8 +205,8 @@ BOOL WINAPI WatchingRead(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read) 
 
 struct PauseCase {
   const char* name;
-  bool flagMissing;  // GetRealTimeStatusStartFlag is missing at job start
-  DWORD restored;    // the flag after the query
+  std::optional<DWORD> flag;  // GetRealTimeStatusStartFlag at job start; none: missing
+  DWORD restored;             // the flag after the query
 };
 
 void PrintTo(const PauseCase& c, std::ostream* out) {
@@ -220,7 +220,11 @@ class InkQueryPause : public JobStartExchangeTest, public testing::WithParamInte
 TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
   const PauseCase& c = GetParam();
   OpenJob("KP-210S", DeviceIdFor("KP-210S"), 1, {}, 300);
-  if (c.flagMissing) app::DeleteValue(printer_, VALUE_POLL_ENABLED);
+  if (c.flag) {
+    app::SetDword(printer_, VALUE_POLL_ENABLED, *c.flag);
+  } else {
+    app::DeleteValue(printer_, VALUE_POLL_ENABLED);
+  }
   record_->deviceMonitor.pfnWritePort = WatchingWrite;
   record_->deviceMonitor.pfnReadPort = WatchingRead;
   recordAtInkQuery = record_;
@@ -241,17 +245,24 @@ TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
   EXPECT_EQ(record_->statusKey.pollEnabled.load(), c.restored);
   EXPECT_EQ(app::ReadString(printer_, VALUE_INK_LEVEL),
             "IQ:" + emu::MakeInkData(emu::DefaultInkLevels()));
+  // Paused by the application, the poller stays silent after the query too, over
+  // what would have been several polls.
+  if (c.restored == 0) Sleep(1000);
   std::lock_guard<std::mutex> lock(readsLock);
+  const auto pollerReads = std::count(readsByExchange.begin(), readsByExchange.end(), false);
+  if (c.restored == 0) {
+    EXPECT_EQ(pollerReads, 0) << "the poller read while polling was paused";
+  }
   const auto lastOfExchange = std::find(readsByExchange.rbegin(), readsByExchange.rend(), true);
   EXPECT_EQ(std::count(lastOfExchange, readsByExchange.rend(), false), 0)
       << "the poller read the printer before the exchange's last read";
 }
 
-INSTANTIATE_TEST_SUITE_P(Flags, InkQueryPause,
-                         testing::Values(PauseCase{"FlagSet", false, kEarlierPollFlag},
-                                         PauseCase{"FlagMissing", true, DEFAULT_POLL_ENABLED}),
-                         [](const testing::TestParamInfo<PauseCase>& info) {
-                           return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Flags, InkQueryPause,
+    testing::Values(PauseCase{"FlagSet", kEarlierPollFlag, kEarlierPollFlag},
+                    PauseCase{"FlagOff", 0u, 0u},
+                    PauseCase{"FlagMissing", std::nullopt, DEFAULT_POLL_ENABLED}),
+    [](const testing::TestParamInfo<PauseCase>& info) { return info.param.name; });
 
 }  // namespace

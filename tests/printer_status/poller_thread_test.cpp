@@ -235,6 +235,20 @@ TEST_F(StatusPollerTest, StopBetweenReadsEndsThePollWithoutStoring) {
   EXPECT_FALSE(Published().has_value());
 }
 
+// A stop that comes while a poll waits for a command write of the job start ends
+// the poll once the write is done, without a read of the port.
+TEST_F(StatusPollerTest, StopWhileAPollWaitsForACommandWriteEndsItWithoutARead) {
+  OpenJob(1, 100);
+  ResetEvent(record_->writeIdleEvent);  // a command write is running
+  StartPoller();
+  Sleep(500);  // the poll falls due and waits for the write
+  monitor_test::BackgroundCall stop([this] { StopStatusPoller(record_); });
+  ASSERT_TRUE(WaitUntil([this] { return !HasStatusBits(record_, PS_POLLER_RUN); }));
+  SetEvent(record_->writeIdleEvent);
+  EXPECT_TRUE(stop.FinishedWithin(10000));
+  EXPECT_EQ(ReadsStarted(), 0u);
+}
+
 // The start tick is taken just before GetTickCount wraps and the interval ends
 // after it: an elapsed time computed any way but as an unsigned difference either
 // polls at once or never.
@@ -285,9 +299,15 @@ TEST_F(StatusPollerTest, ThreadThatCannotBeCreatedLeavesNothingToStop) {
   if (!diag::FailNextThreadCreation()) {
     GTEST_SKIP() << "thread creation cannot be made to fail on this platform";
   }
+  // Missing settings get their defaults on the caller's thread, before any poller.
+  emu::status_app::DeleteValue(printer_, VALUE_POLL_ENABLED);
+  emu::status_app::DeleteValue(printer_, VALUE_POLL_INTERVAL);
   EXPECT_TRUE(StartStatusPoller(record_));
   EXPECT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
   EXPECT_EQ(record_->pollerThread, nullptr);
+  EXPECT_EQ(emu::status_app::ReadDword(printer_, VALUE_POLL_ENABLED), DEFAULT_POLL_ENABLED);
+  EXPECT_EQ(emu::status_app::ReadDword(printer_, VALUE_POLL_INTERVAL), DEFAULT_POLL_INTERVAL_MS);
+  emu::status_app::SetDword(printer_, VALUE_POLL_INTERVAL, 200);
   // The document ends without waiting for a thread that never existed, and the
   // next poller on the port starts normally.
   EXPECT_TRUE(monitor_test::FinishesWithin(5000, [this] { EndDoc(record_); }));

@@ -181,6 +181,11 @@ TEST(ReplyContains, FindsPatternBytesWithinTheCountedReply) {
         ReplyContains(c.pattern.data(), static_cast<DWORD>(c.pattern.size()), reply.get(), length),
         c.expected ? TRUE : FALSE);
   }
+  // No reply, or a pattern of bytes that are not there, is found nowhere; no
+  // pattern at all is found at once, like the empty one.
+  EXPECT_FALSE(ReplyContains("IQ:", 3, nullptr, 5));
+  EXPECT_FALSE(ReplyContains(nullptr, 3, "xxIQ:", 5));
+  EXPECT_TRUE(ReplyContains(nullptr, 0, "xxIQ:", 5));
 }
 
 // ---------------------------------------------------------------------------
@@ -235,6 +240,8 @@ TEST(StripInkLengthBytes, RemovesTheTwoBytesBehindEachMarker) {
 }
 
 TEST(StripInkLengthBytes, RepliesOf22And38BytesKeepTheirLengthBytes) {
+  StripInkLengthBytes(nullptr, 30);  // no reply: nothing to strip, nothing touched
+
   for (const std::size_t size : {22u, 38u}) {
     SCOPED_TRACE(size);
     std::string data = "IQ:12" + std::string(size - 5, 'a');

@@ -7,9 +7,9 @@
 //
 // Faults are the emulated device monitor's: Refuse (FALSE, ERROR_ACCESS_DENIED),
 // ShortWrite (half the bytes), EmptyRead (TRUE, no bytes), ReadError (FALSE, no
-// bytes), once, twice or always, optionally after the first calls of the slot
-// passed, so that a fault can hit, say, the ink query rather than the status
-// command before it.
+// bytes), OverReport (a full buffer, and twice its size claimed), once, twice or
+// always, optionally after the first calls of the slot passed, so that a fault
+// can hit, say, the ink query rather than the status command before it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "emulator/printer_replies.h"
+#include "port/back_channel.h"
 #include "printer_status/remote_commands.h"
 #include "tests/reliability/reliability_rig.h"
 
@@ -32,7 +33,8 @@ constexpr DWORD kQuiet = 600000;  // poll interval that keeps the poller from re
 constexpr DWORD kBrisk = 100;     // poll interval for the cases on the poller's reads
 
 std::string Name(Fault fault) {
-  const char* const names[] = {"None", "Refuse", "ShortWrite", "EmptyRead", "ReadError"};
+  const char* const names[] = {"None",      "Refuse",    "ShortWrite",
+                               "EmptyRead", "ReadError", "OverReport"};
   return names[static_cast<int>(fault)];
 }
 
@@ -268,6 +270,7 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, ReplyReadFaults,
     testing::Values(ReplyReadCase{{Fault::EmptyRead, 1, 0}, true, true},
                     ReplyReadCase{{Fault::ReadError, 1, 0}, true, true},
+                    ReplyReadCase{{Fault::OverReport, 1, 0}, true, true},
                     ReplyReadCase{{Fault::ReadError, kAlways, 0}, false, false},
                     ReplyReadCase{{Fault::ReadError, 1, 1}, true, true},
                     ReplyReadCase{{Fault::EmptyRead, kAlways, 1}, true, false}),
@@ -298,6 +301,10 @@ TEST_P(PollerReadFaults, FailedReadsPublishNothingAndTheStopStillComesAtOnce) {
     // One failed read, a pause, and the next read of the same poll delivers.
     EXPECT_TRUE(WaitUntil([&] { return app::PublishedStatus(printer_).has_value(); }));
     EXPECT_GE(emu::CallsTo(Slot::ReadPort).size(), 2u);
+    // A count claimed beyond the chunk asked for is cut to it.
+    if (c.f.fault == Fault::OverReport) {
+      EXPECT_EQ(app::PublishedStatus(printer_), std::string(REPLY_CHUNK_SIZE, '?'));
+    }
   } else {
     ASSERT_TRUE(WaitUntil([] { return emu::CallsTo(Slot::ReadPort).size() >= 3; }));
     EXPECT_FALSE(app::PublishedStatus(printer_).has_value());
@@ -317,6 +324,7 @@ TEST_P(PollerReadFaults, FailedReadsPublishNothingAndTheStopStillComesAtOnce) {
 INSTANTIATE_TEST_SUITE_P(Faults, PollerReadFaults,
                          testing::Values(PollerReadCase{{Fault::EmptyRead, 1}, true},
                                          PollerReadCase{{Fault::ReadError, 1}, true},
+                                         PollerReadCase{{Fault::OverReport, kAlways}, true},
                                          PollerReadCase{{Fault::EmptyRead, kAlways}, false},
                                          PollerReadCase{{Fault::ReadError, kAlways}, false}),
                          [](const auto& info) { return Label(info.param.f, "Poller"); });

@@ -95,8 +95,15 @@ TEST_F(LongInput, MissingAndEmptyNamesPrintWithNoKeyAndNoCrash) {
   EXPECT_EQ(emu::Received(""), "page");
   ExpectJobWorks(record, "", "", false);
   ExpectJobWorks(record, "", "", false);  // now with the empty name as the key's
+  // A document without a name after one with a name: the record forgets the name.
+  EXPECT_TRUE(Spooler().pfnStartDocPort(record, nullptr, 4, 1, nullptr));
+  EXPECT_EQ(record->printerName, nullptr);
+  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
   EXPECT_TRUE(monitor_test::StoreValuesIn(monitor_test::kPrintersKey).empty());
   EXPECT_TRUE(ClosePort(record));
+  // No port name at all: the device monitor's refusal, and nothing listed.
+  EXPECT_FALSE(Spooler().pfnOpenPortEx(nullptr, nullptr, &handle, emu::DeviceMonitor()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_TRUE(monitor_test::ListedPorts().empty());
 }
 

@@ -182,6 +182,8 @@ TEST_F(StatusValues, EmptyStringIsWrittenAsRegSzOfSizeZero) {
   InstallAndSelect();
   for (const StringCase& s : kStringCases) {
     SCOPED_TRACE(s.value);
+    s.store(key_, nullptr);  // no text at all is stored as the empty one
+    EXPECT_EQ(app::Describe(printer_, s.value).value_or(app::ValueInfo{REG_NONE, 1}).size, 0u);
     s.store(key_, "");
     auto info = app::Describe(printer_, s.value);
     ASSERT_TRUE(info.has_value());
