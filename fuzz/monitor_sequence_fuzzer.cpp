@@ -215,13 +215,19 @@ void CheckRegistry(const std::array<PortView, kPorts>& before,
 // What a spooler call that ends a document saw before it began.
 struct Ending {
   const char* call;  // "EndDocPort" or "ClosePort"
+  // The printer whose flag it must leave at 0: EndDocPort's always, ClosePort's
+  // only while a document is in progress (a document refused by the device has
+  // lowered its flag already, and another port may have raised it since).
   std::optional<std::string> documentPrinter;
   std::uint64_t lanWrites;  // LanFlagWrites() before it
   int lane;                 // the spooler thread it runs on
 };
 
-Ending BeginEnding(const char* call, const Port& port, int lane) {
-  return {call, port.documentPrinter, LanFlagWrites(), lane};
+Ending BeginEnding(Code code, const Port& port, int lane) {
+  const bool close = code == Code::Close;
+  const bool running = !close || HasStatusBits(port.record, PS_JOB_ACTIVE);
+  return {close ? "ClosePort" : "EndDocPort", running ? port.documentPrinter : std::nullopt,
+          LanFlagWrites(), lane};
 }
 
 // Invariant 4, once the call has returned; `record` is null after ClosePort. A flag
@@ -285,7 +291,7 @@ std::array<Background, kPorts> gBackground;
 void RunInBackground(Port& port, int index, Code code) {
   Background& background = gBackground[index];
   background.code = code;
-  background.ending = BeginEnding(code == Code::End ? "EndDocPort" : "ClosePort", port, index);
+  background.ending = BeginEnding(code, port, index);
   PortRecord* record = port.record;
   background.thread = std::thread([record, index, code] {
     SetSpoolerLane(index);
@@ -368,11 +374,11 @@ void CallSpooler(World& world, const Op& op, std::size_t index, Port& port, Step
         break;
       }
       if (op.code == Code::End) {
-        const Ending ending = BeginEnding("EndDocPort", port, -1);
+        const Ending ending = BeginEnding(Code::End, port, -1);
         TraceResult(gSpooler.pfnEndDocPort(record));
         CheckEnded(port, record, ending);
       } else {
-        const Ending ending = BeginEnding("ClosePort", port, -1);
+        const Ending ending = BeginEnding(Code::Close, port, -1);
         TraceResult(gSpooler.pfnClosePort(record));
         CheckEnded(port, nullptr, ending);
         port.record = nullptr;
@@ -397,13 +403,13 @@ void CallSpooler(World& world, const Op& op, std::size_t index, Port& port, Step
   step.spoolerPort = a[0];
 }
 
-// Runs one operation.
 // What is left of an input's pauses and off-line time.
 struct Budget {
   int pauseLeft = kPauseBudgetMs;
   int offlineLeft = kOfflineBudgetMs;
 };
 
+// Runs one operation.
 Step Perform(World& world, const Op& op, std::size_t index, Budget& budget) {
   const auto& a = op.arg;
   Step step;
@@ -622,7 +628,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (port.record == nullptr) continue;
     RunChecked(world, "end of input: close " + port.name, i, i, [&] {
-      const Ending ending = BeginEnding("ClosePort", port, -1);
+      const Ending ending = BeginEnding(Code::Close, port, -1);
       gSpooler.pfnClosePort(port.record);
       CheckEnded(port, nullptr, ending);
       port.record = nullptr;
