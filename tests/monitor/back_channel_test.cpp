@@ -178,11 +178,15 @@ struct Claimer {
   DWORD holder;
   std::atomic<int>* inside;
   std::atomic<int>* overlaps;
+  std::atomic<int>* ready;
 };
 
 DWORD WINAPI ClaimAndRelease(LPVOID parameter) {
   auto* claimer = static_cast<Claimer*>(parameter);
-  for (int i = 0; i < 20000; ++i) {
+  for (++*claimer->ready; *claimer->ready < 2;) Sleep(0);  // both start together
+  // For a while rather than a count, so that the two overlap however the threads
+  // are scheduled on a loaded machine.
+  for (const DWORD start = GetTickCount(); GetTickCount() - start < 300;) {
     if (!ClaimBackChannel(claimer->record, claimer->holder)) continue;
     if (++*claimer->inside != 1) ++*claimer->overlaps;
     --*claimer->inside;
@@ -192,9 +196,9 @@ DWORD WINAPI ClaimAndRelease(LPVOID parameter) {
 }
 
 TEST_F(BackChannel, ClaimsFromTwoThreadsAtOnceNeverBothHoldTheChannel) {
-  std::atomic<int> inside{0}, overlaps{0};
-  Claimer claimers[] = {{record_, CHANNEL_EXCHANGE, &inside, &overlaps},
-                        {record_, CHANNEL_POLLER, &inside, &overlaps}};
+  std::atomic<int> inside{0}, overlaps{0}, ready{0};
+  Claimer claimers[] = {{record_, CHANNEL_EXCHANGE, &inside, &overlaps, &ready},
+                        {record_, CHANNEL_POLLER, &inside, &overlaps, &ready}};
   HANDLE threads[2];
   for (int i = 0; i < 2; ++i) threads[i] = monitor_test::StartThread(ClaimAndRelease, &claimers[i]);
   for (HANDLE thread : threads) {
