@@ -19,8 +19,8 @@ constexpr DWORD REPLY_CHUNK_SIZE = REPLY_BUFFER_SIZE - 1;
 constexpr DWORD MAX_REPLY_CHUNKS = 64;
 
 // Who holds a port's back channel (PortRecord::channelOwner). The job-start
-// exchange holds it from before it starts the poller until its last read, a poll
-// for its reads; so the poller never reads while the exchange runs, whatever the
+// exchange holds it from before it starts the poller until it ends, a poll for
+// its reads; so the poller never reads while the exchange runs, whatever the
 // status application writes meanwhile. Each holder is one thread doing one thing
 // at a time, so a holder's writes and reads never overlap either.
 constexpr DWORD CHANNEL_FREE = 0;
@@ -51,12 +51,13 @@ struct BackChannelClaim {
 BOOL SendPrinterCommand(PortRecord* record, const BYTE* bytes, DWORD length);
 
 // Drains what the printer has queued (at most MAX_REPLY_CHUNKS chunks) and
-// delivers the last non-empty chunk alone into `dest`, NUL-terminated. A drain for
-// a poll (the poller holds the channel) also ends between two chunks once
-// PS_POLLER_RUN is clear, so a talkative printer cannot hold up a stop; the
-// job-start exchange is not stopped that way. Returns the reply's length (0 when nothing was read,
-// with dest[0] NUL). Bytes of `dest` behind the terminator stay as the caller left them. With no
-// device document open it returns 0 and leaves `dest` and `*outCount` alone.
+// delivers the last non-empty chunk alone into `dest`, NUL-terminated; returns its
+// length (0 when nothing was read, with dest[0] NUL). Bytes of `dest` behind the
+// terminator stay as the caller left them. With no device document open it
+// returns 0 and leaves `dest` and `*outCount` alone. A drain for a poll (the
+// poller holds the channel) also ends between two chunks once PS_POLLER_RUN is
+// clear, so a talkative printer cannot hold up a stop; the job-start exchange is
+// not stopped that way.
 DWORD ReadPrinterReply(PortRecord* record, char (&dest)[REPLY_BUFFER_SIZE], DWORD* outCount);
 
 // Reads replies until one is accepted: at most `reads` reads, each into a zeroed
