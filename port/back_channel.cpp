@@ -1,13 +1,10 @@
 // The monitor's own exchange with the printer over the port: a command out
 // (SendPrinterCommand), the printer's queued replies back (ReadPrinterReply).
 //
-// The two per-port events keep a command write and a reply read apart. Both are
-// manual-reset and signalled while their operation is not running:
-// - a reply read waits, without a time limit, until no command write runs, and
-//   resets readIdleEvent for as long as it reads;
-// - a command write waits at most READ_IDLE_WAIT_MS for a running read to finish,
-//   and resets writeIdleEvent for as long as it writes.
-// Neither takes MonitorLock; the poller thread calls ReadPrinterReply too.
+// Neither waits for anything but the device monitor, and neither takes a lock:
+// the caller holds the port's back channel (ClaimBackChannel), which keeps the
+// job-start exchange and the poller apart, and each of them writes and reads one
+// after the other on its own thread.
 //
 // Reply sizes: every destination holds REPLY_BUFFER_SIZE (2048) bytes, which the
 // parameter's array type enforces. A read asks for at most REPLY_CHUNK_SIZE
@@ -19,34 +16,39 @@
 
 #include "port/device_read.h"
 
+bool ClaimBackChannel(PortRecord* record, DWORD owner) {
+  DWORD expected = CHANNEL_FREE;
+  return record->channelOwner.compare_exchange_strong(expected, owner);
+}
+
+void ReleaseBackChannel(PortRecord* record) {
+  record->channelOwner.store(CHANNEL_FREE);
+}
+
 BOOL SendPrinterCommand(PortRecord* record, const BYTE* bytes, DWORD length) {
   if (!HasStatusBits(record, PS_DEVICE_DOC_OPEN)) return FALSE;
 
-  // A read that has not finished in time is not waited for any longer; the
-  // command goes out regardless.
-  WaitForSingleObject(record->readIdleEvent, READ_IDLE_WAIT_MS);
-  ResetEvent(record->writeIdleEvent);
   DWORD written = 0;
   // Straight to the device monitor, not through WritePort. The table's write slot
   // takes a writable buffer, but a write only reads it.
   record->deviceMonitor.pfnWritePort(record->devicePort, const_cast<LPBYTE>(bytes), length,
                                      &written);
-  SetEvent(record->writeIdleEvent);
   return written == length;
 }
 
 DWORD ReadPrinterReply(PortRecord* record, char (&dest)[REPLY_BUFFER_SIZE], DWORD* outCount) {
   if (!HasStatusBits(record, PS_DEVICE_DOC_OPEN)) return 0;
-
-  WaitForSingleObject(record->writeIdleEvent, INFINITE);
-  ResetEvent(record->readIdleEvent);
+  // Only the poller's drain is ended by a stop; the channel's holder cannot
+  // change while we read on its behalf.
+  const bool forPoller = record->channelOwner.load() == CHANNEL_POLLER;
 
   // Drain what the printer has queued and keep the last non-empty chunk: a full
   // chunk means more may be waiting, so another read follows, and the most recent
   // reply is the one that counts. When that next read finds nothing, the full
   // chunk before it is the reply, not the empty read. The drain stops after
   // MAX_REPLY_CHUNKS reads even while chunks keep coming full, so a back channel
-  // that never runs dry cannot hold us here.
+  // that never runs dry cannot hold us here, and a poller's drain after the chunk
+  // in hand once the poller is told to stop.
   char scratch[REPLY_BUFFER_SIZE];
   // The last non-empty chunk, copied out of scratch at once so that an empty read
   // that scribbles on its buffer cannot spoil it, and kept apart from `dest` so
@@ -65,12 +67,11 @@ DWORD ReadPrinterReply(PortRecord* record, char (&dest)[REPLY_BUFFER_SIZE], DWOR
       std::memcpy(last, scratch, count);
       delivered = count;
     }
-  } while (count == REPLY_CHUNK_SIZE && ++chunks < MAX_REPLY_CHUNKS);
+  } while (count == REPLY_CHUNK_SIZE && ++chunks < MAX_REPLY_CHUNKS &&
+           !(forPoller && !HasStatusBits(record, PS_POLLER_RUN)));
 
   if (delivered != 0) std::memcpy(dest, last, delivered);
   dest[delivered] = '\0';
   *outCount = delivered;
-
-  SetEvent(record->readIdleEvent);
   return delivered;
 }

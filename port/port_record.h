@@ -11,8 +11,10 @@
 // ClosePort, the job-start exchange) and read by the record's poller thread, so it
 // is atomic and only ever changed with fetch_or / fetch_and. The poll settings in
 // `statusKey` are atomic too (the poller loads them, the ink query pauses polling).
-// Every other field is written by spooler threads only, before the poller starts
-// or after it ended.
+// `channelOwner` says who holds the back channel: the job-start exchange (spooler
+// thread) or a poll (poller thread) takes it with one compare-exchange and gives
+// it back when done (port/back_channel.h). Every other field is written by
+// spooler threads only, before the poller starts or after it ended.
 #pragma once
 
 #include <atomic>
@@ -39,14 +41,15 @@ struct PortRecord {
   LPSTR printerName;               // DuplicateString copy, owned
   HANDLE devicePort;               // the device monitor's handle for this port
   HANDLE printerHandle;            // OpenPrinterA handle, or null
-  HANDLE readIdleEvent;            // manual-reset; reset while ReadPrinterReply runs
-  HANDLE writeIdleEvent;           // manual-reset; reset while SendPrinterCommand runs
+  HANDLE readIdleEvent;            // created with the record, never waited on: the
+  HANDLE writeIdleEvent;           // channel's holder keeps writes and reads apart
   HANDLE pollerThread;             // the status poller's thread handle, or null
   MONITOR deviceMonitor;           // copy of the device monitor's table
   HANDLE pollerStopEvent;          // manual-reset; set when PS_POLLER_RUN is cleared, so a
                                    // waiting poller wakes at once
   StatusKey statusKey;             // this printer's key (selected per document) and poll settings
   char modelName[MODEL_NAME_SIZE];  // MDL of this port's last identification; "" if none
+  std::atomic<DWORD> channelOwner;  // who holds the back channel (CHANNEL_*); 0: free
 };
 
 static_assert(std::atomic<DWORD>::is_always_lock_free,

@@ -10,10 +10,12 @@
 // Everything here reads and writes only this port's own key and model.
 //
 // Nothing here fails StartDocPort: every failure only skips the rest of the work.
-// The ink query runs on the spooler thread while the new poller already runs on
-// the same back channel; polling is paused (GetRealTimeStatusStartFlag 0) for the
-// whole query and put back to its earlier value on every path, and the poller
-// cannot read before a full interval has passed anyway.
+// The exchange holds the port's back channel from before it starts the poller to
+// its end, so the new poller reads nothing until the exchange is done, whatever
+// the application writes meanwhile. The ink query also pauses polling in the
+// registry (GetRealTimeStatusStartFlag 0), which the application sees; afterwards
+// the earlier value goes back only if the flag still holds that 0: a value the
+// application wrote during the query stands.
 
 #include "printer_status/job_start.h"
 
@@ -90,7 +92,8 @@ void QueryInkLevel(PortRecord* record) {
     }
   }
 
-  SetPollEnabled(key, saved);
+  LoadPollSettings(key);
+  if (key.pollEnabled.load() == 0) SetPollEnabled(key, saved);
 }
 
 }  // namespace
@@ -99,10 +102,14 @@ void JobStartExchange(PortRecord* record) {
   // Set only by a status command written in full in this very exchange: the ink
   // query follows only the status reply it asked for.
   BOOL sent = FALSE;
+  // Taken before any poller of this document exists, so it is free then; only a
+  // poller left running (which sends nothing new anyway) could hold it.
+  const BackChannelClaim channel(record, CHANNEL_EXCHANGE);
 
   if (IdentifyPrinter(record)) {
     SetStatusBits(record, PS_PRINTER_MATCHED);
-    if (!HasStatusBits(record, PS_POLLER_RUN) && IsStatusMonitorPresent(record->statusKey)) {
+    if (channel.held && !HasStatusBits(record, PS_POLLER_RUN) &&
+        IsStatusMonitorPresent(record->statusKey)) {
       sent = SendStatusCommand(record);
       if (sent) StartStatusPoller(record);
     }

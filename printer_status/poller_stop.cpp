@@ -8,8 +8,8 @@
 // rather than polling the exit code costs no processor time and cannot mistake a
 // thread that exited with code 259 (STILL_ACTIVE) for a live one.
 //
-// EndDocPort calls this with MonitorLock held; the poller never takes the lock,
-// so the wait cannot deadlock.
+// The poller never takes MonitorLock, and nothing calls this with a lock of ours
+// held, so the wait cannot deadlock nor hold up another port.
 #include "printer_status/status_poller.h"
 
 void StopStatusPoller(PortRecord* record) {

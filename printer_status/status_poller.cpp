@@ -12,7 +12,11 @@
 // - The thread only reads the record's status word; PS_POLLER_RUN is cleared by
 //   StopStatusPoller, which then sets pollerStopEvent and waits for the thread to
 //   end. So the record outlives the thread, and every wait here wakes on a stop.
-// - The thread never takes MonitorLock: EndDocPort holds it while waiting for us.
+// - The thread never takes MonitorLock, and nothing waits for it with a lock held:
+//   the stop's wait for the thread holds none.
+// - A poll reads only while it holds the port's back channel. While the job-start
+//   exchange holds it the poll is put off, in short waits that a stop ends, and
+//   runs as soon as the channel is free.
 // - A poll stores a reply only when one of its reads delivered one; a poll that
 //   ends empty (ten empty reads, or a stop between reads) leaves the published
 //   reply as it was.
@@ -43,22 +47,23 @@ bool PauseUnlessStopped(PortRecord* record, DWORD ms) {
 }
 
 // One poll: up to POLL_READ_ATTEMPTS reads, POLL_READ_PAUSE_MS apart, until one
-// delivers something; then publish it.
-void PollOnce(PortRecord* record, char (&reply)[REPLY_BUFFER_SIZE]) {
-  // Let a reply read or command write of the job-start exchange finish first. The
-  // read wait is bounded like a command write's; the write wait is not, as in
-  // ReadPrinterReply itself.
-  WaitForSingleObject(record->readIdleEvent, READ_IDLE_WAIT_MS);
-  WaitForSingleObject(record->writeIdleEvent, INFINITE);
-  if (!PollerRunning(record)) return;
+// delivers something; then publish it. False, without a read, while the job-start
+// exchange holds the back channel.
+bool PollOnce(PortRecord* record, char (&reply)[REPLY_BUFFER_SIZE]) {
+  const BackChannelClaim channel(record, CHANNEL_POLLER);
+  if (!channel.held) return false;
+  if (!PollerRunning(record)) return true;
   // A stop during a pause ends the poll: the read before it delivered nothing, so
   // there is nothing to store. A reply from a read that completed is stored even
   // if a stop arrived meanwhile.
   const DWORD count = ReadReplyUntil(
       record, reply, POLL_READ_ATTEMPTS,
       [](const char(&)[REPLY_BUFFER_SIZE], DWORD delivered) { return delivered != 0; },
-      [record] { return PollerRunning(record) && !PauseUnlessStopped(record, POLL_READ_PAUSE_MS); });
+      [record] {
+        return PollerRunning(record) && !PauseUnlessStopped(record, POLL_READ_PAUSE_MS);
+      });
   if (count != 0) StoreStatusString(record->statusKey, reply);
+  return true;
 }
 
 }  // namespace
@@ -116,7 +121,11 @@ DWORD WINAPI StatusPoller(LPVOID parameter) {
       PauseUnlessStopped(record, remaining < POLL_IDLE_WAIT_MS ? remaining + 1 : POLL_IDLE_WAIT_MS);
       continue;
     }
-    PollOnce(record, reply);
+    if (!PollOnce(record, reply)) {
+      // The exchange holds the channel: the poll stays due.
+      PauseUnlessStopped(record, POLL_IDLE_WAIT_MS);
+      continue;
+    }
     timing = false;
   }
   ExitThread(0);

@@ -1,6 +1,6 @@
 // SendPrinterCommand and ReadPrinterReply: the monitor's own exchange with the
-// printer, and the two idle events that keep a command write and a reply read
-// apart.
+// printer, and the claim on the back channel that keeps the job-start exchange
+// and the poller apart.
 #include "port/back_channel.h"
 
 #include <gtest/gtest.h>
@@ -13,10 +13,6 @@
 #include "tests/support/monitor_fixture.h"
 
 namespace {
-
-using monitor_test::BackgroundCall;
-using monitor_test::FinishesWithin;
-using monitor_test::Signalled;
 
 // Printable and position-dependent, so a wrong chunk shows.
 std::string Pattern(std::size_t size) {
@@ -116,7 +112,6 @@ TEST_F(BackChannel, AFailedReadDeliversAnEmptyReply) {
   EXPECT_EQ(ReadPrinterReply(record_, reply, &count), 0u);
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(reply[0], '\0');
-  EXPECT_TRUE(Signalled(record_->readIdleEvent));
 }
 
 // A device read that scribbles on the buffer while returning nothing must not
@@ -138,117 +133,98 @@ TEST_F(BackChannel, AnEmptyReadThatScribblesOnItsBufferLeavesTheFullChunkIntact)
   EXPECT_EQ(std::string(reply), queued);
 }
 
-// What the idle events looked like while the device monitor was busy: a read must
-// find readIdleEvent reset and writeIdleEvent signalled, a write the reverse.
-PortRecord* gWatched = nullptr;
-std::atomic<int> gReads{0};
-std::atomic<int> gWrites{0};
-std::atomic<int> gWrongState{0};
-
-BOOL WINAPI WatchedReadPort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD read) {
-  ++gReads;
-  if (Signalled(gWatched->readIdleEvent) || !Signalled(gWatched->writeIdleEvent)) ++gWrongState;
-  return emu::DeviceMonitor()->pfnReadPort(port, buffer, size, read);
+TEST_F(BackChannel, TheChannelHasOneHolderAtATime) {
+  ASSERT_TRUE(ClaimBackChannel(record_, CHANNEL_EXCHANGE));
+  EXPECT_FALSE(ClaimBackChannel(record_, CHANNEL_POLLER));
+  EXPECT_FALSE(ClaimBackChannel(record_, CHANNEL_EXCHANGE));
+  ReleaseBackChannel(record_);
+  ASSERT_TRUE(ClaimBackChannel(record_, CHANNEL_POLLER));
+  EXPECT_FALSE(ClaimBackChannel(record_, CHANNEL_EXCHANGE));
+  ReleaseBackChannel(record_);
 }
 
-BOOL WINAPI WatchedWritePort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD written) {
-  ++gWrites;
-  if (Signalled(gWatched->writeIdleEvent) || !Signalled(gWatched->readIdleEvent)) ++gWrongState;
-  return emu::DeviceMonitor()->pfnWritePort(port, buffer, size, written);
+struct StopCase {
+  DWORD holder;
+  DWORD status;  // PS_POLLER_RUN set or clear
+  std::size_t reads;
+};
+
+// A stop ends a poller's drain after the chunk in hand; the exchange's drain, and
+// a running poller's, go on while chunks come full.
+TEST_F(BackChannel, AStopEndsThePollersDrainBetweenChunks) {
+  const StopCase cases[] = {
+      {CHANNEL_POLLER, 0, 1}, {CHANNEL_POLLER, PS_POLLER_RUN, 3}, {CHANNEL_EXCHANGE, 0, 3}};
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.holder * 10 + c.reads);
+    emu::QueueBackChannel(kPort, Pattern(2 * REPLY_CHUNK_SIZE + 10));
+    emu::ClearCalls();
+    ASSERT_TRUE(ClaimBackChannel(record_, c.holder));
+    SetStatusBits(record_, c.status);
+    char reply[REPLY_BUFFER_SIZE];
+    DWORD count = 0;
+
+    EXPECT_EQ(ReadPrinterReply(record_, reply, &count), c.reads == 1 ? REPLY_CHUNK_SIZE : 10u);
+
+    EXPECT_EQ(emu::CallsTo(emu::Slot::ReadPort).size(), c.reads);
+    ClearStatusBits(record_, PS_POLLER_RUN);
+    ReleaseBackChannel(record_);
+    ReadPrinterReply(record_, reply, &count);  // what a stopped drain left queued
+  }
 }
 
-TEST_F(BackChannel, ReplyReadsAndCommandWritesMarkThemselvesRunningAndIdleAfterwards) {
-  gWatched = record_;
-  gReads = 0;
-  gWrites = 0;
-  gWrongState = 0;
-  record_->deviceMonitor.pfnReadPort = WatchedReadPort;
-  record_->deviceMonitor.pfnWritePort = WatchedWritePort;
-  emu::QueueBackChannel(kPort, Pattern(5000));
+// Two threads claiming at once: never both hold the channel.
+struct Claimer {
+  PortRecord* record;
+  DWORD holder;
+  std::atomic<int>* inside;
+  std::atomic<int>* overlaps;
+  std::atomic<int>* ready;
+};
+
+DWORD WINAPI ClaimAndRelease(LPVOID parameter) {
+  auto* claimer = static_cast<Claimer*>(parameter);
+  for (++*claimer->ready; *claimer->ready < 2;) Sleep(0);  // both start together
+  // For a while rather than a count, so that the two overlap however the threads
+  // are scheduled on a loaded machine.
+  for (const DWORD start = GetTickCount(); GetTickCount() - start < 300;) {
+    if (!ClaimBackChannel(claimer->record, claimer->holder)) continue;
+    if (++*claimer->inside != 1) ++*claimer->overlaps;
+    --*claimer->inside;
+    ReleaseBackChannel(claimer->record);
+  }
+  return 0;
+}
+
+TEST_F(BackChannel, ClaimsFromTwoThreadsAtOnceNeverBothHoldTheChannel) {
+  std::atomic<int> inside{0}, overlaps{0}, ready{0};
+  Claimer claimers[] = {{record_, CHANNEL_EXCHANGE, &inside, &overlaps, &ready},
+                        {record_, CHANNEL_POLLER, &inside, &overlaps, &ready}};
+  HANDLE threads[2];
+  for (int i = 0; i < 2; ++i) threads[i] = monitor_test::StartThread(ClaimAndRelease, &claimers[i]);
+  for (HANDLE thread : threads) {
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+  }
+  EXPECT_EQ(overlaps, 0);
+}
+
+// Only the holder gives the channel back: a read or a write on its behalf leaves
+// the claim as it was.
+TEST_F(BackChannel, AReplyReadAndACommandWriteLeaveTheClaimAlone) {
+  emu::QueueBackChannel(kPort, "reply");
+  const BYTE command[] = {0x1B, 'S', 'T'};
   char reply[REPLY_BUFFER_SIZE];
   DWORD count = 0;
-  const BYTE command[] = {0x1B, 'R', 'M', 0x00, 0x01};
+  ASSERT_TRUE(ClaimBackChannel(record_, CHANNEL_EXCHANGE));
 
-  ReadPrinterReply(record_, reply, &count);
-  EXPECT_EQ(gReads, 3) << "one mark for every device read";
-  EXPECT_EQ(gWrongState, 0) << "readIdleEvent signalled, or writeIdleEvent reset, during a read";
-  EXPECT_TRUE(Signalled(record_->readIdleEvent));
-  EXPECT_TRUE(Signalled(record_->writeIdleEvent));
-
+  EXPECT_EQ(ReadPrinterReply(record_, reply, &count), 5u);
   EXPECT_EQ(SendPrinterCommand(record_, command, sizeof command), TRUE);
-  EXPECT_EQ(gWrites, 1);
-  EXPECT_EQ(gWrongState, 0) << "writeIdleEvent signalled, or readIdleEvent reset, during a write";
-  EXPECT_TRUE(Signalled(record_->readIdleEvent));
-  EXPECT_TRUE(Signalled(record_->writeIdleEvent));
-}
 
-TEST_F(BackChannel, AReplyReadWaitsUntilARunningCommandWriteHasFinished) {
-  emu::QueueBackChannel(kPort, "reply");
-  ResetEvent(record_->writeIdleEvent);  // a command write is under way
-  char reply[REPLY_BUFFER_SIZE] = {};
-  DWORD delivered = 77;
-  PortRecord* record = record_;
-  {
-    BackgroundCall read([record, &reply, &delivered] {
-      DWORD count = 0;
-      delivered = ReadPrinterReply(record, reply, &count);
-    });
-    ASSERT_TRUE(read.Started());
-    // The read finds the write running and must not touch the device meanwhile.
-    EXPECT_FALSE(read.FinishedWithin(300));
-    EXPECT_TRUE(emu::CallsTo(emu::Slot::ReadPort).empty());
-
-    SetEvent(record_->writeIdleEvent);  // the write is done
-    EXPECT_TRUE(read.FinishedWithin(10000));
-  }
-  EXPECT_EQ(delivered, 5u);
-  EXPECT_STREQ(reply, "reply");
-}
-
-TEST_F(BackChannel, ACommandWriteWaitsUntilARunningReplyReadHasFinished) {
-  ResetEvent(record_->readIdleEvent);  // a reply read is under way
-  const BYTE command[] = {0x1B, 'S', 'T'};
-  BOOL result = FALSE;
-  PortRecord* record = record_;
-  const DWORD start = GetTickCount();
-  DWORD took = 0;
-  {
-    BackgroundCall write([record, &command, &result] {
-      result = SendPrinterCommand(record, command, sizeof command);
-    });
-    ASSERT_TRUE(write.Started());
-    EXPECT_FALSE(write.FinishedWithin(300));
-    EXPECT_TRUE(emu::CallsTo(emu::Slot::WritePort).empty());
-
-    SetEvent(record_->readIdleEvent);  // the read is done
-    EXPECT_TRUE(write.FinishedWithin(10000));
-    took = GetTickCount() - start;
-  }
-  EXPECT_EQ(result, TRUE);
-  EXPECT_EQ(emu::Received(kPort), std::string("\x1BST"));
-  // Its wait for a read is bounded at 5000 ms; going well before that shows it
-  // went because the read ended, not because it gave up waiting.
-  EXPECT_LT(took, 4500u) << "the write did not go when the read ended";
-}
-
-TEST_F(BackChannel, ACommandWriteGoesAheadAfterWaitingFiveSecondsForAReadThatDoesNotEnd) {
-  ResetEvent(record_->readIdleEvent);  // a read that never finishes
-  const BYTE command[] = {0x1B, 'S', 'T'};
-  BOOL result = FALSE;
-  PortRecord* record = record_;
-  const DWORD start = GetTickCount();
-
-  ASSERT_TRUE(FinishesWithin(15000, [record, &command, &result] {
-    result = SendPrinterCommand(record, command, sizeof command);
-  }));
-  const DWORD waited = GetTickCount() - start;
-
-  EXPECT_GE(waited, 4500u);
-  EXPECT_EQ(result, TRUE);
-  EXPECT_EQ(emu::Received(kPort), std::string("\x1BST"));
-  EXPECT_FALSE(Signalled(record_->readIdleEvent)) << "the write must not mark the read as done";
-  EXPECT_TRUE(Signalled(record_->writeIdleEvent));
-  SetEvent(record_->readIdleEvent);
+  EXPECT_EQ(record_->channelOwner.load(), CHANNEL_EXCHANGE);
+  ReleaseBackChannel(record_);
+  EXPECT_EQ(ReadPrinterReply(record_, reply, &count), 0u);
+  EXPECT_EQ(record_->channelOwner.load(), CHANNEL_FREE);
 }
 
 struct CommandCase {
@@ -280,7 +256,6 @@ TEST_F(BackChannel, SendPrinterCommandIsTrueOnlyWhenEveryByteWasWritten) {
     ASSERT_EQ(writes.size(), 1u) << "one write, no retry";
     EXPECT_EQ(writes[0].number, sizeof command);
     EXPECT_EQ(writes[0].handle, record_->devicePort);
-    EXPECT_TRUE(Signalled(record_->writeIdleEvent));
   }
 }
 

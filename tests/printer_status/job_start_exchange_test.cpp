@@ -177,6 +177,20 @@ TEST_F(JobStartExchangeTest, ShortStatusCommandWriteStartsNoPollerAndNoInkQuery)
   EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
 }
 
+// A rejected status read (first byte NUL) leaves nothing behind: its "04" at
+// offsets 12-13 must not make the next, shorter reply look ready for the ink query.
+TEST_F(JobStartExchangeTest, RejectedStatusReadLeavesNothingForTheNextReply) {
+  emu::PrinterOptions options;
+  options.answersCommands = false;
+  options.readChunk = 20;  // the rejected read is these 20 bytes alone
+  OpenJob("KP-210S", DeviceIdFor("KP-210S"), 1, options);
+  emu::QueueBackChannel(kPort, std::string("\0STATUS KVR104IDLE;;", 20) + "OK");
+
+  JobStartExchange(record_);
+
+  EXPECT_EQ(emu::Commands(kPort), std::vector<std::string>{Bytes(StatusCommandA)});
+}
+
 // What the registry and the port's own copy say when the ink query reaches the
 // printer, and for every device read whether the exchange's thread made it.
 PortRecord* recordAtInkQuery = nullptr;
@@ -186,12 +200,18 @@ std::string printerAtInkQuery;
 std::thread::id exchangeThread;
 std::mutex readsLock;
 std::vector<bool> readsByExchange;
+// What the application writes to GetRealTimeStatusStartFlag as the status command
+// and the ink query go out.
+std::optional<DWORD> appFlagAtStatusCommand, appFlagAtInkQuery;
 
 BOOL WINAPI WatchingWrite(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written) {
   if (count == InkQueryCommand.size()) {
     flagAtInkQuery = app::ReadDword(printerAtInkQuery, VALUE_POLL_ENABLED);
     pollEnabledAtInkQuery = recordAtInkQuery->statusKey.pollEnabled.load();
   }
+  const std::optional<DWORD> appFlag =
+      count == StatusCommandA.size() ? appFlagAtStatusCommand : appFlagAtInkQuery;
+  if (appFlag) app::SetDword(printerAtInkQuery, VALUE_POLL_ENABLED, *appFlag);
   return emu::DeviceMonitor()->pfnWritePort(port, buffer, count, written);
 }
 
@@ -207,6 +227,7 @@ struct PauseCase {
   const char* name;
   std::optional<DWORD> flag;  // GetRealTimeStatusStartFlag at job start; none: missing
   DWORD restored;             // the flag after the query
+  std::optional<DWORD> atStatusCommand = std::nullopt, atInkQuery = std::nullopt;  // the app's
 };
 
 void PrintTo(const PauseCase& c, std::ostream* out) {
@@ -230,6 +251,8 @@ TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
   recordAtInkQuery = record_;
   printerAtInkQuery = printer_;
   flagAtInkQuery.reset();
+  appFlagAtStatusCommand = c.atStatusCommand;
+  appFlagAtInkQuery = c.atInkQuery;
   exchangeThread = std::this_thread::get_id();
   {
     std::lock_guard<std::mutex> lock(readsLock);
@@ -245,6 +268,8 @@ TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
   EXPECT_EQ(record_->statusKey.pollEnabled.load(), c.restored);
   EXPECT_EQ(app::ReadString(printer_, VALUE_INK_LEVEL),
             "IQ:" + emu::MakeInkData(emu::DefaultInkLevels()));
+  EXPECT_EQ(app::ReadString(printer_, VALUE_STATUS_STRING).value_or("").find("IQ:"),
+            std::string::npos);
   // Paused by the application, the poller stays silent after the query too, over
   // what would have been several polls.
   if (c.restored == 0) Sleep(1000);
@@ -262,7 +287,11 @@ INSTANTIATE_TEST_SUITE_P(
     Flags, InkQueryPause,
     testing::Values(PauseCase{"FlagSet", kEarlierPollFlag, kEarlierPollFlag},
                     PauseCase{"FlagOff", 0u, 0u},
-                    PauseCase{"FlagMissing", std::nullopt, DEFAULT_POLL_ENABLED}),
+                    PauseCase{"FlagMissing", std::nullopt, DEFAULT_POLL_ENABLED},
+                    // The application's window opens during the query: it stands, and
+                    // still the poller keeps off the channel until the query is done.
+                    PauseCase{"AppStartsPolling", kEarlierPollFlag, 1, std::nullopt, 1},
+                    PauseCase{"AppPausesPolling", kEarlierPollFlag, 0, 0}),
     [](const testing::TestParamInfo<PauseCase>& info) { return info.param.name; });
 
 }  // namespace

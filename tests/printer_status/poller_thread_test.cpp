@@ -74,6 +74,12 @@ BOOL WINAPI LoggedRead(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read) {
 
 using monitor_test::WaitUntil;
 
+// A poll's reads go out one 500 ms pause apart: later than this means a pause was
+// slept twice, however loaded the machine. And a stop ends a pause at once: a stop
+// that takes this long slept out most of a pause.
+constexpr long long kLatestNextReadMs = 900;
+constexpr DWORD kStopMs = 400;
+
 constexpr char kPort[] = "LPT7:";
 
 class StatusPollerTest : public monitor_test::PrinterTest {
@@ -178,6 +184,7 @@ TEST_F(StatusPollerTest, ReplyOnThirdReadIsStoredAfterTwoPauses) {
   EXPECT_EQ(reads[2].bytes, reply.size());
   EXPECT_GE(MsBetween(reads[0].at, reads[1].at), 450);
   EXPECT_GE(MsBetween(reads[1].at, reads[2].at), 450);
+  EXPECT_LT(MsBetween(reads[0].at, reads[2].at), 2 * kLatestNextReadMs);
 }
 
 // A poll of ten empty reads publishes nothing and ends; the reply that becomes
@@ -201,6 +208,7 @@ TEST_F(StatusPollerTest, TenEmptyReadsStoreNothingAndEndThePoll) {
   for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(reads[i].bytes, 0u) << "read " << i;
   for (std::size_t i = 1; i < 10; ++i) {
     EXPECT_GE(MsBetween(reads[i - 1].at, reads[i].at), 450) << "pause before read " << i;
+    EXPECT_LT(MsBetween(reads[i - 1].at, reads[i].at), kLatestNextReadMs) << "read " << i;
   }
   EXPECT_GE(MsBetween(reads[9].at, reads[10].at), 1450);
   EXPECT_EQ(publishedBeforeRead_, "earlier status");
@@ -230,23 +238,29 @@ TEST_F(StatusPollerTest, StopBetweenReadsEndsThePollWithoutStoring) {
   ASSERT_TRUE(WaitUntil([&] { return Reads().size() == 1; }));
 
   const std::size_t readsAtStop = ReadsStarted();
-  EXPECT_TRUE(monitor_test::FinishesWithin(5000, [this] { StopStatusPoller(record_); }));
+  EXPECT_TRUE(monitor_test::FinishesWithin(kStopMs, [this] { StopStatusPoller(record_); }));
   EXPECT_EQ(ReadsStarted(), readsAtStop);
   EXPECT_FALSE(Published().has_value());
 }
 
-// A stop that comes while a poll waits for a command write of the job start ends
-// the poll once the write is done, without a read of the port.
-TEST_F(StatusPollerTest, StopWhileAPollWaitsForACommandWriteEndsItWithoutARead) {
+// While the job-start exchange holds the back channel a due poll reads nothing,
+// it polls as soon as the channel is free, and a stop ends its wait at once.
+TEST_F(StatusPollerTest, APollWaitsWhileTheExchangeHoldsTheChannelAndPollsAfter) {
   OpenJob(1, 100);
-  ResetEvent(record_->writeIdleEvent);  // a command write is running
+  emu::QueueBackChannel(kPort, emu::MakeStatusUpdate(1));
+  ASSERT_TRUE(ClaimBackChannel(record_, CHANNEL_EXCHANGE));
   StartPoller();
-  Sleep(500);  // the poll falls due and waits for the write
-  monitor_test::BackgroundCall stop([this] { StopStatusPoller(record_); });
-  ASSERT_TRUE(WaitUntil([this] { return !HasStatusBits(record_, PS_POLLER_RUN); }));
-  SetEvent(record_->writeIdleEvent);
-  EXPECT_TRUE(stop.FinishedWithin(10000));
+  Sleep(500);  // the poll falls due and waits for the channel
   EXPECT_EQ(ReadsStarted(), 0u);
+  ReleaseBackChannel(record_);
+  ASSERT_TRUE(WaitUntil([this] { return Published() == emu::MakeStatusUpdate(1); }));
+  ASSERT_TRUE(WaitUntil([this] { return ClaimBackChannel(record_, CHANNEL_EXCHANGE); }));
+  const std::size_t reads = ReadsStarted();
+  Sleep(300);  // the next poll falls due and waits for the channel
+
+  EXPECT_TRUE(monitor_test::FinishesWithin(kStopMs, [this] { StopStatusPoller(record_); }));
+  EXPECT_EQ(ReadsStarted(), reads);
+  ReleaseBackChannel(record_);
 }
 
 // The start tick is taken just before GetTickCount wraps and the interval ends
