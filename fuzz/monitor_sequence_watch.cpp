@@ -15,6 +15,8 @@
 
 #include "emulator/device_monitor.h"
 #include "platform/diagnostics.h"
+#include "port/back_channel.h"
+#include "port/port_record.h"
 #include "printer_status/remote_commands.h"
 #include "status_store/status_key.h"
 
@@ -125,7 +127,14 @@ void CheckDeviceCall(Seen& seen, const emu::Call& call, const std::string& port)
     Fail(std::string(emu::SlotName(call.slot)) + " reached the device monitor on port '" +
          call.port + "' with no device document open");
   }
-  const bool byExchange = port == seen.startingPort && diag::CurrentThreadParameter() == nullptr;
+  // A poller reads only while it holds its port's back channel, never while the
+  // job-start exchange holds it (whatever the application wrote meanwhile).
+  const auto* poller = static_cast<const PortRecord*>(diag::CurrentThreadParameter());
+  if (poller != nullptr && call.slot == emu::Slot::ReadPort &&
+      poller->channelOwner.load() != CHANNEL_POLLER) {
+    Fail("the poller of port '" + call.port + "' read while it did not hold the back channel");
+  }
+  const bool byExchange = port == seen.startingPort && poller == nullptr;
   if (call.slot == emu::Slot::ReadPort && !call.data.empty()) {
     seen.lastChunk[port] = call.data;
     if (byExchange && call.data.find("IQ:") != std::string::npos) seen.exchangeReadInk = true;
