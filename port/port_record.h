@@ -12,7 +12,9 @@
 // is atomic and only ever changed with fetch_or / fetch_and. The poll settings in
 // `statusKey` are atomic too (the poller loads them, the ink query pauses polling).
 // Every other field is written by spooler threads only, before the poller starts
-// or after it ended.
+// or after it ended. The spooler calls a port from one thread at a time, so the
+// record needs no lock of its own: MonitorLock guards only the port list (and
+// `next`), never a record's state.
 #pragma once
 
 #include <atomic>
