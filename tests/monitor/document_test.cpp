@@ -129,7 +129,7 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
     app::SetDword(printer_, VALUE_STATUS_MONITOR, 1);
     app::SetDword(printer_, VALUE_STATUS_THREAD, 1);
     emu::ClearCalls();
-    std::atomic<bool> released{false};
+    std::atomic<bool> released{false}, returned{false}, stuck{false};
     std::optional<app::ValueInfo> lanBeforeRelease;
     std::size_t deviceCallsBeforeRelease = 99;
     std::thread standIn([&] {
@@ -139,6 +139,9 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
       released = true;
       if (c.closeApp) {
         app::Close(printer_, true);
+        // Released by the close alone; if not, freed after 10 s to fail, not hang.
+        stuck = !monitor_test::WaitUntil([&] { return returned.load(); }, 10000);
+        if (stuck) app::SetRealThreadExists(printer_, false);
       } else if (c.deleteValue) {
         app::DeleteValue(printer_, VALUE_STATUS_THREAD);
       } else {
@@ -148,6 +151,7 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
     const long long opensBefore = diag::RegistryKeyOpens();
     const auto waitStart = std::chrono::steady_clock::now();
     const BOOL started = StartDoc(record_, printer_);
+    returned = true;
     const bool wasReleased = released;
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - waitStart);
@@ -156,6 +160,7 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
 
     EXPECT_TRUE(started);
     EXPECT_TRUE(wasReleased) << "StartDocPort returned while the flag was still set";
+    EXPECT_FALSE(stuck) << "the application closed, yet the wait went on";
     EXPECT_FALSE(lanBeforeRelease.has_value()) << "LanMonExistFlag raised during the wait";
     EXPECT_EQ(deviceCallsBeforeRelease, 0u) << "device document opened during the wait";
     EXPECT_EQ(LanFlag(printer_), 1u);
