@@ -20,6 +20,7 @@
 // - A record is freed only after its poller thread has ended.
 #include "monitor/port_list.h"
 
+#include <cassert>
 #include <new>
 
 #include "monitor/monitor.h"
@@ -54,12 +55,14 @@ void DestroyPortRecord(PortRecord* record) {
 }
 
 void AppendToPortList(PortRecord* record) {
+  assert(MonitorLockHeldHere());
   PortRecord** link = &PortList;
   while (*link != nullptr) link = &(*link)->next;
   *link = record;
 }
 
 bool UnlinkFromPortList(PortRecord* record) {
+  assert(MonitorLockHeldHere());
   for (PortRecord** link = &PortList; *link != nullptr; link = &(*link)->next) {
     if (*link == record) {
       *link = record->next;
