@@ -6,16 +6,25 @@
 // that was closed (or never given out) is caught and fails with
 // ERROR_INVALID_HANDLE instead of touching another port.
 //
-// All state sits in one Rig behind one mutex. A call holds the mutex for its whole
-// duration, so calls from spooler threads and poller threads interleave only
-// between calls, as they would on a port driver that serialises its requests.
+// Locks, always taken in this order and never the other way round:
+// - each port's own mutex, held for a whole call on that port, so calls on one
+//   port act one at a time (as a port driver serialises its requests) while the
+//   ports do not wait for each other;
+// - the rig's table mutex, held only briefly: the printers and handles maps, the
+//   faults, the hook and the table;
+// - the log mutex, held while a call is logged and handed to the hook, so the hook
+//   sees the calls one at a time and in log order.
+// An off-line port's read or write waits out its block before it takes any lock.
 #include "emulator/device_monitor.h"
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "emulator/emulated_printer.h"
@@ -41,15 +50,28 @@ struct FaultPlan {
 constexpr std::size_t kSlotCount = 7;
 constexpr DWORD kDeviceIdControl = 17;
 
+// One attached printer and its port's state. Shared, so that a call still running
+// keeps it alive when a test detaches or replaces the printer meanwhile.
+struct Port {
+  std::mutex mutex;  // held for a whole call on this port; guards `printer`
+  EmulatedPrinter printer;
+  std::mutex offlineMutex;  // guards offlineMs
+  std::condition_variable offlineChanged;
+  DWORD offlineMs = 0;      // how long each read and write blocks; 0: on line
+  std::size_t blocked = 0;  // calls waiting out the block now
+};
+using PortPtr = std::shared_ptr<Port>;
+
 struct Rig {
-  std::mutex mutex;
-  std::map<std::string, EmulatedPrinter, NoCaseLess> printers;
+  std::mutex mutex;  // the maps, the next handle, the faults and the table
+  std::map<std::string, PortPtr, NoCaseLess> printers;
   std::map<std::uintptr_t, std::string> handles;  // open handle -> port name
   std::uintptr_t nextHandle = 0x10000;
+  std::array<FaultPlan, kSlotCount> faults;
+  std::mutex logMutex;  // the log and the hook
   std::vector<Call> calls;
   CallHook hook;
   bool keepLog = true;
-  std::array<FaultPlan, kSlotCount> faults;
 };
 
 // Never destroyed: a poller thread that a failed test left behind may still call
@@ -70,7 +92,8 @@ Call Begin(Slot slot, HANDLE handle, const char* text = nullptr, DWORD number = 
   return call;
 }
 
-Fault TakeFault(Rig& rig, Slot slot) {
+// With the table mutex held.
+Fault TakeFaultLocked(Rig& rig, Slot slot) {
   FaultPlan& plan = rig.faults[static_cast<std::size_t>(slot)];
   if (plan.fault == Fault::None) return Fault::None;
   if (plan.after > 0) {
@@ -82,14 +105,53 @@ Fault TakeFault(Rig& rig, Slot slot) {
   return fault;
 }
 
+Fault TakeFault(Rig& rig, Slot slot) {
+  Lock lock(rig.mutex);
+  return TakeFaultLocked(rig, slot);
+}
+
 // The port a handle belongs to, or null when the handle is not open or the printer
 // was detached since.
-EmulatedPrinter* PrinterFor(Rig& rig, HANDLE handle, std::string* portName) {
+PortPtr PortFor(Rig& rig, HANDLE handle, std::string* portName) {
+  Lock lock(rig.mutex);
   auto it = rig.handles.find(reinterpret_cast<std::uintptr_t>(handle));
   if (it == rig.handles.end()) return nullptr;
   *portName = it->second;
-  auto printer = rig.printers.find(it->second);
-  return printer == rig.printers.end() ? nullptr : &printer->second;
+  auto port = rig.printers.find(it->second);
+  return port == rig.printers.end() ? nullptr : port->second;
+}
+
+// A call on one port: holds the port's mutex while it lives. `printer` is null
+// when the handle is not open, or stopped being open (or its printer was replaced)
+// while the call waited for the port.
+struct PortCall {
+  PortPtr port;
+  std::unique_lock<std::mutex> lock;
+  EmulatedPrinter* printer = nullptr;
+};
+
+PortCall EnterPort(Rig& rig, HANDLE handle, std::string* portName) {
+  PortCall call;
+  call.port = PortFor(rig, handle, portName);
+  if (!call.port) return call;
+  call.lock = std::unique_lock<std::mutex>(call.port->mutex);
+  if (PortFor(rig, handle, portName) == call.port) call.printer = &call.port->printer;
+  return call;
+}
+
+// An off-line port's reads and writes wait out the block first, holding no lock,
+// so that the port's other calls, the other ports and the test all go on. Ending
+// the block (SetOffline with 0, Reset) releases a waiting call at once.
+void WaitWhileOffline(Rig& rig, HANDLE handle) {
+  std::string name;
+  PortPtr port = PortFor(rig, handle, &name);
+  if (!port) return;
+  std::unique_lock<std::mutex> lock(port->offlineMutex);
+  if (port->offlineMs == 0) return;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(port->offlineMs);
+  ++port->blocked;
+  port->offlineChanged.wait_until(lock, until, [&] { return port->offlineMs == 0; });
+  --port->blocked;
 }
 
 bool HandleOpenFor(const Rig& rig, const std::string& portName) {
@@ -104,55 +166,64 @@ bool HandleOpenFor(const Rig& rig, const std::string& portName) {
 BOOL Finish(Rig& rig, Call call, BOOL result, DWORD error = 0) {
   call.result = result ? TRUE : FALSE;
   call.error = result ? 0 : error;
-  if (rig.hook) rig.hook(call);
-  if (rig.keepLog) rig.calls.push_back(std::move(call));
+  {
+    Lock lock(rig.logMutex);
+    if (rig.hook) rig.hook(call);
+    if (rig.keepLog) rig.calls.push_back(std::move(call));
+  }
   if (!result && error != 0) SetLastError(error);
   return result ? TRUE : FALSE;
 }
 
 BOOL WINAPI DeviceOpenPort(LPSTR name, PHANDLE handle) {
   Rig& rig = TheRig();
-  Lock lock(rig.mutex);
   Call call = Begin(Slot::OpenPort, nullptr);
   call.port = name ? name : "";
   if (name == nullptr || handle == nullptr)
     return Finish(rig, call, FALSE, ERROR_INVALID_PARAMETER);
-  if (TakeFault(rig, Slot::OpenPort) != Fault::None) {
-    return Finish(rig, call, FALSE, ERROR_ACCESS_DENIED);
+  DWORD error = 0;
+  {
+    Lock lock(rig.mutex);
+    auto printer = rig.printers.find(name);
+    if (TakeFaultLocked(rig, Slot::OpenPort) != Fault::None) {
+      error = ERROR_ACCESS_DENIED;
+    } else if (printer == rig.printers.end()) {
+      error = ERROR_FILE_NOT_FOUND;
+    } else if (HandleOpenFor(rig, printer->first)) {
+      error = ERROR_BUSY;
+    } else {
+      const std::uintptr_t id = rig.nextHandle;
+      rig.nextHandle += 4;
+      rig.handles.emplace(id, printer->first);
+      *handle = reinterpret_cast<HANDLE>(id);
+      call.handle = *handle;
+    }
   }
-  auto printer = rig.printers.find(name);
-  if (printer == rig.printers.end()) return Finish(rig, call, FALSE, ERROR_FILE_NOT_FOUND);
-  if (HandleOpenFor(rig, printer->first)) return Finish(rig, call, FALSE, ERROR_BUSY);
-  const std::uintptr_t id = rig.nextHandle;
-  rig.nextHandle += 4;
-  rig.handles.emplace(id, printer->first);
-  *handle = reinterpret_cast<HANDLE>(id);
-  call.handle = *handle;
-  return Finish(rig, call, TRUE);
+  return Finish(rig, call, error == 0, error);
 }
 
 BOOL WINAPI DeviceStartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD level,
                                LPBYTE /*docInfo*/) {
   Rig& rig = TheRig();
-  Lock lock(rig.mutex);
   Call call = Begin(Slot::StartDocPort, port, printerName, jobId);
   call.level = level;
-  EmulatedPrinter* printer = PrinterFor(rig, port, &call.port);
-  if (printer == nullptr) return Finish(rig, call, FALSE, ERROR_INVALID_HANDLE);
+  PortCall on = EnterPort(rig, port, &call.port);
+  if (on.printer == nullptr) return Finish(rig, call, FALSE, ERROR_INVALID_HANDLE);
   if (TakeFault(rig, Slot::StartDocPort) != Fault::None) {
     return Finish(rig, call, FALSE, ERROR_ACCESS_DENIED);
   }
-  if (printer->documentOpen) return Finish(rig, call, FALSE, ERROR_BUSY);
-  PrinterStartDocument(*printer);
+  if (on.printer->documentOpen) return Finish(rig, call, FALSE, ERROR_BUSY);
+  PrinterStartDocument(*on.printer);
   return Finish(rig, call, TRUE);
 }
 
 BOOL WINAPI DeviceWritePort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written) {
   Rig& rig = TheRig();
-  Lock lock(rig.mutex);
   Call call = Begin(Slot::WritePort, port, nullptr, count);
   if (written != nullptr) *written = 0;
-  EmulatedPrinter* printer = PrinterFor(rig, port, &call.port);
+  WaitWhileOffline(rig, port);
+  PortCall on = EnterPort(rig, port, &call.port);
+  EmulatedPrinter* printer = on.printer;
   if (printer == nullptr || !printer->documentOpen) {
     return Finish(rig, call, FALSE, ERROR_INVALID_HANDLE);
   }
@@ -179,10 +250,11 @@ BOOL WINAPI DeviceWritePort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD wri
 
 BOOL WINAPI DeviceReadPort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read) {
   Rig& rig = TheRig();
-  Lock lock(rig.mutex);
   Call call = Begin(Slot::ReadPort, port, nullptr, count);
   if (read != nullptr) *read = 0;
-  EmulatedPrinter* printer = PrinterFor(rig, port, &call.port);
+  WaitWhileOffline(rig, port);
+  PortCall on = EnterPort(rig, port, &call.port);
+  EmulatedPrinter* printer = on.printer;
   if (printer == nullptr || !printer->documentOpen) {
     return Finish(rig, call, FALSE, ERROR_INVALID_HANDLE);
   }
@@ -212,33 +284,40 @@ BOOL WINAPI DeviceReadPort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read
 
 BOOL WINAPI DeviceEndDocPort(HANDLE port) {
   Rig& rig = TheRig();
-  Lock lock(rig.mutex);
   Call call = Begin(Slot::EndDocPort, port);
-  EmulatedPrinter* printer = PrinterFor(rig, port, &call.port);
-  if (printer == nullptr) return Finish(rig, call, FALSE, ERROR_INVALID_HANDLE);
+  PortCall on = EnterPort(rig, port, &call.port);
+  if (on.printer == nullptr) return Finish(rig, call, FALSE, ERROR_INVALID_HANDLE);
   if (TakeFault(rig, Slot::EndDocPort) != Fault::None) {
     return Finish(rig, call, FALSE, ERROR_ACCESS_DENIED);
   }
   // Ending a document that is not open is harmless, as on a real port.
-  PrinterEndDocument(*printer);
+  PrinterEndDocument(*on.printer);
   return Finish(rig, call, TRUE);
 }
 
 BOOL WINAPI DeviceClosePort(HANDLE port) {
   Rig& rig = TheRig();
-  Lock lock(rig.mutex);
   Call call = Begin(Slot::ClosePort, port);
-  auto it = rig.handles.find(reinterpret_cast<std::uintptr_t>(port));
-  if (it == rig.handles.end()) return Finish(rig, call, FALSE, ERROR_INVALID_HANDLE);
-  call.port = it->second;
-  if (TakeFault(rig, Slot::ClosePort) != Fault::None) {
-    return Finish(rig, call, FALSE, ERROR_ACCESS_DENIED);
+  // A handle whose printer was detached can still be closed.
+  PortCall on = EnterPort(rig, port, &call.port);
+  DWORD error = 0;
+  {
+    Lock lock(rig.mutex);
+    auto it = rig.handles.find(reinterpret_cast<std::uintptr_t>(port));
+    if (it == rig.handles.end()) {
+      error = ERROR_INVALID_HANDLE;
+    } else {
+      call.port = it->second;
+      if (TakeFaultLocked(rig, Slot::ClosePort) != Fault::None) {
+        error = ERROR_ACCESS_DENIED;
+      } else {
+        rig.handles.erase(it);
+      }
+    }
   }
   // Closing a port with a document open abandons the document.
-  auto printer = rig.printers.find(it->second);
-  if (printer != rig.printers.end()) PrinterEndDocument(printer->second);
-  rig.handles.erase(it);
-  return Finish(rig, call, TRUE);
+  if (error == 0 && on.printer != nullptr) PrinterEndDocument(*on.printer);
+  return Finish(rig, call, error == 0, error);
 }
 
 // Control code 17 asks for the IEEE 1284 device ID. It is copied as raw bytes, cut
@@ -249,13 +328,12 @@ BOOL WINAPI DeviceGetPrinterDataFromPort(HANDLE port, DWORD controlId, LPSTR val
                                          LPSTR inBuffer, DWORD inSize, LPSTR outBuffer,
                                          DWORD outSize, LPDWORD returned) {
   Rig& rig = TheRig();
-  Lock lock(rig.mutex);
   Call call = Begin(Slot::GetPrinterDataFromPort, port, valueName, controlId);
   call.inSize = inSize;
   call.outSize = outSize;
   call.inBuffer = inBuffer != nullptr;
-  EmulatedPrinter* printer = PrinterFor(rig, port, &call.port);
-  if (printer == nullptr) return Finish(rig, call, FALSE, ERROR_INVALID_HANDLE);
+  PortCall on = EnterPort(rig, port, &call.port);
+  if (on.printer == nullptr) return Finish(rig, call, FALSE, ERROR_INVALID_HANDLE);
   switch (TakeFault(rig, Slot::GetPrinterDataFromPort)) {
     case Fault::None:
       break;
@@ -268,7 +346,7 @@ BOOL WINAPI DeviceGetPrinterDataFromPort(HANDLE port, DWORD controlId, LPSTR val
   if (controlId != kDeviceIdControl || outBuffer == nullptr || returned == nullptr) {
     return Finish(rig, call, FALSE, ERROR_INVALID_PARAMETER);
   }
-  const std::string& id = printer->options.deviceId;
+  const std::string& id = on.printer->options.deviceId;
   const std::size_t copied = std::min<std::size_t>(id.size(), outSize);
   std::memcpy(outBuffer, id.data(), copied);
   if (copied < outSize) outBuffer[copied] = '\0';
@@ -287,6 +365,14 @@ constexpr MONITOR kFullTable = {
 // The table handed out. Tests change it only between port opens (the monitor
 // copies it at OpenPortEx), so it is written under the rig's mutex and read freely.
 MONITOR gTable = kFullTable;
+
+void SetPortOffline(Port& port, DWORD blockMs) {
+  {
+    Lock lock(port.offlineMutex);
+    port.offlineMs = blockMs;
+  }
+  port.offlineChanged.notify_all();
+}
 
 }  // namespace
 
@@ -321,22 +407,30 @@ void SetDeviceDataSupported(bool supported) {
 
 void Reset() {
   Rig& rig = TheRig();
-  Lock lock(rig.mutex);
-  rig.printers.clear();
-  rig.handles.clear();
-  rig.calls.clear();
-  rig.hook = nullptr;
-  rig.keepLog = true;
-  rig.faults = {};
-  gTable = kFullTable;
+  std::map<std::string, PortPtr, NoCaseLess> gone;
+  {
+    Lock lock(rig.mutex);
+    gone.swap(rig.printers);
+    rig.handles.clear();
+    rig.faults = {};
+    gTable = kFullTable;
+  }
+  {
+    Lock lock(rig.logMutex);
+    rig.calls.clear();
+    rig.hook = nullptr;
+    rig.keepLog = true;
+  }
+  // A call still blocked on a forgotten off-line port returns now.
+  for (auto& [name, port] : gone) SetPortOffline(*port, 0);
 }
 
 void AttachPrinter(const std::string& portName, const PrinterOptions& options) {
+  auto port = std::make_shared<Port>();
+  port->printer.options = options;
   Rig& rig = TheRig();
   Lock lock(rig.mutex);
-  EmulatedPrinter printer;
-  printer.options = options;
-  rig.printers.insert_or_assign(portName, std::move(printer));
+  rig.printers.insert_or_assign(portName, std::move(port));
 }
 
 void DetachPrinter(const std::string& portName) {
@@ -347,16 +441,36 @@ void DetachPrinter(const std::string& portName) {
 
 namespace {
 
-// Runs `fn` on the named printer under the lock; does nothing for an unknown port.
-template <typename Fn>
-void WithPrinter(const std::string& portName, Fn fn) {
+PortPtr NamedPort(const std::string& portName) {
   Rig& rig = TheRig();
   Lock lock(rig.mutex);
   auto it = rig.printers.find(portName);
-  if (it != rig.printers.end()) fn(it->second);
+  return it == rig.printers.end() ? nullptr : it->second;
+}
+
+// Runs `fn` on the named printer under its port's mutex; does nothing for an
+// unknown port.
+template <typename Fn>
+void WithPrinter(const std::string& portName, Fn fn) {
+  PortPtr port = NamedPort(portName);
+  if (!port) return;
+  Lock lock(port->mutex);
+  fn(port->printer);
 }
 
 }  // namespace
+
+void SetOffline(const std::string& portName, DWORD blockMs) {
+  PortPtr port = NamedPort(portName);
+  if (port) SetPortOffline(*port, blockMs);
+}
+
+std::size_t BlockedCalls(const std::string& portName) {
+  PortPtr port = NamedPort(portName);
+  if (!port) return 0;
+  Lock lock(port->offlineMutex);
+  return port->blocked;
+}
 
 void SetDeviceId(const std::string& portName, const std::string& bytes) {
   WithPrinter(portName, [&](EmulatedPrinter& p) { p.options.deviceId = bytes; });
@@ -453,13 +567,13 @@ void ClearFaults() {
 
 std::vector<Call> Calls() {
   Rig& rig = TheRig();
-  Lock lock(rig.mutex);
+  Lock lock(rig.logMutex);
   return rig.calls;
 }
 
 std::vector<Call> CallsTo(Slot slot) {
   Rig& rig = TheRig();
-  Lock lock(rig.mutex);
+  Lock lock(rig.logMutex);
   std::vector<Call> calls;
   for (const Call& call : rig.calls) {
     if (call.slot == slot) calls.push_back(call);
@@ -469,13 +583,13 @@ std::vector<Call> CallsTo(Slot slot) {
 
 void ClearCalls() {
   Rig& rig = TheRig();
-  Lock lock(rig.mutex);
+  Lock lock(rig.logMutex);
   rig.calls.clear();
 }
 
 void SetCallHook(CallHook hook, bool keepLog) {
   Rig& rig = TheRig();
-  Lock lock(rig.mutex);
+  Lock lock(rig.logMutex);
   rig.hook = std::move(hook);
   rig.keepLog = keepLog;
 }

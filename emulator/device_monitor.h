@@ -4,8 +4,10 @@
 //
 // The table returned by DeviceMonitor() has the Windows 95 layout. Every call made
 // through it is logged with its arguments, and every slot the monitor calls can be
-// made to fail on demand. State is process-wide and guarded by its own mutex, so
-// spooler threads and poller threads may call in at once.
+// made to fail on demand. Spooler threads and poller threads may call in at once:
+// each port has its own lock, so calls on one port act one at a time, in the
+// order they get the port, while calls on different ports never wait for each
+// other (a real port monitor's ports do not).
 //
 // What the slots do, beyond passing bytes to and from the printer:
 // - pfnOpenPort fails with ERROR_FILE_NOT_FOUND when no printer is attached to the
@@ -26,6 +28,10 @@
 //   writes, an open document). A fault that makes no sense for a slot (a short
 //   write on a read) acts as Refuse. A faulted read never reaches the printer, so
 //   it does not count towards replyDelayReads.
+// - A port set off line (SetOffline) blocks each pfnReadPort and pfnWritePort
+//   call for the set time before the call goes on as it would otherwise, as a
+//   port monitor does while it waits out its time-out. The blocked call holds no
+//   lock: the port's other calls, the other ports and the test go on meanwhile.
 #pragma once
 
 #include <cstddef>
@@ -135,6 +141,13 @@ void SetDeviceId(const std::string& portName, const std::string& bytes);
 void SetPrinterOptions(const std::string& portName, const PrinterOptions& options);
 // Appends bytes the printer has to say to its back channel, readable at once.
 void QueueBackChannel(const std::string& portName, const std::string& bytes);
+// Off line: every read and write on the port blocks for `blockMs` first; 0 ends
+// it and releases the calls blocked now at once (so does Reset). Attaching a
+// printer again puts its port back on line.
+void SetOffline(const std::string& portName, DWORD blockMs);
+// How many reads and writes on the port are waiting out its block right now: a
+// test knows when the port's poller is stuck in its device.
+std::size_t BlockedCalls(const std::string& portName);
 // Bytes still to be read, replies held back by replyDelayReads included.
 std::size_t PendingBackChannel(const std::string& portName);
 
@@ -176,9 +189,10 @@ void ClearCalls();
 
 // Watching the calls as they happen (the demo's timeline, the benchmarks' read
 // times): `hook` gets each call as it is logged, on the thread that made it and
-// with the rig's lock held, so calls reach it one at a time and in log order; it
-// must not call back into the rig. With `keepLog` false the calls go to the hook
-// only, so a long run does not grow the log. Reset() removes the hook.
+// with the rig's log lock (and the call's port lock) held, so calls reach it one
+// at a time and in log order; it may write the registry (a status application
+// acting at the moment of a call) but must not call back into the rig. With `keepLog` false the
+// calls go to the hook only, so a long run does not grow the log. Reset() removes the hook.
 using CallHook = std::function<void(const Call&)>;
 void SetCallHook(CallHook hook, bool keepLog = true);
 

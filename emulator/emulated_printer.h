@@ -1,7 +1,7 @@
 // One emulated printer: what it has received, what it has to say, and how it
 // answers remote-mode commands. The device monitor owns every printer and calls
-// these functions with its process-wide mutex held, so a printer needs no lock of
-// its own.
+// these functions with the printer's port lock held, so a printer needs no lock
+// of its own.
 #pragma once
 
 #include <chrono>

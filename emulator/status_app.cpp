@@ -4,9 +4,11 @@
 //
 // Writers create the key when it is missing (the application owns the key);
 // readers never create it. The registry serialises concurrent calls itself, and
-// this file keeps no state, so every function may be called from any thread.
+// this file keeps no state of its own (ActOnCall's lives in the rig's hook), so
+// every function may be called from any thread.
 #include "emulator/status_app.h"
 
+#include <memory>
 #include <vector>
 
 namespace emu::status_app {
@@ -152,6 +154,20 @@ void SetRealThreadExists(const std::string& printerName, bool exists) {
 void SetPollSettings(const std::string& printerName, DWORD pollEnabled, DWORD pollIntervalMs) {
   SetDword(printerName, "GetRealTimeStatusStartFlag", pollEnabled);
   SetDword(printerName, "GetRealTimeStatusTime", pollIntervalMs);
+}
+
+void Close(const std::string& printerName, bool leaveThreadFlag) {
+  SetDword(printerName, "StMonExistFlag", 16);
+  SetRealThreadExists(printerName, leaveThreadFlag);
+}
+
+void ActOnCall(std::function<bool(const Call&)> when, std::function<void()> act) {
+  auto done = std::make_shared<bool>(false);  // the hook's calls come one at a time
+  SetCallHook([when = std::move(when), act = std::move(act), done](const Call& call) {
+    if (*done || !when(call)) return;
+    *done = true;
+    act();
+  });
 }
 
 std::optional<std::string> PublishedStatus(const std::string& printerName) {

@@ -3,9 +3,11 @@
 // calls (ours on Linux, Wine's under Wine).
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
+#include "emulator/device_monitor.h"
 #include "platform/win32.h"
 
 namespace emu::status_app {
@@ -46,6 +48,15 @@ std::optional<std::string> ReadRaw(const std::string& printerName, const std::st
 // What the application does while a job prints.
 void SetRealThreadExists(const std::string& printerName, bool exists);  // StRealThreadExistFlag
 void SetPollSettings(const std::string& printerName, DWORD pollEnabled, DWORD pollIntervalMs);
+// The application closes: StMonExistFlag 16 and its thread flag down, or, as an
+// application that crashed or was killed mid-talk leaves it, StRealThreadExistFlag 1.
+void Close(const std::string& printerName, bool leaveThreadFlag = false);
+// Acts at a moment the test picks: `act` runs once, on the first device-monitor
+// call `when` accepts, on the thread that made the call and before the call
+// returns (so a flag written when the status command goes out is there before
+// the monitor reads on). Built on emu::SetCallHook, which it replaces; `act` may
+// use the registry but not the device-monitor rig.
+void ActOnCall(std::function<bool(const Call&)> when, std::function<void()> act);
 // What the monitor published: RealTimeStatusStrings and InkLevel, up to their first NUL.
 std::optional<std::string> PublishedStatus(const std::string& printerName);
 std::optional<std::string> PublishedInkLevel(const std::string& printerName);

@@ -217,7 +217,7 @@ void CallSpooler(World& world, const Op& op, std::size_t index, Port& port, Step
       std::optional<std::string> name = NameFor(world, port, a[1]);
       // A busy port keeps its document, and with it its key.
       if (!HasStatusBits(record, PS_JOB_ACTIVE)) {
-        port.documentPrinter = DocumentPrinter(record->printerName);
+        port.documentPrinter = DocumentPrinter(name ? name->c_str() : record->printerName);
       }
       ApplicationThread application(port.documentPrinter);
       SetStartingPort(port.name);

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/device_port.h"
@@ -292,6 +294,27 @@ TEST_F(DeviceMonitorTest, EmptyReadAndReadErrorLeaveTheBackChannelAlone) {
   EXPECT_TRUE(DeviceId(port, id, sizeof id, &returned));
   EXPECT_EQ(returned, 0u);
   EXPECT_STREQ(id, "untouched");
+}
+
+// The read on the off-line port is still blocked when the other port's calls are done.
+TEST_F(DeviceMonitorTest, OfflinePortBlocksOnlyItsOwnReadsAndWrites) {
+  emu::AttachPrinter("LPT2:");
+  HANDLE a = Open(), b = Open("LPT2:");
+  ASSERT_TRUE(StartDoc(a) && StartDoc(b));
+  emu::QueueBackChannel(kPort, "late");
+  emu::SetOffline(kPort, 20000);
+  std::atomic<bool> aDone{false};
+  std::thread blocked([&] {
+    EXPECT_EQ(DeviceRead(a, 8), "late");
+    aDone = true;
+  });
+  while (emu::BlockedCalls(kPort) == 0) Sleep(5);
+  DWORD written = 0;
+  EXPECT_TRUE(DeviceWrite(b, "job", &written) && DeviceRead(b, 8).empty());
+  EXPECT_FALSE(aDone) << "b's calls waited for a's blocked read";
+  emu::SetOffline(kPort, 0);  // releases a's read at once
+  blocked.join();
+  EXPECT_TRUE(aDone);
 }
 
 TEST_F(DeviceMonitorTest, RefusedCloseKeepsThePortOpen) {

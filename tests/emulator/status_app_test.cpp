@@ -68,6 +68,31 @@ TEST_F(StatusAppTest, MidJobChangesRoundTrip) {
   EXPECT_EQ(app::ReadDword(printer, "GetRealTimeStatusTime"), 250u);
   app::DeleteValue(printer, "GetRealTimeStatusTime");
   EXPECT_EQ(app::Describe(printer, "GetRealTimeStatusTime"), std::nullopt);
+  app::Close(printer, true);  // crashed mid-talk: its thread flag stays up
+  EXPECT_EQ(app::ReadDword(printer, "StMonExistFlag"), 16u);
+  EXPECT_EQ(app::ReadDword(printer, "StRealThreadExistFlag"), 1u);
+  app::Close(printer);
+  EXPECT_EQ(app::ReadDword(printer, "StRealThreadExistFlag"), 0u);
+}
+
+// The flag is written once, by the call the test picked, before that call returns.
+TEST_F(StatusAppTest, ActsOnceAtThePickedDeviceCall) {
+  app::Install(printer, "KP-210S");
+  emu::Reset();
+  emu::AttachPrinter("LPT1:");
+  app::ActOnCall([](const emu::Call& call) { return call.slot == emu::Slot::StartDocPort; },
+                 [&] { app::SetDword(printer, "GetRealTimeStatusStartFlag", 7); });
+  MONITOR* table = emu::DeviceMonitor();
+  HANDLE port = nullptr;
+  ASSERT_TRUE(table->pfnOpenPort(const_cast<LPSTR>("LPT1:"), &port));
+  EXPECT_EQ(app::ReadDword(printer, "GetRealTimeStatusStartFlag"), 1u);
+  ASSERT_TRUE(table->pfnStartDocPort(port, const_cast<LPSTR>("P"), 1, 1, nullptr));
+  EXPECT_EQ(app::ReadDword(printer, "GetRealTimeStatusStartFlag"), 7u);
+  app::SetDword(printer, "GetRealTimeStatusStartFlag", 1);
+  table->pfnEndDocPort(port);
+  table->pfnStartDocPort(port, const_cast<LPSTR>("P"), 2, 1, nullptr);
+  EXPECT_EQ(app::ReadDword(printer, "GetRealTimeStatusStartFlag"), 1u) << "acted twice";
+  emu::Reset();
 }
 
 // What the monitor writes: strings without terminator, as raw bytes of their length.
