@@ -18,7 +18,8 @@ struct ProbeOptions {
 // polls, a poller with polling switched off, a StartDocPort held back by the
 // status application's real-time thread.
 std::vector<Figure> RunIdleProbe(const ProbeOptions& options);
-// EndDocPort and ClosePort on a port whose poller is between polls.
+// EndDocPort and ClosePort on a port whose poller is between polls, and another
+// port's whole document while one port's device read is blocked.
 std::vector<Figure> RunStopProbe(const ProbeOptions& options);
 // StartDocPort for a matched printer and for another maker's.
 std::vector<Figure> RunJobStartProbe(const ProbeOptions& options);

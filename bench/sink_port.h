@@ -4,9 +4,9 @@
 // hook on the rig's call log notes when each read reaches a printer; the log
 // itself is off, so millions of writes leave nothing behind.
 //
-// The rig serialises its calls under one lock and digests every byte, so every
-// figure includes its cost: equal on both paths of a ratio, and part of the CPU
-// time the scale probe counts.
+// The rig serialises each port's calls under the port's own lock and digests every
+// byte, so every figure includes its cost: equal on both paths of a ratio, and
+// part of the CPU time the scale probe counts.
 #pragma once
 
 #include <chrono>

@@ -10,11 +10,14 @@
 // another printer's key, whatever runs on the other ports. The key selection is
 // written only here, on the port's spooler thread, before the port's poller starts
 // (StartDocPort) and after it has ended (EndDocPort), so the poller reads it
-// without a lock.
+// without a lock. Nothing here takes MonitorLock: the record's printer name,
+// handle and key belong to the port's spooler thread, and its status word is
+// atomic, so a port waiting on its device, its poller or the application never
+// holds up another port.
 #include <cassert>
 
 #include "monitor/monitor.h"
-#include "monitor/port_list.h"
+#include "port/port_record.h"
 #include "printer_status/job_start.h"
 #include "printer_status/status_poller.h"
 #include "status_store/status_key.h"
@@ -35,9 +38,13 @@ bool SamePrinterName(LPCSTR first, LPCSTR second) {
   return lstrcmpA(first, second) == 0;
 }
 
+// Only while the application is there: one that closed (or crashed, or was
+// removed) with its thread flag left up has no thread talking to the printer.
+// Asked again on every pass, so an application that closes meanwhile releases
+// the wait too.
 void WaitWhileStatusThreadActive(const StatusKey& key) {
   DWORD pause = STATUS_THREAD_FIRST_PAUSE_MS;
-  while (IsStatusThreadActive(key)) {
+  while (IsStatusThreadActive(key) && IsStatusMonitorPresent(key)) {
     Sleep(pause);
     pause = pause * 2 < STATUS_THREAD_LONGEST_PAUSE_MS ? pause * 2 : STATUS_THREAD_LONGEST_PAUSE_MS;
   }
@@ -53,10 +60,9 @@ BOOL OpenDeviceDocument(PortRecord* record, LPSTR printerName, DWORD jobId, DWOR
 
 // The spooler may hand a document a printer name other than the one the port was
 // opened with (the printer was renamed). The record follows it, and its printer
-// handle is reopened under the new name.
+// handle is reopened under the new name, the old name's closed.
 void FollowPrinterName(PortRecord* record, LPSTR printerName) {
   if (!SamePrinterName(record->printerName, printerName)) {
-    MonitorLockGuard lock;
     FreeString(record->printerName);
     record->printerName = DuplicateString(printerName);
     if (record->printerHandle != nullptr) ClosePrinter(record->printerHandle);
@@ -80,30 +86,24 @@ BOOL WINAPI StartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD leve
     return FALSE;
   }
 
-  // The key follows the name the port was opened with (or the last document's):
-  // a renamed printer's new key is used from its next document on. No poller runs
-  // on the port now: EndDocPort stopped the last one.
-  SelectStatusKey(record->statusKey, record->printerName);
+  // The document's own printer's key: the one it names (a renamed printer, or
+  // another printer object sharing the port), else the port's. No poller runs on
+  // the port now: EndDocPort stopped the last one.
+  SelectStatusKey(record->statusKey, printerName != nullptr ? printerName : record->printerName);
 
   // The application's real-time thread talks to the printer itself; our document
   // waits until it is done, however long that takes. A value we cannot read counts
   // as "done".
   WaitWhileStatusThreadActive(record->statusKey);
 
-  {
-    MonitorLockGuard lock;
-    SetLanMonitorFlag(record->statusKey, TRUE);
-  }
+  SetLanMonitorFlag(record->statusKey, TRUE);
 
   if (!OpenDeviceDocument(record, printerName, jobId, level, docInfo)) {
     // No job uses the port after all: take the flag down again so the application
     // does not hold back for a document that never ran. The key stays selected.
     // The caller sees the device monitor's error, not ours.
     DWORD deviceError = GetLastError();
-    {
-      MonitorLockGuard lock;
-      SetLanMonitorFlag(record->statusKey, FALSE);
-    }
+    SetLanMonitorFlag(record->statusKey, FALSE);
     ClearStatusBits(record, PS_JOB_ACTIVE);
     SetLastError(deviceError);
     return FALSE;
@@ -121,9 +121,7 @@ BOOL WINAPI StartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD leve
 
 BOOL WINAPI EndDocPort(HANDLE port) {
   auto* record = static_cast<PortRecord*>(port);
-  MonitorLockGuard lock;
 
-  // The poller never takes MonitorLock, so waiting for it here cannot deadlock.
   if (HasStatusBits(record, PS_POLLER_RUN)) StopStatusPoller(record);
 
   if (record->printerHandle != nullptr) ClosePrinter(record->printerHandle);

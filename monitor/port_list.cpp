@@ -6,11 +6,17 @@
 // poller-thread handle, and gives them all back when it is deleted.
 //
 // Invariants:
-// - PortList is read and changed only with MonitorLock held.
-// - A listed record is complete: its events exist and its device port is open.
-//   Every failure on the way there (no memory, no event, the device monitor
-//   refusing the port) leaves nothing listed and nothing allocated, so the same
-//   port can be opened again at once.
+// - MonitorLock guards PortList and nothing else. It is held only while the list
+//   is searched or changed: never across a call to the device monitor, to the
+//   spooler (OpenPrinterA, ClosePrinter) or a wait, so one port's slow device or
+//   stopping poller never holds up another port. Each port's own state is the
+//   record's (see port/port_record.h).
+// - OpenPortEx lists a record before it opens anything, so that the name is
+//   reserved: a second open of the same name, even one racing with the first, is
+//   refused as busy. Until OpenPortEx returns, the record's device port may not be
+//   open yet; nobody but OpenPortEx has its handle. A failed open unlists the
+//   record and gives everything back (no memory, no event, the device monitor
+//   refusing the port), so the same port can be opened again at once.
 // - A record is freed only after its poller thread has ended.
 #include "monitor/port_list.h"
 
@@ -34,16 +40,11 @@ void CloseIfOpen(HANDLE handle) {
 }
 
 // Gives back everything the record owns, then the record. The record must be
-// out of PortList already.
+// out of PortList already; MonitorLock is not held.
 void DestroyPortRecord(PortRecord* record) {
-  // Only StopStatusPoller ends a poller, and it forgets the handle when the
-  // thread is gone. A handle still here belongs to a thread that may yet read the
-  // record, so the record outlives it.
-  assert(record->pollerThread == nullptr && !HasStatusBits(record, PS_POLLER_RUN));
-  if (record->pollerThread != nullptr) {
-    WaitForSingleObject(record->pollerThread, INFINITE);
-    CloseHandle(record->pollerThread);
-  }
+  // ClosePort stops the poller first. Should a thread still be here, it may yet
+  // read the record: it is stopped, not merely waited for, so the wait ends.
+  if (record->pollerThread != nullptr) StopStatusPoller(record);
   if (record->printerHandle != nullptr) ClosePrinter(record->printerHandle);
   FreeString(record->printerName);
   CloseIfOpen(record->readIdleEvent);
@@ -54,12 +55,14 @@ void DestroyPortRecord(PortRecord* record) {
 }
 
 void AppendToPortList(PortRecord* record) {
+  assert(MonitorLockHeldHere());
   PortRecord** link = &PortList;
   while (*link != nullptr) link = &(*link)->next;
   *link = record;
 }
 
 bool UnlinkFromPortList(PortRecord* record) {
+  assert(MonitorLockHeldHere());
   for (PortRecord** link = &PortList; *link != nullptr; link = &(*link)->next) {
     if (*link == record) {
       *link = record->next;
@@ -73,7 +76,6 @@ bool UnlinkFromPortList(PortRecord* record) {
 }  // namespace
 
 PortRecord* CreatePortRecord(LPSTR portName, LPSTR printerName) {
-  assert(MonitorLockHeldHere());
   // The port name lives in the same block, right behind the fixed fields.
   const DWORD nameSize = static_cast<DWORD>(lstrlenA(portName)) + 1;
   const DWORD size = static_cast<DWORD>(sizeof(PortRecord)) + nameSize;
@@ -98,11 +100,6 @@ PortRecord* CreatePortRecord(LPSTR portName, LPSTR printerName) {
   }
 
   record->printerName = DuplicateString(printerName);
-  // A printer the spooler cannot open leaves the handle null; StartDocPort tries
-  // again with the document's printer name.
-  OpenPrinterA(printerName, &record->printerHandle, nullptr);
-
-  AppendToPortList(record);
   return record;
 }
 
@@ -117,24 +114,39 @@ PortRecord* FindPortRecord(PortRecord* list, LPCSTR portName) {
 }
 
 BOOL DeletePortRecord(PortRecord* record) {
-  assert(MonitorLockHeldHere());
-  // A record we do not list is not ours to free.
-  if (!UnlinkFromPortList(record)) return FALSE;
+  {
+    MonitorLockGuard lock;
+    // A record we do not list is not ours to free.
+    if (!UnlinkFromPortList(record)) return FALSE;
+  }
   DestroyPortRecord(record);
   return TRUE;
 }
 
 BOOL WINAPI OpenPortEx(LPSTR portName, LPSTR printerName, PHANDLE outHandle,
                        LPMONITOR deviceMonitor) {
-  MonitorLockGuard lock;
+  PortRecord* record = CreatePortRecord(portName, printerName);
+  if (record == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
 
-  if (FindPortRecord(PortList, portName) != nullptr) {
+  // Searched and listed in one step: from here on the name is ours.
+  bool busy = false;
+  {
+    MonitorLockGuard lock;
+    busy = FindPortRecord(PortList, portName) != nullptr;
+    if (!busy) AppendToPortList(record);
+  }
+  if (busy) {
+    DestroyPortRecord(record);
     SetLastError(ERROR_BUSY);
     return FALSE;
   }
 
-  PortRecord* record = CreatePortRecord(portName, printerName);
-  if (record == nullptr) return FALSE;
+  // A printer the spooler cannot open leaves the handle null; StartDocPort tries
+  // again with the document's printer name.
+  OpenPrinterA(printerName, &record->printerHandle, nullptr);
 
   if (!deviceMonitor->pfnOpenPort(portName, &record->devicePort)) {
     // Forget the port again, so that the next open is not refused as busy. The
@@ -153,24 +165,18 @@ BOOL WINAPI OpenPortEx(LPSTR portName, LPSTR printerName, PHANDLE outHandle,
 BOOL WINAPI ClosePort(HANDLE port) {
   auto* record = static_cast<PortRecord*>(port);
 
+  // A document still in progress (the spooler closes ports at shutdown and when a
+  // printer is deleted mid-job) is ended as EndDocPort ends it: its poller
+  // stopped, the device document ended and LanMonExistFlag lowered in its key,
+  // which would otherwise stay raised across reboots.
+  if (record->status.load() & (PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN)) EndDocPort(record);
   // A running poller reads the record and the device port: it must be gone
-  // before either goes. Only then is a device document still open closed, so that
-  // the device port is closed with no document on it.
-  if (HasStatusBits(record, PS_POLLER_RUN)) {
-    StopStatusPoller(record);
-    if (HasStatusBits(record, PS_DEVICE_DOC_OPEN)) {
-      ClearStatusBits(record, PS_DEVICE_DOC_OPEN);
-      record->deviceMonitor.pfnEndDocPort(record->devicePort);
-    }
-  }
+  // before either goes.
+  if (HasStatusBits(record, PS_POLLER_RUN)) StopStatusPoller(record);
 
   // What the device monitor answers changes nothing: the port is gone for the
   // spooler either way.
   record->deviceMonitor.pfnClosePort(record->devicePort);
-
-  {
-    MonitorLockGuard lock;
-    DeletePortRecord(record);
-  }
+  DeletePortRecord(record);
   return TRUE;
 }

@@ -4,7 +4,10 @@
 #include "platform/win32.h"
 #include "port/port_record.h"
 
-// PortList is read and changed only with MonitorLock held.
+// PortList is read and changed only with MonitorLock held, and MonitorLock guards
+// nothing else: it is held only while the list is searched or changed, never
+// across a device-monitor call, a spooler call or a wait. Each port's state is
+// its record's own (port/port_record.h says who may touch what).
 extern PortRecord* PortList;
 extern CRITICAL_SECTION MonitorLock;
 
@@ -22,7 +25,11 @@ struct MonitorLockGuard {
   MonitorLockGuard& operator=(const MonitorLockGuard&) = delete;
 };
 
-// Port records. Create and Delete are called with MonitorLock held.
+// Port records. CreatePortRecord makes an unlisted record (its events and
+// printer-name copy; null when memory or an event is short); OpenPortEx lists it.
+// FindPortRecord is called with MonitorLock held. DeletePortRecord takes the
+// lock to unlist the record, then frees it outside the lock; FALSE, freeing
+// nothing, for a record that is not listed.
 PortRecord* CreatePortRecord(LPSTR portName, LPSTR printerName);
 PortRecord* FindPortRecord(PortRecord* list, LPCSTR portName);
 BOOL DeletePortRecord(PortRecord* record);

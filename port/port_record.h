@@ -14,7 +14,9 @@
 // `channelOwner` says who holds the back channel: the job-start exchange (spooler
 // thread) or a poll (poller thread) takes it with one compare-exchange and gives
 // it back when done (port/back_channel.h). Every other field is written by
-// spooler threads only, before the poller starts or after it ended.
+// spooler threads only, before the poller starts or after it ended. The spooler
+// calls a port from one thread at a time, so the record needs no lock of its own:
+// MonitorLock guards only the port list (and `next`), never a record's state.
 #pragma once
 
 #include <atomic>

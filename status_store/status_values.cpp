@@ -50,11 +50,18 @@ Result WithStatusKey(const StatusKey& key, Result unavailable, Work work) {
 
 // The value types are never asked for: the application has always written them
 // as REG_DWORD, and a value of any type that fits four bytes is taken as it is.
-// One stored with more data fails the query (ERROR_MORE_DATA).
+// One stored with more data fails the query (ERROR_MORE_DATA). One stored with
+// fewer bytes reads as its own number, zero-extended: the query fills only the
+// bytes stored, so it reads into a zeroed DWORD, not the caller's.
 bool QueryDword(HKEY key, const char* name, DWORD& value) {
-  DWORD size = sizeof value;
-  return RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(&value), &size) ==
-         ERROR_SUCCESS;
+  DWORD data = 0;
+  DWORD size = sizeof data;
+  if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(&data), &size) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  value = data;
+  return true;
 }
 
 void WriteDword(HKEY key, const char* name, DWORD value) {

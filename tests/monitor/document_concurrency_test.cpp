@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,6 +109,33 @@ TEST_F(DocumentConcurrency, TwoPortsPrintingWhileTheStatusKeyIsInUseTouchOnlyThe
     EXPECT_EQ(app::ReadDword(*port.printer, VALUE_LAN_MONITOR), 0u) << port.name;
   }
   monitor_test::ExpectStoreValuesOnlyInOwnKeys(first, second, bystander);
+}
+
+// Port A's printer goes off line mid-document: its poller is inside a read that
+// blocks for 5 s when A's EndDocPort comes. Meanwhile port B's whole document,
+// open to close, waits for none of it: a bound well under the block, generous for a
+// loaded machine under Wine.
+TEST_F(DocumentConcurrency, AnOffLinePortsEndDocPortHoldsUpNoOtherPort) {
+  const std::string a = "DocRace.OffLine", b = "DocRace.OffLineOther";
+  Register(a, "KP-100", 1, 1, 100);
+  Register(b, "KP-100", 1, 1, 100);
+  emu::PrinterOptions options;
+  options.deviceId = monitor_test::DeviceIdFor("KP-100");
+  PortRecord* recordA = OpenPort("RACE1:", a, options);
+  ASSERT_TRUE(recordA != nullptr && StartDoc(recordA, a) && HasStatusBits(recordA, PS_POLLER_RUN));
+  emu::SetOffline("RACE1:", 5000);
+  ASSERT_TRUE(monitor_test::WaitUntil([] { return emu::BlockedCalls("RACE1:") > 0; }));
+  monitor_test::BackgroundCall endA([&] { EndDoc(recordA); });
+  ASSERT_TRUE(monitor_test::WaitUntil([&] { return !HasStatusBits(recordA, PS_POLLER_RUN); }));
+
+  const auto start = std::chrono::steady_clock::now();
+  PortRecord* recordB = OpenPort("RACE2:", b, options);
+  ASSERT_NE(recordB, nullptr);
+  EXPECT_TRUE(StartDoc(recordB, b) && Write(recordB, "page") && EndDoc(recordB));
+  EXPECT_TRUE(ClosePort(recordB));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+  EXPECT_FALSE(endA.FinishedWithin(0)) << "A's poller was not held by its device meanwhile";
+  emu::SetOffline("RACE1:", 0);
 }
 
 }  // namespace

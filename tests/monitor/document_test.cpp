@@ -80,8 +80,8 @@ TEST_F(StartDocPort_, OpensTheDeviceDocumentAndFlagsTheJobUntilEndDocPort) {
   EXPECT_EQ(DeviceCalls(emu::Slot::EndDocPort, "DOC1:").size(), 1u);
 }
 
-// The running document renamed the printer, so the record's name no longer names
-// the key in use: a refused call that selected a key would show.
+// The refused call names another printer than the running document: a refused
+// call that selected a key would show.
 TEST_F(StartDocPort_, SecondDocumentOnBusyPortFailsWithErrorBusyAndChangesNothing) {
   const std::string other = printer_ + ".Other", renamed = printer_ + ".Renamed";
   Register(other, kUnmatchedModel);
@@ -89,7 +89,7 @@ TEST_F(StartDocPort_, SecondDocumentOnBusyPortFailsWithErrorBusyAndChangesNothin
   PortRecord* busy = record_;
   PortRecord* second = OpenPort("DOC2:", other);
   ASSERT_NE(second, nullptr);
-  ASSERT_TRUE(StartDoc(busy, renamed));
+  ASSERT_TRUE(StartDoc(busy, printer_));
   ASSERT_TRUE(Write(busy, "first half "));
   ASSERT_TRUE(StartDoc(second, other));
 
@@ -111,20 +111,25 @@ TEST_F(StartDocPort_, SecondDocumentOnBusyPortFailsWithErrorBusyAndChangesNothin
   EXPECT_TRUE(EndDoc(second));
 }
 
-// The stand-in clears StRealThreadExistFlag one way or the other after a while;
-// StartDocPort must not touch the device or LanMonExistFlag before that.
+// The stand-in clears StRealThreadExistFlag one way or the other after a while, or
+// closes leaving it set (an application gone has no thread talking to the
+// printer); StartDocPort must not touch the device or LanMonExistFlag before that.
 TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
   const struct {
     const char* how;
     bool deleteValue;
-  } cases[] = {{"flag set to 0", false}, {"flag deleted", true}};
+    bool closeApp;
+  } cases[] = {{"flag set to 0", false, false},
+               {"flag deleted", true, false},
+               {"application closed, flag left set", false, true}};
 
   for (const auto& c : cases) {
     SCOPED_TRACE(c.how);
     app::DeleteValue(printer_, VALUE_LAN_MONITOR);
+    app::SetDword(printer_, VALUE_STATUS_MONITOR, 1);
     app::SetDword(printer_, VALUE_STATUS_THREAD, 1);
     emu::ClearCalls();
-    std::atomic<bool> released{false};
+    std::atomic<bool> released{false}, returned{false}, stuck{false};
     std::optional<app::ValueInfo> lanBeforeRelease;
     std::size_t deviceCallsBeforeRelease = 99;
     std::thread standIn([&] {
@@ -132,7 +137,12 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
       lanBeforeRelease = app::Describe(printer_, VALUE_LAN_MONITOR);
       deviceCallsBeforeRelease = emu::CallsTo(emu::Slot::StartDocPort).size();
       released = true;
-      if (c.deleteValue) {
+      if (c.closeApp) {
+        app::Close(printer_, true);
+        // Released by the close alone; if not, freed after 10 s to fail, not hang.
+        stuck = !monitor_test::WaitUntil([&] { return returned.load(); }, 10000);
+        if (stuck) app::SetRealThreadExists(printer_, false);
+      } else if (c.deleteValue) {
         app::DeleteValue(printer_, VALUE_STATUS_THREAD);
       } else {
         app::SetDword(printer_, VALUE_STATUS_THREAD, 0);
@@ -141,6 +151,7 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
     const long long opensBefore = diag::RegistryKeyOpens();
     const auto waitStart = std::chrono::steady_clock::now();
     const BOOL started = StartDoc(record_, printer_);
+    returned = true;
     const bool wasReleased = released;
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - waitStart);
@@ -149,11 +160,12 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
 
     EXPECT_TRUE(started);
     EXPECT_TRUE(wasReleased) << "StartDocPort returned while the flag was still set";
+    EXPECT_FALSE(stuck) << "the application closed, yet the wait went on";
     EXPECT_FALSE(lanBeforeRelease.has_value()) << "LanMonExistFlag raised during the wait";
     EXPECT_EQ(deviceCallsBeforeRelease, 0u) << "device document opened during the wait";
     EXPECT_EQ(LanFlag(printer_), 1u);
     // A deleted flag is written back as clear.
-    EXPECT_EQ(app::ReadDword(printer_, VALUE_STATUS_THREAD), 0u);
+    EXPECT_EQ(app::ReadDword(printer_, VALUE_STATUS_THREAD), c.closeApp ? 1u : 0u);
     // The pauses between two reads of the flag are 10 ms or longer, however long
     // the wait, so the waiting thread does not spin a core (the slack covers the
     // document's other key opens and the stand-in's own).
@@ -217,31 +229,28 @@ TEST_F(StartDocPort_, DeviceRefusingTwiceFailsFreesThePortAndLowersLanMonitorFla
   EXPECT_TRUE(EndDoc(record_));
 }
 
-// The printer was renamed between OpenPortEx and this document: the record takes
-// the new name, but the key for this document was chosen before that.
-TEST_F(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyFromTheNextDocumentOn) {
+// The printer was renamed between OpenPortEx and this document: the document
+// already uses the new name's key, and the record takes the new name, its spooler
+// handle reopened under it and the old name's closed (counted natively only).
+TEST_F(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyOfThatVeryDocument) {
   const std::string renamed = printer_ + ".Renamed";
   Register(renamed, kUnmatchedModel);
   const bool spoolerKnowsNewName = diag::AddSpoolerPrinter(renamed.c_str());
+  const long handlesOpen = diag::OpenPrinterHandles();
 
   ASSERT_TRUE(StartDoc(record_, renamed));
   EXPECT_STREQ(record_->printerName, renamed.c_str());
   EXPECT_EQ(DeviceCalls(emu::Slot::StartDocPort, "DOC1:").at(0).text, renamed);
-  EXPECT_EQ(SelectedPath(record_->statusKey), KeyPath(printer_));
-  EXPECT_EQ(LanFlag(printer_), 1u);
-  EXPECT_FALSE(LanFlag(renamed).has_value());
-  if (spoolerKnowsNewName) {
-    EXPECT_NE(record_->printerHandle, nullptr) << "printer handle not reopened under the new name";
-  }
-  EXPECT_TRUE(EndDoc(record_));
-  EXPECT_EQ(LanFlag(printer_), 0u);
-
-  ASSERT_TRUE(StartDoc(record_, renamed));
   EXPECT_EQ(SelectedPath(record_->statusKey), KeyPath(renamed));
   EXPECT_EQ(LanFlag(renamed), 1u);
-  EXPECT_EQ(LanFlag(printer_), 0u);
+  EXPECT_FALSE(LanFlag(printer_).has_value());
+  if (spoolerKnowsNewName) {
+    EXPECT_NE(record_->printerHandle, nullptr) << "printer handle not reopened under the new name";
+    EXPECT_EQ(diag::OpenPrinterHandles(), handlesOpen) << "the old name's handle leaked";
+  }
   EXPECT_TRUE(EndDoc(record_));
   EXPECT_EQ(LanFlag(renamed), 0u);
+  EXPECT_FALSE(LanFlag(printer_).has_value());
   if (spoolerKnowsNewName) diag::RemoveSpoolerPrinter(renamed.c_str());
 }
 

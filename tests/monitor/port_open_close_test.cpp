@@ -194,6 +194,7 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
     diag::FailEventCreation(-1);
 
     EXPECT_EQ(opened, FALSE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x5EED));
     EXPECT_TRUE(ListedPorts().empty());
     EXPECT_TRUE(emu::Calls().empty()) << "the device monitor was asked to open the port";
@@ -263,13 +264,19 @@ TEST_F(ClosePort_, WithARunningPollerStopsItAndWaitsForItBeforeEndingTheDocument
   EXPECT_TRUE(ListedPorts().empty());
 }
 
-// Without both a document and a poller there is no device document for the close
-// to end: the device hears only pfnClosePort, after any poller has ended.
-TEST_F(ClosePort_, WithOnlyAPollerOrOnlyADocumentClosesTheDevicePortAlone) {
+// A document in progress is ended first, as EndDocPort ends it: the device hears
+// pfnEndDocPort and LanMonExistFlag goes down in the document's key. A poller
+// without a document has no device document to end: the device hears only
+// pfnClosePort, after the poller has ended.
+TEST_F(ClosePort_, WithADocumentEndsItFirstAndWithOnlyAPollerClosesTheDevicePortAlone) {
+  const char* printer = "KOVIR Close Mid-Job";
+  Register(printer, "KP-100");
   for (const bool document : {false, true}) {
     SCOPED_TRACE(document ? "a document, no poller" : "a running poller, no document");
     PortRecord* record = document ? OpenWithDocument("KOVIR1:") : OpenPort("KOVIR1:");
     ASSERT_NE(record, nullptr);
+    if (document) SelectStatusKey(record->statusKey, printer);  // as StartDocPort leaves it
+    SetLanMonitorFlag(record->statusKey, TRUE);
     StandInPoller poller;
     poller.lingerMs = 300;
     bool portOpenAtExit = false;
@@ -279,13 +286,29 @@ TEST_F(ClosePort_, WithOnlyAPollerOrOnlyADocumentClosesTheDevicePortAlone) {
 
     EXPECT_EQ(ClosePort(record), TRUE);
 
-    EXPECT_EQ(DeviceSlotsCalled(), std::vector<emu::Slot>{emu::Slot::ClosePort});
+    const std::vector<emu::Slot> ended{emu::Slot::EndDocPort, emu::Slot::ClosePort};
+    const std::vector<emu::Slot> closedAlone{emu::Slot::ClosePort};
+    EXPECT_EQ(DeviceSlotsCalled(), document ? ended : closedAlone);
+    if (document) {
+      EXPECT_EQ(emu::status_app::ReadDword(printer, VALUE_LAN_MONITOR), 0u);
+    }
     EXPECT_TRUE(ListedPorts().empty());
     if (!document) {
       EXPECT_TRUE(poller.ended);
       EXPECT_TRUE(portOpenAtExit);
     }
   }
+}
+
+// Freeing a record stops a poller still on it, rather than waiting for a thread
+// that was never told to end.
+TEST_F(ClosePort_, FreeingARecordWithAPollerStillOnItStopsThePollerFirst) {
+  PortRecord* record = OpenPort("KOVIR1:");
+  StandInPoller poller;
+  ASSERT_TRUE(record != nullptr && StartStandInPoller(record, poller));
+  record->deviceMonitor.pfnClosePort(record->devicePort);
+  EXPECT_TRUE(monitor_test::FinishesWithin(10000, [record] { DeletePortRecord(record); }));
+  EXPECT_TRUE(poller.ended);
 }
 
 // A device monitor of our own for a record that is not listed: only its close slot

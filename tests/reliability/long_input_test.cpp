@@ -43,10 +43,10 @@ TEST_F(LongInput, PrinterNameOfTwoThousandCharactersPrintsWithNoKeyAnywhere) {
   ExpectJobWorks(record, kPort, name, false);
   // The renamed printer: a short name again, then the long one once more.
   const std::string shortName = InstallPrinter("", "KP-6600S", kQuiet);
-  ExpectJobWorks(record, kPort, shortName, false);  // the key follows from the next job on
+  ExpectJobWorks(record, kPort, shortName, true);  // its own key from its first job on
   ExpectJobWorks(record, kPort, shortName, true);
-  ExpectJobWorks(record, kPort, name, true);   // the key of the short name, one last time
-  ExpectJobWorks(record, kPort, name, false);  // and then none
+  ExpectJobWorks(record, kPort, name, false);  // and none for the long name again
+  ExpectJobWorks(record, kPort, name, false);
   EXPECT_EQ(lstrlenA(record->printerName), 2000);
   EXPECT_TRUE(monitor_test::StoreValuesIn(monitor_test::kPrintersKey).empty());
 }

@@ -147,8 +147,8 @@ class ReliabilityTest : public monitor_test::PrinterTest {
                       bool matched, const std::string& bytes = "a job's bytes\x1b\x00\xff",
                       int pieces = 3) {
     emu::ClearReceived(port);
-    // The status key is the one of the name the port knew before this document.
-    const std::string keyPrinter = record->printerName != nullptr ? record->printerName : "";
+    // The status key is the one of the printer the document names.
+    const std::string keyPrinter = printer;
     ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 77, 1, nullptr))
         << "error " << GetLastError();
     EXPECT_EQ(HasStatusBits(record, PS_POLLER_RUN), matched);

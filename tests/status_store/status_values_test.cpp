@@ -107,6 +107,10 @@ TEST_F(StatusValues, LoadPollSettingsTakesTheStoredValuesAndLeavesThemAlone) {
   app::SetDword(printer_, VALUE_POLL_INTERVAL, 250);
   LoadPollSettings(key_);
   EXPECT_EQ(key_.pollInterval.load(), 250u);
+  // A shorter value is its own number, zero-extended, not merged with 3000's bytes.
+  app::SetRaw(printer_, VALUE_POLL_INTERVAL, REG_DWORD, "\x64");
+  LoadPollSettings(key_);
+  EXPECT_EQ(key_.pollInterval.load(), 100u);
 }
 
 TEST_F(StatusValues, SetPollEnabledWritesTheFlagAndItsMirror) {
