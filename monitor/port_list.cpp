@@ -28,9 +28,8 @@
 
 namespace {
 
-// Manual-reset, so that every waiter sees the state until it is changed on
-// purpose. The two idle events start signalled: no read or write runs yet, and
-// ReadPrinterReply waits for writeIdleEvent without a time limit.
+// Manual-reset, so that a stop stays visible to the poller until the next poller
+// is started.
 HANDLE CreateManualEvent(BOOL signalled) {
   return CreateEventA(nullptr, TRUE, signalled, nullptr);
 }
@@ -47,8 +46,6 @@ void DestroyPortRecord(PortRecord* record) {
   if (record->pollerThread != nullptr) StopStatusPoller(record);
   if (record->printerHandle != nullptr) ClosePrinter(record->printerHandle);
   FreeString(record->printerName);
-  CloseIfOpen(record->readIdleEvent);
-  CloseIfOpen(record->writeIdleEvent);
   CloseIfOpen(record->pollerStopEvent);
   record->~PortRecord();
   LocalFree(record);
@@ -90,11 +87,8 @@ PortRecord* CreatePortRecord(LPSTR portName, LPSTR printerName) {
   record->portName = reinterpret_cast<LPSTR>(record + 1);
   lstrcpyA(record->portName, portName);
 
-  record->readIdleEvent = CreateManualEvent(TRUE);
-  record->writeIdleEvent = CreateManualEvent(TRUE);
   record->pollerStopEvent = CreateManualEvent(FALSE);
-  if (record->readIdleEvent == nullptr || record->writeIdleEvent == nullptr ||
-      record->pollerStopEvent == nullptr) {
+  if (record->pollerStopEvent == nullptr) {
     DestroyPortRecord(record);
     return nullptr;
   }

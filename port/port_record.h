@@ -43,8 +43,6 @@ struct PortRecord {
   LPSTR printerName;               // DuplicateString copy, owned
   HANDLE devicePort;               // the device monitor's handle for this port
   HANDLE printerHandle;            // OpenPrinterA handle, or null
-  HANDLE readIdleEvent;            // created with the record, never waited on: the
-  HANDLE writeIdleEvent;           // channel's holder keeps writes and reads apart
   HANDLE pollerThread;             // the status poller's thread handle, or null
   MONITOR deviceMonitor;           // copy of the device monitor's table
   HANDLE pollerStopEvent;          // manual-reset; set when PS_POLLER_RUN is cleared, so a

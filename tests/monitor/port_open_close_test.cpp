@@ -70,28 +70,16 @@ TEST_F(OpenPortEx_, ListsARecordThatHoldsThePortAndACopyOfTheDeviceTable) {
   }
 }
 
-TEST_F(OpenPortEx_, GivesEveryRecordIdleEventsThatAreSignalledAndAStopEventThatIsNot) {
+TEST_F(OpenPortEx_, GivesEveryRecordAStopEventOfItsOwnThatIsNotSignalled) {
   PortRecord* first = OpenPort("KOVIR1:");
   PortRecord* second = OpenPort("KOVIR2:");
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   for (PortRecord* record : {first, second}) {
-    ASSERT_NE(record->readIdleEvent, nullptr);
-    ASSERT_NE(record->writeIdleEvent, nullptr);
     ASSERT_NE(record->pollerStopEvent, nullptr);
-    EXPECT_TRUE(Signalled(record->readIdleEvent));
-    EXPECT_TRUE(Signalled(record->writeIdleEvent));
     EXPECT_FALSE(Signalled(record->pollerStopEvent));
-    // Manual-reset: a successful wait leaves them signalled.
-    EXPECT_TRUE(Signalled(record->readIdleEvent));
-    EXPECT_TRUE(Signalled(record->writeIdleEvent));
   }
-  const std::vector<HANDLE> events = {first->readIdleEvent,   first->writeIdleEvent,
-                                      first->pollerStopEvent, second->readIdleEvent,
-                                      second->writeIdleEvent, second->pollerStopEvent};
-  for (std::size_t i = 0; i < events.size(); ++i) {
-    for (std::size_t j = i + 1; j < events.size(); ++j) EXPECT_NE(events[i], events[j]);
-  }
+  EXPECT_NE(first->pollerStopEvent, second->pollerStopEvent);
 }
 
 TEST_F(OpenPortEx_, AppendsNewRecordsAtTheTailAndClosingUnlinksFromAnyPlace) {
@@ -181,8 +169,8 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
   const char* printer = "KOVIR Event Failure";
   const bool spoolerKnowsPrinter = diag::AddSpoolerPrinter(printer);
   emu::AttachPrinter("KOVIR1:");
-  // The record's own memory (-1), then each of its three events in turn.
-  for (int which = -1; which < 3; ++which) {
+  // The record's own memory (-1), then its stop event.
+  for (int which = -1; which < 1; ++which) {
     SCOPED_TRACE(which);
     const LeakProbe leaks;
     const bool planned =
