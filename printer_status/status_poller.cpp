@@ -101,7 +101,12 @@ DWORD WINAPI StatusPoller(LPVOID parameter) {
   StatusKey& settings = record->statusKey;
 
   while (PollerRunning(record)) {
-    LoadPollSettings(settings);
+    // While the job-start exchange holds the channel, the port's copy of the
+    // settings is the exchange's too: it pauses polling there. A load of ours that
+    // read the registry just before that pause would put the old value back over
+    // it. The exchange took the channel before this thread existed, so the test
+    // cannot race with its start.
+    if (record->channelOwner.load() != CHANNEL_EXCHANGE) LoadPollSettings(settings);
     if (settings.pollEnabled.load() == 0) {
       // Suspended; a pending start tick stays, so a resumed poller polls as soon as
       // the interval since it has passed.
