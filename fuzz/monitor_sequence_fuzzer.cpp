@@ -8,9 +8,13 @@
 // InitializeMonitorEx filled, stacked on the emulator's device monitor; the
 // printers talking on their back channels; the application setting and deleting
 // its values; device-monitor faults; printer renames; short pauses in which the
-// pollers run. Poll intervals are tens of milliseconds and Sleep runs at 1/100 of
-// its time, so that pollers and the job-start exchange really run inside one
-// input, which takes well under a second.
+// pollers run; a port's device going off line (its reads and writes block for
+// up to 1.2 s, for at most 2.5 s an input), and then its EndDocPort or ClosePort
+// run on a spooler thread of the port's own while the operations go on; the
+// application acting at a device call the input picks (during a job start's
+// exchange too). Poll intervals are tens of milliseconds and Sleep runs at 1/100
+// of its time, so that pollers and the job-start exchange really run inside one
+// input, which takes well under a second on line.
 //
 // Invariants, each failing with abort() and a one-line reason:
 // 1. no pass-through or back-channel call reaches the device monitor unless the
@@ -20,13 +24,25 @@
 //    ink query of a job start, and the ink query only after a ready status reply;
 // 3. every registry value the monitor writes lands in the key of the document
 //    running, or just ended, on the port it writes for: the spooler's port for
-//    writes inside a spooler call, the poller's own port for a poller's. So
-//    nothing lands anywhere else, and no printer's value in another's key;
-// 4. after EndDocPort that printer's LanMonExistFlag is 0 and the port has no
-//    poller thread;
-// 5. no operation takes longer than 5 s (a watchdog thread);
+//    writes inside a spooler call, the poller's own port for a poller's. A
+//    document's key is the one of the printer its StartDocPort names (a null
+//    name: the port's). So nothing lands anywhere else, and no printer's value
+//    in another's key;
+// 4. after EndDocPort and after ClosePort the printer of the document that ran
+//    there has LanMonExistFlag 0, and after EndDocPort the port has no poller;
+// 5. no operation takes longer than 5 s, plus the input's off-line time (a
+//    watchdog thread);
 // 6. at the end every port is closed, and the heap blocks, handles, keys, printer
-//    handles and threads are back where they started.
+//    handles and threads are back where they started;
+// 7. InkLevel holds an ink reply ("IQ:"), never a status reply, and
+//    RealTimeStatusStrings never holds an ink reply, unless one was left on the
+//    back channel for the poller (the printer said one, a job asked for one, or a
+//    job start's exchange gave up on its own);
+// 8. a spooler call on a port that is on line is never held up by another
+//    port's blocked device: while another port's reads block B >= 600 ms, it
+//    finishes within B/2. Its own waits are all short: its Sleep pauses run at
+//    1/100 (a whole ink query's score of them, some 110 ms) and the application
+//    clears its thread flag after 20 ms.
 //
 // The world the operations act on is in monitor_sequence_world.h, what is seen
 // of the monitor from outside in monitor_sequence_watch.h. KOVIRLM_SEQUENCE_TRACE=1
@@ -61,6 +77,13 @@ using namespace sequence;
 namespace app = emu::status_app;
 
 constexpr int kPauseBudgetMs = 250;  // all pauses of one input together
+// All off-line time of one input together: an operation on an off-line port
+// waits out its blocks (a job start with endless replies makes dozens), so a port
+// comes back on line by itself once the input's share is used up.
+constexpr int kOfflineBudgetMs = 2500;
+constexpr int kOfflineWindowMs = 1500;  // the most one "offline" op lasts
+// Invariant 8 is checked while another port blocks at least this long.
+constexpr int kHeldUpCheckedFromMs = 600;
 constexpr DWORD kSleepDivisor = 100;
 constexpr DWORD kFirstJobId = 100;
 
@@ -165,12 +188,14 @@ std::array<PortView, kPorts> View(const World& world) {
 // Invariant 3, for the changes made during one operation. A port's document key
 // is the one before the operation or after it (the document that just started or
 // just ended). A change on the spooler's thread belongs to the port of the
-// operation's spooler call; one on a poller's thread to the poller's port.
+// operation's spooler call; one on a port's own spooler thread or poller thread
+// to that port.
 void CheckRegistry(const std::array<PortView, kPorts>& before,
                    const std::array<PortView, kPorts>& after, int spoolerPort) {
   for (const RegistryChange& change : TakeRegistryChanges()) {
     Trace("   registry: " + change.value + (change.poller != nullptr ? " (poller)" : ""));
-    int port = spoolerPort;
+    // A background spooler thread writes for its own port.
+    int port = change.lane >= 0 ? change.lane : spoolerPort;
     if (change.poller != nullptr) {
       port = -1;
       for (int i = 0; i < kPorts; ++i) {
@@ -187,19 +212,112 @@ void CheckRegistry(const std::array<PortView, kPorts>& before,
   }
 }
 
-// Invariant 4.
-void CheckEnded(const Port& port, const std::optional<std::string>& documentPrinter) {
-  if (port.record->pollerThread != nullptr || HasStatusBits(port.record, PS_POLLER_RUN)) {
+// What a spooler call that ends a document saw before it began.
+struct Ending {
+  const char* call;  // "EndDocPort" or "ClosePort"
+  // The printer whose flag it must leave at 0: EndDocPort's always, ClosePort's
+  // only while a document is in progress (a document refused by the device has
+  // lowered its flag already, and another port may have raised it since).
+  std::optional<std::string> documentPrinter;
+  std::uint64_t lanWrites;  // LanFlagWrites() before it
+  int lane;                 // the spooler thread it runs on
+};
+
+Ending BeginEnding(Code code, const Port& port, int lane) {
+  const bool close = code == Code::Close;
+  const bool running = !close || HasStatusBits(port.record, PS_JOB_ACTIVE);
+  return {close ? "ClosePort" : "EndDocPort", running ? port.documentPrinter : std::nullopt,
+          LanFlagWrites(), lane};
+}
+
+// Invariant 4, once the call has returned; `record` is null after ClosePort. A flag
+// another thread wrote meanwhile (a document starting on another port of that
+// printer) is not this call's to answer for.
+void CheckEnded(const Port& port, const PortRecord* record, const Ending& ending) {
+  if (record != nullptr &&
+      (record->pollerThread != nullptr || HasStatusBits(record, PS_POLLER_RUN))) {
     Fail("EndDocPort left a poller on " + port.name);
   }
-  if (!documentPrinter) return;
+  if (!ending.documentPrinter) return;
+  const std::string key = CanonicalKey(app::KeyPath(*ending.documentPrinter));
+  if (LanFlagWrittenBySomeoneElse(key, ending.lanWrites, ending.lane)) return;
   AsApplication application;
-  const std::optional<std::string> flag = app::ReadRaw(*documentPrinter, VALUE_LAN_MONITOR);
+  const std::optional<std::string> flag = app::ReadRaw(*ending.documentPrinter, VALUE_LAN_MONITOR);
   if (flag && *flag != std::string(4, '\0')) {
-    const std::optional<DWORD> value = app::ReadDword(*documentPrinter, VALUE_LAN_MONITOR);
-    Fail("after EndDocPort on " + port.name + ", LanMonExistFlag of '" + *documentPrinter +
-         "' is " + (value ? std::to_string(*value) : "not a DWORD"));
+    const std::optional<DWORD> value = app::ReadDword(*ending.documentPrinter, VALUE_LAN_MONITOR);
+    Fail("after " + std::string(ending.call) + " on " + port.name + ", LanMonExistFlag of '" +
+         *ending.documentPrinter + "' is " + (value ? std::to_string(*value) : "not a DWORD"));
   }
+}
+
+// Invariant 7, after each operation. `leftBefore`: a job start had left an ink
+// reply for the poller before the operation began (the operation's own exchange
+// must not lose one to it).
+bool gSaidRawBytes = false;  // a printer said bytes that may hold a NUL before a marker
+
+void CheckPublished(const World& world, bool leftBefore) {
+  AsApplication application;
+  for (const std::string& name : world.names) {
+    const std::optional<std::string> ink = app::PublishedInkLevel(name);
+    if (ink && !ink->empty() && ink->find("IQ:") == std::string::npos && !gSaidRawBytes) {
+      Fail("InkLevel of '" + name + "' holds no ink reply: '" + ink->substr(0, 40) + "'");
+    }
+    const std::optional<std::string> status = app::PublishedStatus(name);
+    if (status && status->find("IQ:") != std::string::npos && !leftBefore && !InkOwed()) {
+      Fail("RealTimeStatusStrings of '" + name + "' holds an ink reply nobody left to the poller");
+    }
+  }
+}
+
+// Invariant 8.
+void CheckNotHeldUp(const World& world, int port, int otherBlockMs, long long tookMs) {
+  if (port < 0 || otherBlockMs < kHeldUpCheckedFromMs || tookMs <= otherBlockMs / 2) return;
+  Fail("a call on " + world.ports[port].name + " took " + std::to_string(tookMs) +
+       " ms while another port's device blocked " + std::to_string(otherBlockMs) + " ms a call");
+}
+
+// ---- a port's own spooler thread -------------------------------------------------
+
+// An EndDocPort or ClosePort on an off-line port runs on a thread of its own, as
+// the spooler's thread for that printer would wait there, while the operations
+// go on. The port's next spooler call (and the end of the input) waits for it.
+struct Background {
+  std::thread thread;
+  Code code = Code::End;
+  Ending ending;
+};
+std::array<Background, kPorts> gBackground;
+
+void RunInBackground(Port& port, int index, Code code) {
+  Background& background = gBackground[index];
+  background.code = code;
+  background.ending = BeginEnding(code, port, index);
+  PortRecord* record = port.record;
+  background.thread = std::thread([record, index, code] {
+    SetSpoolerLane(index);
+    if (code == Code::End) {
+      gSpooler.pfnEndDocPort(record);
+    } else {
+      gSpooler.pfnClosePort(record);
+    }
+    SetSpoolerLane(-1);
+  });
+  Trace("-> runs on the port's own thread");
+}
+
+// Waits for the port's background call and checks what it left.
+bool JoinBackground(Port& port, int index) {
+  Background& background = gBackground[index];
+  if (!background.thread.joinable()) return false;
+  background.thread.join();
+  if (background.code == Code::End) {
+    CheckEnded(port, port.record, background.ending);
+  } else {
+    CheckEnded(port, nullptr, background.ending);
+    port.record = nullptr;
+  }
+  port.documentPrinter.reset();
+  return true;
 }
 
 // ---- operations ----------------------------------------------------------------
@@ -215,7 +333,8 @@ void CallSpooler(World& world, const Op& op, std::size_t index, Port& port, Step
   switch (op.code) {
     case Code::Start: {
       std::optional<std::string> name = NameFor(world, port, a[1]);
-      // A busy port keeps its document, and with it its key.
+      // A busy port keeps its document, and with it its key; a new document takes
+      // the key of the printer it names, and only without a name the port's.
       if (!HasStatusBits(record, PS_JOB_ACTIVE)) {
         port.documentPrinter = DocumentPrinter(name ? name->c_str() : record->printerName);
       }
@@ -228,6 +347,7 @@ void CallSpooler(World& world, const Op& op, std::size_t index, Port& port, Step
       break;
     }
     case Code::Write: {
+      if (a[2] == 2) NoteInkOwed();  // the printer answers the job's ink query
       std::string bytes = JobBytes(static_cast<std::size_t>(kSizes[a[1]]), a[2], a[3]);
       DWORD count = 0;
       const BOOL ok = gSpooler.pfnWritePort(record, reinterpret_cast<LPBYTE>(bytes.data()),
@@ -247,16 +367,22 @@ void CallSpooler(World& world, const Op& op, std::size_t index, Port& port, Step
       if (count > size) Fail("ReadPort reports more bytes than asked for");
       break;
     }
-    case Code::End: {
-      const std::optional<std::string> documentPrinter = port.documentPrinter;
-      TraceResult(gSpooler.pfnEndDocPort(record));
-      CheckEnded(port, documentPrinter);
-      port.documentPrinter.reset();
-      break;
-    }
+    case Code::End:
     case Code::Close:
-      TraceResult(gSpooler.pfnClosePort(record));
-      port.record = nullptr;
+      if (OfflineBlock(port.name) > 0) {
+        RunInBackground(port, a[0], op.code);
+        break;
+      }
+      if (op.code == Code::End) {
+        const Ending ending = BeginEnding(Code::End, port, -1);
+        TraceResult(gSpooler.pfnEndDocPort(record));
+        CheckEnded(port, record, ending);
+      } else {
+        const Ending ending = BeginEnding(Code::Close, port, -1);
+        TraceResult(gSpooler.pfnClosePort(record));
+        CheckEnded(port, nullptr, ending);
+        port.record = nullptr;
+      }
       port.documentPrinter.reset();
       break;
     case Code::GetData: {
@@ -277,8 +403,14 @@ void CallSpooler(World& world, const Op& op, std::size_t index, Port& port, Step
   step.spoolerPort = a[0];
 }
 
+// What is left of an input's pauses and off-line time.
+struct Budget {
+  int pauseLeft = kPauseBudgetMs;
+  int offlineLeft = kOfflineBudgetMs;
+};
+
 // Runs one operation.
-Step Perform(World& world, const Op& op, std::size_t index, int& pauseLeft) {
+Step Perform(World& world, const Op& op, std::size_t index, Budget& budget) {
   const auto& a = op.arg;
   Step step;
   switch (op.code) {
@@ -305,6 +437,8 @@ Step Perform(World& world, const Op& op, std::size_t index, int& pauseLeft) {
         CallSpooler(world, op, index, world.ports[a[0]], step);
       break;
     case Code::Say:
+      if (a[1] == 2) NoteInkOwed();
+      if (a[1] == 3 || a[1] == 6) gSaidRawBytes = true;
       emu::QueueBackChannel(world.ports[a[0]].name, PrinterSays(a[1], a[2]));
       break;
     case Code::Endless: {
@@ -329,9 +463,29 @@ Step Perform(World& world, const Op& op, std::size_t index, int& pauseLeft) {
       Rename(world, a[0]);
       break;
     case Code::Pause: {
-      const int ms = std::min<int>(a[0], pauseLeft);
-      pauseLeft -= ms;
+      const int ms = std::min<int>(a[0], budget.pauseLeft);
+      budget.pauseLeft -= ms;
       std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      break;
+    }
+    case Code::Offline: {
+      const int block = kOfflineTimes[a[1]];
+      const int window = block == 0 ? 0 : std::min(kOfflineWindowMs, budget.offlineLeft);
+      budget.offlineLeft -= window;
+      SetPortOffline(world.ports[a[0]].name, block, window);
+      break;
+    }
+    case Code::AppAt: {
+      // The application writes the value well-formed, in the printer's key as
+      // named now, at the first call of the slot on a port opened for it.
+      std::vector<std::string> ports;
+      for (const Port& port : world.ports) {
+        if (port.printer == a[0]) ports.push_back(port.name);
+      }
+      ArmApplication(static_cast<emu::Slot>(a[3]), std::move(ports),
+                     [name = world.printers[a[0]].name, value = a[1], data = a[2]] {
+                       SetValue(name, value, 0, data);
+                     });
       break;
     }
     case Code::Count:
@@ -376,21 +530,53 @@ void CheckNothingLeft(const diag::ResourceCounts& before, long printerHandlesBef
   expect("printer handles", printerHandlesBefore, diag::OpenPrinterHandles());
 }
 
-void RunChecked(World& world, const std::string& text, int spoolerPort, auto operation) {
+// The port a spooler call of the operation is for, or -1.
+int SpoolerPortOf(const Op& op) {
+  switch (op.code) {
+    case Code::Open:
+    case Code::Start:
+    case Code::Write:
+    case Code::Read:
+    case Code::End:
+    case Code::Close:
+    case Code::GetData:
+      return op.arg[0];
+    default:
+      return -1;
+  }
+}
+
+// The longest block of a port other than `port` that is off line now, or 0 when
+// `port` is off line itself (its own calls may wait out its blocks).
+int OtherPortsBlock(const World& world, int port) {
+  if (port < 0 || OfflineBlock(world.ports[port].name) > 0) return 0;
+  int longest = 0;
+  for (int i = 0; i < kPorts; ++i) {
+    if (i != port) longest = std::max(longest, OfflineBlock(world.ports[i].name));
+  }
+  return longest;
+}
+
+// `timedPort`: the port of the spooler call the operation makes, for invariant 8.
+void RunChecked(World& world, const std::string& text, int spoolerPort, int timedPort,
+                auto operation) {
   Trace(text);
   const auto before = View(world);
+  const int otherBlock = OtherPortsBlock(world, timedPort);
+  const bool inkLeftBefore = InkLeftByExchange();
   const auto start = std::chrono::steady_clock::now();
   BeginOperation(text);
   Step step = operation();
   EndOperation();
+  const long long took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
   if (step.spoolerPort < 0) step.spoolerPort = spoolerPort;
-  Trace("   took " +
-        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - start)
-                           .count()) +
-        " ms");
+  Trace("   took " + std::to_string(took) + " ms");
   CheckArrivals(world, step);
   CheckRegistry(before, View(world), step.spoolerPort);
+  CheckPublished(world, inkLeftBefore);
+  if (step.spoolerPort == timedPort) CheckNotHeldUp(world, timedPort, otherBlock, took);
 }
 
 }  // namespace
@@ -416,20 +602,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SetUp(world);
   EndOperation();
 
-  int pauseLeft = kPauseBudgetMs;
+  Budget budget;
+  gSaidRawBytes = false;
   for (std::size_t i = 0; i < program.ops.size(); ++i) {
-    RunChecked(world, "op " + std::to_string(i + 1) + ": " + ToText(program.ops[i]), -1,
-               [&] { return Perform(world, program.ops[i], i, pauseLeft); });
+    const std::string text = "op " + std::to_string(i + 1) + ": " + ToText(program.ops[i]);
+    const int port = SpoolerPortOf(program.ops[i]);
+    // The port's spooler thread is still in its background call: the next call
+    // waits for it, untimed (it is the port's own wait).
+    if (port >= 0 && gBackground[port].thread.joinable()) {
+      RunChecked(world, text + " (waits for the port's own thread first)", port, -1, [&] {
+        JoinBackground(world.ports[port], port);
+        return Step{};
+      });
+    }
+    RunChecked(world, text, -1, port, [&] { return Perform(world, program.ops[i], i, budget); });
   }
   // The spooler closes every port it opened.
   for (int i = 0; i < kPorts; ++i) {
     Port& port = world.ports[i];
+    if (gBackground[i].thread.joinable()) {
+      RunChecked(world, "end of input: waits for " + port.name + "'s own thread", i, -1, [&] {
+        JoinBackground(port, i);
+        return Step{};
+      });
+    }
     if (port.record == nullptr) continue;
-    RunChecked(world, "end of input: close " + port.name, i, [&] {
+    RunChecked(world, "end of input: close " + port.name, i, i, [&] {
+      const Ending ending = BeginEnding(Code::Close, port, -1);
       gSpooler.pfnClosePort(port.record);
+      CheckEnded(port, nullptr, ending);
       port.record = nullptr;
       port.documentPrinter.reset();
-      return Step{};
+      Step step;
+      step.spoolerPort = i;
+      return step;
     });
   }
   BeginOperation("end of input: what is left");

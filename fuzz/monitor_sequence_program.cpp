@@ -28,6 +28,7 @@ const char* const kModeWords[] = {"refuse", "short-write", "empty-read", "read-e
 const char* const kTimesWords[] = {"once", "twice", "always"};
 const int kControlCodes[] = {17, 0, 5};
 const int kOutSizes[] = {1024, 16, 0};
+const int kOfflineTimes[] = {0, 100, 600, 1200};
 
 namespace {
 
@@ -90,6 +91,13 @@ const LineForm kOpForms[] = {
      {Port,
       {"code", Count(kControlCodes), nullptr, kControlCodes},
       {"out-size", Count(kOutSizes), nullptr, kOutSizes}}},
+    {"offline", 2, {Port, {"ms", Count(kOfflineTimes), nullptr, kOfflineTimes}}},
+    {"app-at",
+     4,
+     {Printer,
+      {"value", Count(kValueWords), kValueWords},
+      {"data", 256},
+      {"slot", Count(kSlotWords), kSlotWords}}},
 };
 static_assert(sizeof kOpForms / sizeof kOpForms[0] == static_cast<std::size_t>(Code::Count));
 

@@ -75,6 +75,8 @@ enum class Code : std::uint8_t {
   Pause,        // milliseconds
   Endless,      // port, on or off
   GetData,      // port, control code, output size
+  Offline,      // port, block time
+  AppAt,        // printer, value, data, device-monitor slot
   Count
 };
 
@@ -108,6 +110,7 @@ extern const char* const kModeWords[];     // faults, in emu::Fault order from R
 extern const char* const kTimesWords[];    // once, twice, always
 extern const int kControlCodes[];          // GetPrinterDataFromPort control codes
 extern const int kOutSizes[];              // its output sizes
+extern const int kOfflineTimes[];          // ms each read and write blocks off line (0: on line)
 
 const LineForm& PrinterForm();
 const LineForm& PortForm();

@@ -4,6 +4,7 @@
 // after those locks, never before them) or abort.
 #include "fuzz/monitor_sequence_watch.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -14,7 +15,10 @@
 
 #include "emulator/device_monitor.h"
 #include "platform/diagnostics.h"
+#include "port/back_channel.h"
+#include "port/port_record.h"
 #include "printer_status/remote_commands.h"
+#include "status_store/status_key.h"
 
 namespace sequence {
 namespace {
@@ -31,7 +35,41 @@ struct Seen {
   std::map<std::string, std::string> lastChunk;  // port: the last non-empty read's bytes
   std::map<std::string, std::string> arrived;    // port: bytes accepted since taken
   std::vector<RegistryChange> registry;
+  // LanMonExistFlag writes: number, key and the lane of the thread that wrote it.
+  struct LanWrite {
+    std::uint64_t number;
+    std::string path;
+    int lane;
+  };
+  std::vector<LanWrite> lanWrites;
+  std::uint64_t lanWriteCount = 0;
+  struct Armed {
+    emu::Slot slot;
+    std::vector<std::string> ports;  // folded
+    std::function<void()> act;
+  };
+  std::vector<Armed> armed;
+  // The job start under way: its ink query went out, its own read took an ink reply.
+  bool inkQuerySent = false;
+  bool exchangeReadInk = false;
+  bool inkLeftByExchange = false;
+  bool inkOwed = false;
 };
+
+// Off-line ports: block time and when the watchdog puts each back on line. A lock
+// of its own, taken before the rig's (SetOffline) and never inside a hook.
+struct Offline {
+  std::mutex mutex;
+  std::map<std::string, std::pair<int, Clock::time_point>> ports;  // folded name
+};
+
+Offline& OfflinePorts() {
+  static Offline* offline = new Offline;
+  return *offline;
+}
+
+// Off-line time opened in this input, in ms: the watchdog allows for it.
+std::atomic<long long> offlineAllowanceMs{0};
 
 Seen& State() {
   static Seen* seen = new Seen;  // hooks may still run while the process exits
@@ -43,6 +81,7 @@ Seen& State() {
 std::atomic<long long> operationStart{0};
 
 thread_local int applicationThread = 0;  // AsApplication scopes the thread is in
+thread_local int spoolerLane = -1;       // SetSpoolerLane
 
 std::string_view Bytes(const auto& block) {
   return std::string_view(reinterpret_cast<const char*>(block.data()), block.size());
@@ -54,10 +93,20 @@ bool SaysReady(const std::string& reply) {
   return reply.size() >= 14 && reply[0] != '\0' && reply.compare(12, 2, "04") == 0;
 }
 
-void OnDeviceCall(const emu::Call& call) {
-  Seen& seen = State();
-  std::lock_guard<std::mutex> lock(seen.mutex);
-  const std::string port = Folded(call.port);
+// The application's move armed for this call, if any; taken off the list.
+std::function<void()> TakeArmed(Seen& seen, const emu::Call& call, const std::string& port) {
+  for (auto it = seen.armed.begin(); it != seen.armed.end(); ++it) {
+    if (it->slot == call.slot &&
+        std::find(it->ports.begin(), it->ports.end(), port) != it->ports.end()) {
+      std::function<void()> act = std::move(it->act);
+      seen.armed.erase(it);
+      return act;
+    }
+  }
+  return nullptr;
+}
+
+void CheckDeviceCall(Seen& seen, const emu::Call& call, const std::string& port) {
   switch (call.slot) {
     case emu::Slot::StartDocPort:
       if (call.result) seen.deviceDocument[port] = true;
@@ -78,16 +127,45 @@ void OnDeviceCall(const emu::Call& call) {
     Fail(std::string(emu::SlotName(call.slot)) + " reached the device monitor on port '" +
          call.port + "' with no device document open");
   }
-  if (call.slot == emu::Slot::ReadPort && !call.data.empty()) seen.lastChunk[port] = call.data;
+  // A poller reads only while it holds its port's back channel, never while the
+  // job-start exchange holds it (whatever the application wrote meanwhile).
+  const auto* poller = static_cast<const PortRecord*>(diag::CurrentThreadParameter());
+  if (poller != nullptr && call.slot == emu::Slot::ReadPort &&
+      poller->channelOwner.load() != CHANNEL_POLLER) {
+    Fail("the poller of port '" + call.port + "' read while it did not hold the back channel");
+  }
+  const bool byExchange = port == seen.startingPort && poller == nullptr;
+  if (call.slot == emu::Slot::ReadPort && !call.data.empty()) {
+    seen.lastChunk[port] = call.data;
+    if (byExchange && call.data.find("IQ:") != std::string::npos) seen.exchangeReadInk = true;
+  }
   if (call.slot != emu::Slot::WritePort || !call.result) return;
   seen.arrived[port] += call.data;
   // The ink query (all of it, or the part a short write let through) goes out
   // only after a status reply that says the printer is ready.
   const std::string_view ink = Bytes(InkQueryCommand);
-  if (port == seen.startingPort && call.data.size() >= 2 && ink.starts_with(call.data) &&
-      !SaysReady(seen.lastChunk[port])) {
-    Fail("the ink query went out on port '" + call.port +
-         "' though the last reply read was not a ready status reply");
+  if (port == seen.startingPort && call.data.size() >= 2 && ink.starts_with(call.data)) {
+    if (!SaysReady(seen.lastChunk[port])) {
+      Fail("the ink query went out on port '" + call.port +
+           "' though the last reply read was not a ready status reply");
+    }
+    if (byExchange) seen.inkQuerySent = true;
+  }
+}
+
+void OnDeviceCall(const emu::Call& call) {
+  Seen& seen = State();
+  const std::string port = Folded(call.port);
+  std::function<void()> act;
+  {
+    std::lock_guard<std::mutex> lock(seen.mutex);
+    CheckDeviceCall(seen, call, port);
+    act = TakeArmed(seen, call, port);
+  }
+  // As the application, outside our lock: its registry writes are not noted.
+  if (act) {
+    AsApplication application;
+    act();
   }
 }
 
@@ -98,16 +176,45 @@ void OnRegistryChange(HKEY root, const char* path, const char* value) {
   if (value == nullptr) Fail("the monitor created or deleted the key " + where);
   Seen& seen = State();
   std::lock_guard<std::mutex> lock(seen.mutex);
-  seen.registry.push_back({diag::CurrentThreadParameter(), Folded(where), value});
+  const void* poller = diag::CurrentThreadParameter();
+  seen.registry.push_back({poller, poller != nullptr ? -1 : spoolerLane, Folded(where), value});
+  if (Folded(value) == Folded(VALUE_LAN_MONITOR)) {
+    seen.lanWrites.push_back({++seen.lanWriteCount, Folded(where), spoolerLane});
+  }
 }
 
+// Puts back on line the ports whose off-line time is up.
+void EndOfflineWindows() {
+  Offline& offline = OfflinePorts();
+  std::lock_guard<std::mutex> lock(offline.mutex);
+  for (auto it = offline.ports.begin(); it != offline.ports.end();) {
+    if (Clock::now() < it->second.second) {
+      ++it;
+      continue;
+    }
+    emu::SetOffline(it->first, 0);
+    it = offline.ports.erase(it);
+  }
+}
+
+// An operation on an off-line port waits out every block of its own device calls
+// (a job start's exchange makes a score of them): the limit grows by the input's
+// off-line time, itself bounded.
 void Watchdog() {
   for (;;) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EndOfflineWindows();
     const long long start = operationStart.load();
     if (start == 0) continue;
     const auto running = Clock::now().time_since_epoch() - std::chrono::nanoseconds(start);
-    if (running > kOperationLimit) Fail("the operation still runs after 5 s");
+    const auto allowance = std::chrono::milliseconds(offlineAllowanceMs.load());
+    if (running > kOperationLimit + allowance) {
+      Fail("the operation still runs after " +
+           std::to_string(
+               std::chrono::duration_cast<std::chrono::milliseconds>(kOperationLimit + allowance)
+                   .count()) +
+           " ms");
+    }
   }
 }
 
@@ -142,7 +249,15 @@ void WatchNewInput() {
     seen.lastChunk.clear();
     seen.arrived.clear();
     seen.registry.clear();
+    seen.lanWrites.clear();
+    seen.armed.clear();
+    seen.inkQuerySent = seen.exchangeReadInk = seen.inkLeftByExchange = seen.inkOwed = false;
   }
+  {
+    std::lock_guard<std::mutex> lock(OfflinePorts().mutex);
+    OfflinePorts().ports.clear();  // the emulator's reset put every port on line
+  }
+  offlineAllowanceMs = 0;
   // The hook alone: the calls are checked as they come, and a log kept besides
   // would only grow.
   emu::SetCallHook(OnDeviceCall, false);
@@ -170,8 +285,71 @@ AsApplication::~AsApplication() {
 }
 
 void SetStartingPort(const std::string& portName) {
+  Seen& seen = State();
+  std::lock_guard<std::mutex> lock(seen.mutex);
+  if (!seen.startingPort.empty() && seen.inkQuerySent && !seen.exchangeReadInk) {
+    seen.inkLeftByExchange = true;
+  }
+  seen.inkQuerySent = seen.exchangeReadInk = false;
+  seen.startingPort = Folded(portName);
+}
+
+void SetSpoolerLane(int port) {
+  spoolerLane = port;
+}
+
+std::uint64_t LanFlagWrites() {
   std::lock_guard<std::mutex> lock(State().mutex);
-  State().startingPort = Folded(portName);
+  return State().lanWriteCount;
+}
+
+bool LanFlagWrittenBySomeoneElse(const std::string& path, std::uint64_t since, int lane) {
+  std::lock_guard<std::mutex> lock(State().mutex);
+  for (const Seen::LanWrite& write : State().lanWrites) {
+    if (write.number > since && write.path == path && write.lane != lane) return true;
+  }
+  return false;
+}
+
+void SetPortOffline(const std::string& portName, int blockMs, int windowMs) {
+  Offline& offline = OfflinePorts();
+  std::lock_guard<std::mutex> lock(offline.mutex);
+  if (blockMs == 0 || windowMs == 0) {
+    offline.ports.erase(Folded(portName));
+    emu::SetOffline(portName, 0);
+    return;
+  }
+  offline.ports[Folded(portName)] = {blockMs, Clock::now() + std::chrono::milliseconds(windowMs)};
+  offlineAllowanceMs += windowMs;
+  emu::SetOffline(portName, static_cast<DWORD>(blockMs));
+}
+
+int OfflineBlock(const std::string& portName) {
+  Offline& offline = OfflinePorts();
+  std::lock_guard<std::mutex> lock(offline.mutex);
+  auto it = offline.ports.find(Folded(portName));
+  return it == offline.ports.end() ? 0 : it->second.first;
+}
+
+void ArmApplication(emu::Slot slot, std::vector<std::string> ports, std::function<void()> act) {
+  for (std::string& port : ports) port = Folded(port);
+  std::lock_guard<std::mutex> lock(State().mutex);
+  State().armed.push_back({slot, std::move(ports), std::move(act)});
+}
+
+void NoteInkOwed() {
+  std::lock_guard<std::mutex> lock(State().mutex);
+  State().inkOwed = true;
+}
+
+bool InkOwed() {
+  std::lock_guard<std::mutex> lock(State().mutex);
+  return State().inkOwed;
+}
+
+bool InkLeftByExchange() {
+  std::lock_guard<std::mutex> lock(State().mutex);
+  return State().inkLeftByExchange;
 }
 
 std::vector<RegistryChange> TakeRegistryChanges() {

@@ -27,6 +27,7 @@ const char* const kPrinterNames[kPrinters] = {"KOVIR Alpha", "KOVIR Beta", "KOVI
 // What the application may register as IDMDL, by the data byte of "app N IDMDL set".
 const char* const kRegisteredModels[] = {"KP-210S", "KP-6600S", "DL-9240", "KP-6600SU", "Laser 5"};
 constexpr auto kApplicationThreadRuns = std::chrono::milliseconds(20);
+constexpr auto kApplicationLooks = std::chrono::milliseconds(1);  // how often it looks at its flag
 // The most the monitor asks for in one read: a full chunk makes it read on.
 constexpr std::size_t kFullChunk = 2047;
 
@@ -75,6 +76,20 @@ bool RealThreadFlagUp(const std::string& printer) {
   AsApplication application;
   const std::optional<std::string> raw = app::ReadRaw(printer, VALUE_STATUS_THREAD);
   return raw && raw->size() <= 4 && raw->find_first_not_of('\0') != std::string::npos;
+}
+
+// Whether the application reads as present, as the monitor reads StMonExistFlag:
+// missing or more than four bytes reads as 0 (the monitor writes that default),
+// fewer as their own number.
+bool ApplicationPresent(const std::string& printer) {
+  AsApplication application;
+  const std::optional<std::string> raw = app::ReadRaw(printer, VALUE_STATUS_MONITOR);
+  if (!raw || raw->size() > 4) return false;
+  DWORD flag = 0;
+  for (std::size_t i = 0; i < raw->size(); ++i) {
+    flag |= static_cast<DWORD>(static_cast<unsigned char>((*raw)[i])) << (8 * i);
+  }
+  return flag != 0 && flag != 16;
 }
 
 }  // namespace
@@ -196,12 +211,17 @@ std::string PrinterSays(int what, std::uint8_t length) {
 }
 
 ApplicationThread::ApplicationThread(const std::optional<std::string>& printer) {
-  if (!printer || !RealThreadFlagUp(*printer)) return;
+  if (!printer) return;
   thread_ = std::thread([this, name = *printer] {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (done_.wait_for(lock, kApplicationThreadRuns, [this] { return stop_; })) return;
-    AsApplication application;
-    app::SetDword(name, VALUE_STATUS_THREAD, 0);
+    const auto stopped = [this] { return stop_; };
+    for (;;) {
+      if (done_.wait_for(lock, kApplicationLooks, stopped)) return;
+      if (!RealThreadFlagUp(name) || !ApplicationPresent(name)) continue;
+      if (done_.wait_for(lock, kApplicationThreadRuns, stopped)) return;
+      AsApplication application;
+      app::SetDword(name, VALUE_STATUS_THREAD, 0);
+    }
   });
 }
 

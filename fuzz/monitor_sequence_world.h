@@ -67,9 +67,11 @@ std::string Block(const auto& command) {
   return std::string(reinterpret_cast<const char*>(command.data()), command.size());
 }
 
-// The application's real-time thread: a StartDocPort waits, for as long as it
-// takes, while StRealThreadExistFlag is up. If it is up in `printer`'s key when
-// this is made, the application clears it 20 ms later, unless destroyed first.
+// The application's real-time thread while a StartDocPort runs: whenever it
+// finds StRealThreadExistFlag up in `printer`'s key, it clears it 20 ms later,
+// unless destroyed first; but only while the application is present
+// (StMonExistFlag neither 0 nor 16, as the monitor reads it). An application that
+// has closed leaves its flag as it was, as one that crashed mid-talk does.
 class ApplicationThread {
  public:
   explicit ApplicationThread(const std::optional<std::string>& printer);
