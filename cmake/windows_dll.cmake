@@ -40,9 +40,15 @@ add_library(kovirlm_runtime_helpers OBJECT ${CMAKE_SOURCE_DIR}/platform/windows/
 target_compile_options(kovirlm_runtime_helpers PRIVATE
   -fno-builtin -fno-tree-loop-distribute-patterns ${KOVIRLM_WIN95_CPU_FLAGS})
 
-# Every object of the DLL: the product library (the test programs link the same
-# objects, so they run the i486 code too).
-target_compile_options(kovirlm_static PRIVATE ${KOVIRLM_WIN95_CPU_FLAGS})
+# Every object of the DLL: the Windows 95 face and the core (the test programs link
+# the same objects, so they run the i486 code too).
+target_compile_options(kovirlm_core PRIVATE ${KOVIRLM_WIN95_CPU_FLAGS})
+target_compile_options(kovirlm_nt_face PRIVATE ${KOVIRLM_WIN95_CPU_FLAGS})
+# The Windows 95 DLL's wide calls: failures, so that it imports none of them
+# (platform/wide_calls.h).
+add_library(kovirlm_win95_wide OBJECT ${CMAKE_SOURCE_DIR}/platform/wide_calls_win95.cpp)
+target_link_libraries(kovirlm_win95_wide PUBLIC kovirlm_platform)
+target_compile_options(kovirlm_win95_wide PRIVATE -fno-exceptions ${KOVIRLM_WIN95_CPU_FLAGS})
 
 # The product libraries are compiled with -fno-exceptions (CMakeLists.txt). Their
 # cleanups then need no unwinding tables and so no personality routine: nothing in
@@ -53,7 +59,8 @@ target_compile_options(kovirlm_static PRIVATE ${KOVIRLM_WIN95_CPU_FLAGS})
 configure_file(${CMAKE_SOURCE_DIR}/monitor/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
 
 add_library(kovirlm SHARED
-  ${KOVIRLM_OBJECTS}
+  $<TARGET_OBJECTS:kovirlm_core>
+  $<TARGET_OBJECTS:kovirlm_win95_wide>
   $<TARGET_OBJECTS:kovirlm_runtime_helpers>
   ${KOVIRLM_DEF_FILE}
   ${CMAKE_BINARY_DIR}/version.rc)

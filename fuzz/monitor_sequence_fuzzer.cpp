@@ -59,13 +59,13 @@
 #include <thread>
 #include <vector>
 
+#include "core/port_list.h"
 #include "emulator/device_monitor.h"
 #include "emulator/status_app.h"
 #include "fuzz/monitor_sequence_program.h"
 #include "fuzz/monitor_sequence_watch.h"
 #include "fuzz/monitor_sequence_world.h"
 #include "monitor/monitor.h"
-#include "monitor/port_list.h"
 #include "platform/diagnostics.h"
 #include "port/port_record.h"
 #include "printer_status/remote_commands.h"
@@ -336,7 +336,7 @@ void CallSpooler(World& world, const Op& op, std::size_t index, Port& port, Step
       // A busy port keeps its document, and with it its key; a new document takes
       // the key of the printer it names, and only without a name the port's.
       if (!HasStatusBits(record, PS_JOB_ACTIVE)) {
-        port.documentPrinter = DocumentPrinter(name ? name->c_str() : record->printerName);
+        port.documentPrinter = DocumentPrinter(name ? name->c_str() : record->printerName.ansi);
       }
       ApplicationThread application(port.documentPrinter);
       SetStartingPort(port.name);

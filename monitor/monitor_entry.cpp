@@ -1,5 +1,5 @@
-// The module's front door: the image entry point and the one exported operation
-// that hands the spooler our table of port operations.
+// The Windows 95 face's front door: the image entry point and the one exported
+// operation that hands the Windows 95 spooler our table of port operations.
 //
 // DllEntryPoint is the entry point of kovirlm.dll itself, not a function the C
 // runtime's start-up code calls on our behalf (cmake/windows_dll.cmake). That is
@@ -9,20 +9,19 @@
 // tests/checks.cmake fails the build's checks when a constructor, a TLS directory
 // or a runtime pseudo-relocation appears in the DLL.
 #include "monitor/monitor.h"
-#include "monitor/port_list.h"
 
 extern "C" {
 
 BOOL WINAPI DllEntryPoint(HINSTANCE, DWORD, LPVOID) {
   // Nothing to set up at attach and nothing to undo at detach: the lock is
-  // prepared by InitializeMonitorEx, and the spooler never unloads a monitor
-  // while its ports are open.
+  // prepared by the first face entry the spooler calls, and the spooler never
+  // unloads a monitor while its ports are open.
   return TRUE;
 }
 
 BOOL WINAPI InitializeMonitorEx(LPSTR, LPMONITOR monitor) {
   // The spooler calls this once per process, before any port call.
-  InitializeCriticalSection(&MonitorLock);
+  InitializeMonitorLock();
 
   // Every slot is written, so the spooler never finds a stale pointer in the
   // six operations we do not offer (ports are listed, added and configured by

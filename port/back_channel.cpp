@@ -14,6 +14,7 @@
 
 #include <cstring>
 
+#include "port/device_calls.h"
 #include "port/device_read.h"
 
 bool ClaimBackChannel(PortRecord* record, DWORD owner) {
@@ -31,8 +32,7 @@ BOOL SendPrinterCommand(PortRecord* record, const BYTE* bytes, DWORD length) {
   DWORD written = 0;
   // Straight to the device monitor, not through WritePort. The table's write slot
   // takes a writable buffer, but a write only reads it.
-  record->deviceMonitor.pfnWritePort(record->devicePort, const_cast<LPBYTE>(bytes), length,
-                                     &written);
+  DeviceWrite(record, const_cast<LPBYTE>(bytes), length, &written);
   return written == length;
 }
 

@@ -3,10 +3,12 @@
 // device monitor outside that window. A refusal sets no error code.
 #include "port/device_read.h"
 
+#include "port/device_calls.h"
+
 BOOL ReadFromDevice(PortRecord* record, LPBYTE buffer, DWORD count, LPDWORD read) {
   if (!HasStatusBits(record, PS_DEVICE_DOC_OPEN)) {
     *read = 0;
     return FALSE;
   }
-  return record->deviceMonitor.pfnReadPort(record->devicePort, buffer, count, read);
+  return DeviceRead(record, buffer, count, read);
 }

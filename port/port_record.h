@@ -1,7 +1,10 @@
 // The per-port record and its status bits.
 //
-// One PortRecord exists per port the spooler opened through us; it is the handle
-// the spooler passes back on every port call. The port list owns the records; a
+// One PortRecord exists per port the spooler opened through us, through either
+// face; it is the handle the spooler passes back on every port call. The record
+// is the same for both faces: it keeps the port's and printer's names in the form
+// the face got them (SpoolerText), and a copy of the device monitor's table in its
+// face's layout, which only port/device_calls.cpp reads. The port list owns the records; a
 // record owns its printer-name copy, its printer handle, its events and its
 // poller-thread handle, and holds the state of the printer on its port: the status
 // key its documents use, the model its last identification found, and the poll
@@ -21,33 +24,45 @@
 
 #include <atomic>
 
+#include "platform/spooler_nt.h"
 #include "platform/win32.h"
 #include "port/monitor_table.h"
+#include "status_store/spooler_text.h"
 #include "status_store/status_key.h"
 
 constexpr DWORD PORT_SIGNATURE = 0x4F50;  // the bytes 50 4F: "PO"
 constexpr DWORD MODEL_NAME_SIZE = 256;    // an MDL value of up to 255 characters
 
+// The spooler a port was opened through, and so its strings and its device
+// monitor's table: ANSI and MONITOR (Windows 95), UTF-16 and MONITOR2 (NT family).
+constexpr DWORD FACE_WIN95 = 95;
+constexpr DWORD FACE_NT = 2000;
+
 // Status bits; every other bit of the word stays zero.
-constexpr DWORD PS_JOB_ACTIVE = 0x01;        // a document is in progress on this port
-constexpr DWORD PS_DEVICE_DOC_OPEN = 0x40;   // the device monitor has an open document
-constexpr DWORD PS_PRINTER_MATCHED = 0x80;   // the printer passed IdentifyPrinter
-constexpr DWORD PS_POLLER_RUN = 0x800;       // the poller may run; it ends when this clears
+constexpr DWORD PS_JOB_ACTIVE = 0x01;       // a document is in progress on this port
+constexpr DWORD PS_DEVICE_DOC_OPEN = 0x40;  // the device monitor has an open document
+constexpr DWORD PS_PRINTER_MATCHED = 0x80;  // the printer passed IdentifyPrinter
+constexpr DWORD PS_POLLER_RUN = 0x800;      // the poller may run; it ends when this clears
 
 struct PortRecord {
-  DWORD signature;                 // PORT_SIGNATURE; set at creation, never tested
-  DWORD size;                      // allocation size: fixed fields + port name + NUL
-  PortRecord* next;                // next record in the port list
-  LPSTR portName;                  // copy stored right behind the fixed fields
-  std::atomic<DWORD> status;       // PS_* bits
-  LPSTR printerName;               // DuplicateString copy, owned
-  HANDLE devicePort;               // the device monitor's handle for this port
-  HANDLE printerHandle;            // OpenPrinterA handle, or null
-  HANDLE pollerThread;             // the status poller's thread handle, or null
-  MONITOR deviceMonitor;           // copy of the device monitor's table
-  HANDLE pollerStopEvent;          // manual-reset; set when PS_POLLER_RUN is cleared, so a
-                                   // waiting poller wakes at once
-  StatusKey statusKey;             // this printer's key (selected per document) and poll settings
+  DWORD signature;                  // PORT_SIGNATURE; set at creation, never tested
+  DWORD size;                       // allocation size: fixed fields + port name + NUL
+  PortRecord* next;                 // next record in the port list
+  SpoolerText portName;             // copy stored right behind the fixed fields
+  std::atomic<DWORD> status;        // PS_* bits
+  SpoolerText printerName;          // DuplicateText copy, owned
+  HANDLE devicePort;                // the device monitor's handle for this port
+  HANDLE printerHandle;             // OpenPrinterA/W handle, or null
+  HANDLE pollerThread;              // the status poller's thread handle, or null
+  DWORD face;                       // FACE_WIN95 or FACE_NT
+  MONITOR deviceMonitor;            // Windows 95 face: copy of the device monitor's table
+  MONITOR2 deviceMonitor2;          // NT face: copy of the port monitor's table, up to its
+                                    // cbSize; entries it does not have stay null
+  HANDLE deviceMonitorPort;         // NT face: the port monitor's instance (hMonitorPort)
+  HANDLE monitorInstance;           // NT face: the instance of ours that opened the port
+  HANDLE pollerStopEvent;           // manual-reset; set when PS_POLLER_RUN is cleared, so a
+                                    // waiting poller wakes at once
+  StatusKey statusKey;              // this printer's key (selected per document) and poll settings
   char modelName[MODEL_NAME_SIZE];  // MDL of this port's last identification; "" if none
   std::atomic<DWORD> channelOwner;  // who holds the back channel (CHANNEL_*); 0: free
 };
@@ -57,8 +72,12 @@ static_assert(std::atomic<DWORD>::is_always_lock_free,
 
 // Status-word helpers: every change is one atomic read-modify-write, so a bit set
 // by one thread is never lost to another thread's update.
-inline void SetStatusBits(PortRecord* record, DWORD bits) { record->status.fetch_or(bits); }
-inline void ClearStatusBits(PortRecord* record, DWORD bits) { record->status.fetch_and(~bits); }
+inline void SetStatusBits(PortRecord* record, DWORD bits) {
+  record->status.fetch_or(bits);
+}
+inline void ClearStatusBits(PortRecord* record, DWORD bits) {
+  record->status.fetch_and(~bits);
+}
 inline bool HasStatusBits(const PortRecord* record, DWORD bits) {
   return (record->status.load() & bits) == bits;
 }
@@ -68,3 +87,12 @@ inline bool HasStatusBits(const PortRecord* record, DWORD bits) {
 LPSTR DuplicateString(LPCSTR text);
 // Frees a block from DuplicateString; null is ignored.
 void FreeString(LPSTR block);
+// The same for a string of either form: the copy has the source's form; a null
+// source or a failed allocation gives a null string.
+SpoolerText DuplicateText(SpoolerText text);
+void FreeText(SpoolerText text);
+
+// Opens the record's printer handle (OpenPrinterA or OpenPrinterW, by the name's
+// form) into record->printerHandle, which stays null when the spooler refuses or
+// the name is null.
+void OpenPrinterHandle(PortRecord* record, SpoolerText printerName);

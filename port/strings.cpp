@@ -1,4 +1,6 @@
 // Local-heap string copies shared by the port records and the document code.
+#include <cstring>
+
 #include "port/port_record.h"
 
 LPSTR DuplicateString(LPCSTR text) {
@@ -10,4 +12,19 @@ LPSTR DuplicateString(LPCSTR text) {
 
 void FreeString(LPSTR block) {
   if (block != nullptr) LocalFree(block);
+}
+
+SpoolerText DuplicateText(SpoolerText text) {
+  if (text.ansi != nullptr) return AnsiText(DuplicateString(text.ansi));
+  if (text.wide == nullptr) return SpoolerText{};
+  const DWORD bytes = (TextLength(text) + 1) * static_cast<DWORD>(sizeof(WCHAR));
+  auto* copy = static_cast<LPWSTR>(LocalAlloc(LMEM_ZEROINIT, bytes));
+  if (copy != nullptr) std::memcpy(copy, text.wide, bytes);
+  return WideText(copy);
+}
+
+void FreeText(SpoolerText text) {
+  // The copies are ours, made by DuplicateText.
+  if (text.ansi != nullptr) LocalFree(const_cast<LPSTR>(text.ansi));
+  if (text.wide != nullptr) LocalFree(const_cast<LPWSTR>(text.wide));
 }

@@ -2,9 +2,9 @@
 // application registered? Asked at every document start, after the device
 // document opened; all printer-status work depends on the answer.
 //
-// The device ID comes straight from the device monitor's own slot: our
-// GetPrinterDataFromPort would answer only while our bookkeeping says a device
-// document is open, and it is the device monitor that talks to the printer.
+// The device ID comes straight from the device monitor: our GetPrinterDataFromPort
+// would answer only while our bookkeeping says a device document is open, and it
+// is the device monitor that talks to the printer.
 #include "printer_status/device_id.h"
 
 #include <string_view>
@@ -14,18 +14,12 @@
 BOOL IdentifyPrinter(PortRecord* record) {
   // Whatever an earlier document found, this identification alone decides.
   record->modelName[0] = '\0';
-  const auto query = record->deviceMonitor.pfnGetPrinterDataFromPort;
-  if (query == nullptr) return FALSE;
-
-  // The query gets 1024 bytes; the byte behind them stays NUL, so even a reply
-  // that fills them all is parsed without reading past the buffer.
-  char deviceId[DEVICE_ID_BUFFER_SIZE + 1] = {};
-  DWORD returned = 0;
-  if (!query(record->devicePort, DEVICE_ID_CONTROL_CODE, nullptr, nullptr, 0, deviceId,
-             DEVICE_ID_BUFFER_SIZE, &returned) ||
-      returned == 0) {
-    return FALSE;
-  }
+  // The ID in the port's face's way (port/device_calls.h). The buffer's last byte
+  // stays NUL, so even a reply that fills it is parsed without reading past it. A
+  // port that gives no ID (a network or file port on the NT family) is no printer
+  // of ours: no status work is done on it.
+  char deviceId[DEVICE_ID_MAX_SIZE + 1] = {};
+  if (QueryDeviceId(record, deviceId) == 0) return FALSE;
 
   const LPSTR manufacturer = ParseDeviceId(deviceId, sizeof deviceId, record->modelName);
   if (manufacturer == nullptr || manufacturer[0] == '\0') return FALSE;

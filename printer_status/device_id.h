@@ -2,10 +2,9 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "port/device_calls.h"
 #include "port/port_record.h"
 
-constexpr DWORD DEVICE_ID_CONTROL_CODE = 17;  // GetPrinterDataFromPort: read the device ID
-constexpr DWORD DEVICE_ID_BUFFER_SIZE = 1024;
 constexpr char MAKER_NAME[] = "KOVIR";
 
 // Parses the device ID held in `size` bytes of `text`, which need not contain a

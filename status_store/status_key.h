@@ -14,6 +14,7 @@
 #include <atomic>
 
 #include "platform/win32.h"
+#include "status_store/spooler_text.h"
 
 constexpr char STATUS_KEY_PREFIX[] = "System\\CurrentControlSet\\control\\Print\\Printers\\";
 constexpr char STATUS_KEY_SUFFIX[] = "\\StMonitor";
@@ -36,19 +37,29 @@ constexpr char VALUE_STATUS_STRING[] = "RealTimeStatusStrings";
 constexpr char VALUE_INK_LEVEL[] = "InkLevel";
 constexpr char VALUE_REGISTERED_MODEL[] = "IDMDL";
 
-// Sharing: `path` is written only by the port's spooler thread, before the port's
-// poller starts and after it has ended, so the poller only ever reads a finished
-// path and needs no lock. The poll settings are written by the spooler thread (the
+// The path is kept in the form the printer's name came in: `path` (ANSI, opened
+// with RegOpenKeyExA) for the Windows 95 face, `widePath` (UTF-16, opened with
+// RegOpenKeyExW) for the NT face, so a printer's key is its exact name whatever
+// its characters. At most one of them is non-empty.
+//
+// Sharing: the path is written only by the port's spooler thread, before the
+// port's poller starts and after it has ended, so the poller only ever reads a
+// finished path and needs no lock. The poll settings are written by the spooler thread (the
 // ink query pauses polling) and by the poller (every settings load), hence atomic.
 struct StatusKey {
-  char path[STATUS_KEY_BUFFER_SIZE];  // NUL-terminated; empty while none is selected
-  std::atomic<DWORD> pollEnabled;     // GetRealTimeStatusStartFlag; 0 until first loaded
-  std::atomic<DWORD> pollInterval;    // GetRealTimeStatusTime, in milliseconds
+  char path[STATUS_KEY_BUFFER_SIZE];       // NUL-terminated; empty unless an ANSI key is selected
+  WCHAR widePath[STATUS_KEY_BUFFER_SIZE];  // NUL-terminated; empty unless a wide key is selected
+  std::atomic<DWORD> pollEnabled;          // GetRealTimeStatusStartFlag; 0 until first loaded
+  std::atomic<DWORD> pollInterval;         // GetRealTimeStatusTime, in milliseconds
 };
 
-// Selects `printerName`'s key. A name too long for the path buffer, or none at all,
-// selects no key: a truncated path would name another printer's key.
-void SelectStatusKey(StatusKey& key, LPCSTR printerName);
+// Selects `printerName`'s key, in the name's own form. A name too long for the
+// path buffer, or none at all, selects no key: a truncated path would name
+// another printer's key.
+void SelectStatusKey(StatusKey& key, SpoolerText printerName);
+inline void SelectStatusKey(StatusKey& key, LPCSTR printerName) {
+  SelectStatusKey(key, AnsiText(printerName));
+}
 void ClearStatusKey(StatusKey& key);
 bool IsStatusKeySelected(const StatusKey& key);
 

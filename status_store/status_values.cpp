@@ -2,13 +2,17 @@
 // application.
 //
 // Every operation goes through WithStatusKey: no key selected: stop; open the
-// key, do one piece of work, close it. Nothing is cached except the port's two
+// key (by its ANSI or its wide path, whichever the port's face gave), do one
+// piece of work, close it. The values themselves are read and written with the
+// ANSI calls on both faces: their names are ASCII and their data are what the
+// application has always read. Nothing is cached except the port's two
 // poll settings, so a value the application changes is seen by the very next
 // operation. Registry failures are silent: a missing key makes
 // an operation do nothing and a reader report FALSE; a flag or setting that cannot
 // be read is written back with its default.
 #include <cstring>
 
+#include "platform/wide_calls.h"
 #include "status_store/status_key.h"
 
 namespace {
@@ -40,8 +44,14 @@ template <typename Result, typename Work>
 Result WithStatusKey(const StatusKey& key, Result unavailable, Work work) {
   if (!IsStatusKeySelected(key)) return unavailable;
   OpenedKey opened;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.path, 0, STATUS_KEY_ACCESS, &opened.handle) !=
-      ERROR_SUCCESS) {
+  // Opened, never created: the key is the application's (its installer gives the
+  // application's users the right to set values in it). A key the monitor made
+  // would be one the application might not be allowed to write.
+  const LSTATUS status =
+      key.widePath[0] != 0
+          ? OpenKeyWide(HKEY_LOCAL_MACHINE, key.widePath, STATUS_KEY_ACCESS, &opened.handle)
+          : RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.path, 0, STATUS_KEY_ACCESS, &opened.handle);
+  if (status != ERROR_SUCCESS) {
     opened.handle = nullptr;
     return unavailable;
   }

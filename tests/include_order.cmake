@@ -1,7 +1,9 @@
 # The folders' include order, registered as the ctest test `include_order`.
 #
 # The product's folders include one way only, each from the ones below it:
-#   monitor/ -> printer_status/ -> port/ -> status_store/ -> platform/
+#   monitor/, monitor_nt/ -> core/ -> printer_status/ -> port/ -> status_store/ -> platform/
+# The two faces (monitor/ for the Windows 95 spooler, monitor_nt/ for the NT
+# family's) share a rank: neither includes the other.
 # The test rig, the tools, the benchmarks, the fuzzers, the self-test and the
 # tests sit above them all and may include anything; nothing in the product
 # includes them. A file that includes a header from a folder above its own fails
@@ -13,10 +15,14 @@
 if(CMAKE_SCRIPT_MODE_FILE)
   cmake_policy(VERSION 3.22)
   # Lowest first; a folder not listed ranks above them all.
-  set(layers platform status_store port printer_status monitor)
+  set(layers platform status_store port printer_status core monitor)
   list(LENGTH layers top)
 
   function(rank_of folder out)
+    # The NT face stands beside the Windows 95 face.
+    if(folder STREQUAL "monitor_nt")
+      set(folder monitor)
+    endif()
     list(FIND layers "${folder}" rank)
     if(rank EQUAL -1)
       set(rank ${top})
@@ -26,7 +32,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
 
   set(failures "")
   set(checked 0)
-  foreach(layer IN LISTS layers)
+  foreach(layer IN LISTS layers ITEMS monitor_nt)
     file(GLOB_RECURSE files "${SOURCE_DIR}/${layer}/*.h" "${SOURCE_DIR}/${layer}/*.cpp")
     rank_of("${layer}" own)
     foreach(file IN LISTS files)
@@ -34,15 +40,19 @@ if(CMAKE_SCRIPT_MODE_FILE)
       file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
       foreach(line IN LISTS includes)
         string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" header "${line}")
+        set(folder "${layer}")
         if(header MATCHES "^([^/]+)/")
-          rank_of("${CMAKE_MATCH_1}" included)
+          set(folder "${CMAKE_MATCH_1}")
+          rank_of("${folder}" included)
         else()
           # A bare name would be found beside the including file only.
           set(included ${own})
         endif()
+        file(RELATIVE_PATH relative "${SOURCE_DIR}" "${file}")
         if(included GREATER own)
-          file(RELATIVE_PATH relative "${SOURCE_DIR}" "${file}")
           string(APPEND failures "  ${relative} includes \"${header}\", from a folder above its own\n")
+        elseif(included EQUAL own AND NOT folder STREQUAL layer)
+          string(APPEND failures "  ${relative} includes \"${header}\", from the other face\n")
         endif()
       endforeach()
     endforeach()

@@ -8,6 +8,11 @@
 // still open on it, and every call through such a handle fails with
 // ERROR_KEY_DELETED, as on Windows.
 //
+// Key names are kept as UTF-16, as Windows keeps them: the wide calls pass
+// theirs as they are, the ANSI calls through the layer's code page, Latin-1
+// (byte n is character n). A key path reported back in ANSI (the change hook)
+// shows '?' for a character beyond it, as an ANSI call on Windows does.
+//
 // Value data is kept as the ANSI bytes the caller wrote. Windows keeps strings as
 // UTF-16 behind the ANSI calls, and those calls add a string terminator in two
 // places; both are reproduced where the data passes through (RegSetValueExA and
@@ -35,10 +40,10 @@ struct Value {
 };
 
 struct KeyNode {
-  std::string name;                                         // as created
-  std::map<std::string, std::shared_ptr<KeyNode>> subkeys;  // by folded name
-  std::map<std::string, Value> values;                      // by folded name
-  std::weak_ptr<KeyNode> parent;                            // null for a root
+  std::u16string name;                                         // as created
+  std::map<std::u16string, std::shared_ptr<KeyNode>> subkeys;  // by folded name
+  std::map<std::string, Value> values;                         // by folded name
+  std::weak_ptr<KeyNode> parent;                               // null for a root
   bool deleted = false;
 };
 
@@ -78,7 +83,8 @@ REGSAM MapAccess(REGSAM access) {
 }
 
 // Windows compares key and value names case-insensitively over the whole
-// character set; for the ANSI code page this is ASCII plus the Latin-1 letters.
+// character set; here that is ASCII plus the Latin-1 letters, for value names
+// (ANSI bytes) and key names (UTF-16) alike.
 unsigned char FoldByte(unsigned char c) {
   if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
   if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
@@ -89,6 +95,29 @@ std::string Fold(std::string_view name) {
   std::string folded(name);
   for (char& c : folded) c = static_cast<char>(FoldByte(static_cast<unsigned char>(c)));
   return folded;
+}
+
+std::u16string Fold(std::u16string_view name) {
+  std::u16string folded(name);
+  for (char16_t& c : folded) {
+    if (c < 0x100) c = FoldByte(static_cast<unsigned char>(c));
+  }
+  return folded;
+}
+
+// An ANSI name as the store keeps it: each byte is its Latin-1 character.
+std::u16string Widen(LPCSTR text) {
+  std::u16string wide;
+  if (text == nullptr) return wide;
+  for (const char* c = text; *c != '\0'; ++c) wide.push_back(static_cast<unsigned char>(*c));
+  return wide;
+}
+
+// A key name as an ANSI call sees it: '?' for what Latin-1 lacks.
+std::string Narrow(std::u16string_view name) {
+  std::string narrow;
+  for (char16_t c : name) narrow.push_back(c < 0x100 ? static_cast<char>(c) : '?');
+  return narrow;
 }
 
 bool IsString(DWORD type) {
@@ -113,12 +142,11 @@ LSTATUS Resolve(Store& store, HKEY key, REGSAM required, std::shared_ptr<KeyNode
 
 // Splits a subkey path into its names. Windows refuses a path that starts with a
 // backslash and otherwise skips empty names, so "a\\\\b\\" is "a\\b".
-bool SplitPath(LPCSTR path, std::vector<std::string_view>* names) {
-  std::string_view rest = path == nullptr ? std::string_view() : std::string_view(path);
-  if (!rest.empty() && rest.front() == '\\') return false;
+bool SplitPath(std::u16string_view rest, std::vector<std::u16string_view>* names) {
+  if (!rest.empty() && rest.front() == u'\\') return false;
   while (!rest.empty()) {
-    std::size_t cut = rest.find('\\');
-    std::string_view name = rest.substr(0, cut);
+    std::size_t cut = rest.find(u'\\');
+    std::u16string_view name = rest.substr(0, cut);
     if (!name.empty()) names->push_back(name);
     if (cut == std::string_view::npos) break;
     rest.remove_prefix(cut + 1);
@@ -128,8 +156,8 @@ bool SplitPath(LPCSTR path, std::vector<std::string_view>* names) {
 
 // Walks `names` down from `node`; null when a key on the way is missing.
 std::shared_ptr<KeyNode> Walk(std::shared_ptr<KeyNode> node,
-                              const std::vector<std::string_view>& names) {
-  for (std::string_view name : names) {
+                              const std::vector<std::u16string_view>& names) {
+  for (std::u16string_view name : names) {
     auto it = node->subkeys.find(Fold(name));
     if (it == node->subkeys.end()) return nullptr;
     node = it->second;
@@ -154,7 +182,7 @@ void ReportChange(Store& store, const KeyNode& node, const char* value) {
   const KeyNode* at = &node;
   std::shared_ptr<KeyNode> parent = at->parent.lock();
   for (; parent != nullptr; at = parent.get(), parent = parent->parent.lock()) {
-    path.insert(0, path.empty() ? at->name : at->name + "\\");
+    path.insert(0, path.empty() ? Narrow(at->name) : Narrow(at->name) + "\\");
   }
   std::uintptr_t root = kFirstRoot;
   for (std::uintptr_t i = 0; i < 4; ++i) {
@@ -170,9 +198,13 @@ HKEY AddOpenKey(Store& store, std::shared_ptr<KeyNode> node, REGSAM access) {
   return reinterpret_cast<HKEY>(value);
 }
 
+std::u16string_view PathOf(LPCWSTR path) {
+  return path == nullptr ? std::u16string_view() : std::u16string_view(path);
+}
+
 }  // namespace
 
-LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;  // a failed open leaves a null key behind, as on Windows
   Store& store = TheStore();
@@ -181,8 +213,8 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY resul
   // Opening needs no right on the key it starts from.
   LSTATUS status = Resolve(store, key, 0, &parent);
   if (status != ERROR_SUCCESS) return status;
-  std::vector<std::string_view> names;
-  if (!SplitPath(subKey, &names)) return ERROR_BAD_PATHNAME;
+  std::vector<std::u16string_view> names;
+  if (!SplitPath(PathOf(subKey), &names)) return ERROR_BAD_PATHNAME;
   // An empty path opens a new handle to the same key, except that a root stays
   // itself.
   if (names.empty() && IsRoot(key)) {
@@ -196,7 +228,12 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY resul
   return ERROR_SUCCESS;
 }
 
-LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access,
+LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+  const std::u16string path = Widen(subKey);
+  return RegOpenKeyExW(key, path.c_str(), options, access, result);
+}
+
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM access,
                         LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
@@ -207,14 +244,14 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM acc
   if (status != ERROR_SUCCESS) return status;
   // Creating no key at all, from a null or empty path, is a new handle to `key`
   // that Wine's registry reports as a created key; ours does the same.
-  std::vector<std::string_view> names;
-  if (!SplitPath(subKey, &names)) return ERROR_BAD_PATHNAME;
+  std::vector<std::u16string_view> names;
+  if (!SplitPath(PathOf(subKey), &names)) return ERROR_BAD_PATHNAME;
   DWORD outcome = names.empty() ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  for (std::string_view name : names) {
+  for (std::u16string_view name : names) {
     std::shared_ptr<KeyNode>& child = node->subkeys[Fold(name)];
     if (!child) {
       child = std::make_shared<KeyNode>();
-      child->name = std::string(name);
+      child->name = std::u16string(name);
       child->parent = node;
       outcome = REG_CREATED_NEW_KEY;
       ReportChange(store, *child, nullptr);
@@ -224,6 +261,14 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM acc
   *result = AddOpenKey(store, std::move(node), MapAccess(access));
   if (disposition != nullptr) *disposition = outcome;
   return ERROR_SUCCESS;
+}
+
+LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR, DWORD options,
+                        REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                        LPDWORD disposition) {
+  const std::u16string path = Widen(subKey);
+  return RegCreateKeyExW(key, path.c_str(), reserved, nullptr, options, access, security, result,
+                         disposition);
 }
 
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -297,7 +342,7 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
   return ERROR_SUCCESS;
 }
 
-LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
   if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
   Store& store = TheStore();
   std::lock_guard<std::mutex> lock(store.mutex);
@@ -305,8 +350,8 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   // Like Wine, deleting asks for no particular right on either handle.
   LSTATUS status = Resolve(store, key, 0, &start);
   if (status != ERROR_SUCCESS) return status;
-  std::vector<std::string_view> names;
-  if (!SplitPath(subKey, &names)) return ERROR_BAD_PATHNAME;
+  std::vector<std::u16string_view> names;
+  if (!SplitPath(PathOf(subKey), &names)) return ERROR_BAD_PATHNAME;
   std::shared_ptr<KeyNode> victim = Walk(start, names);
   if (!victim) return ERROR_FILE_NOT_FOUND;
   // An empty path deletes `key` itself; a root is never deleted. Windows deletes
@@ -320,6 +365,12 @@ LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   ReportChange(store, *victim, nullptr);
   victim->deleted = true;
   return ERROR_SUCCESS;
+}
+
+LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+  if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
+  const std::u16string path = Widen(subKey);
+  return RegDeleteKeyW(key, path.c_str());
 }
 
 LSTATUS RegCloseKey(HKEY key) {

@@ -46,6 +46,35 @@ BOOL OpenPrinterA(LPSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULTSA) {
   return TRUE;
 }
 
+// The rig names its printers in UTF-8, which is also what an ANSI name of plain
+// ASCII is; a wide name is matched in its UTF-8 form.
+BOOL OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULTSW) {
+  if (printerName == nullptr) return OpenPrinterA(nullptr, printer, nullptr);
+  std::string utf8;
+  for (LPCWSTR c = printerName; *c != 0; ++c) {
+    char32_t code = *c;
+    if (code >= 0xD800 && code < 0xDC00 && c[1] >= 0xDC00 && c[1] < 0xE000) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (*++c - 0xDC00);
+    }
+    if (code < 0x80) {
+      utf8.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+      utf8.push_back(static_cast<char>(0xC0 | (code >> 6)));
+      utf8.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+      utf8.push_back(static_cast<char>(0xE0 | (code >> 12)));
+      utf8.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      utf8.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+      utf8.push_back(static_cast<char>(0xF0 | (code >> 18)));
+      utf8.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+      utf8.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      utf8.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+  }
+  return OpenPrinterA(utf8.data(), printer, nullptr);
+}
+
 BOOL ClosePrinter(HANDLE printer) {
   if (kovirlm::posix::RemoveHandle(printer, ObjectKind::kPrinter)) return TRUE;
   SetLastError(ERROR_INVALID_HANDLE);

@@ -13,6 +13,7 @@
 // from Windows' implementation (Wine), so two strings compare equal exactly when
 // Windows says they do, and ASCII strings order as there.
 #include <cstring>
+#include <string>
 
 #include "platform/posix/win32_posix.h"
 
@@ -197,4 +198,39 @@ int lstrcmpA(LPCSTR first, LPCSTR second) {
 
 int lstrcmpiA(LPCSTR first, LPCSTR second) {
   return Compare(first, second, true);
+}
+
+int lstrlenW(LPCWSTR text) {
+  if (text == nullptr) return 0;
+  int length = 0;
+  while (text[length] != 0) ++length;
+  return length;
+}
+
+// Strings within Latin-1 compare as their ANSI forms do (the layer's code page
+// is Latin-1, and the word sort above covers it). Beyond it the layer orders by
+// code unit after folding ASCII letters: equal exactly when Windows says so for
+// the names we meet (port and printer names), not Windows' full Unicode order.
+int lstrcmpiW(LPCWSTR first, LPCWSTR second) {
+  if (first == nullptr || second == nullptr) {
+    return first == second ? 0 : (first == nullptr ? -1 : 1);
+  }
+  auto within = [](LPCWSTR text) {
+    for (; *text != 0; ++text) {
+      if (*text > 0xFF) return false;
+    }
+    return true;
+  };
+  auto fold = [](WCHAR c) { return c >= u'A' && c <= u'Z' ? static_cast<WCHAR>(c + 32) : c; };
+  if (within(first) && within(second)) {
+    std::string a, b;
+    for (LPCWSTR c = first; *c != 0; ++c) a.push_back(static_cast<char>(*c));
+    for (LPCWSTR c = second; *c != 0; ++c) b.push_back(static_cast<char>(*c));
+    return Compare(a.c_str(), b.c_str(), true);
+  }
+  for (;; ++first, ++second) {
+    const WCHAR a = fold(*first), b = fold(*second);
+    if (a != b) return a < b ? -1 : 1;
+    if (a == 0) return 0;
+  }
 }

@@ -19,6 +19,10 @@ using LPDWORD = DWORD*;
 using LPVOID = void*;
 using LPSTR = char*;
 using LPCSTR = const char*;
+// UTF-16 code units, as on Windows (Linux's wchar_t is four bytes wide).
+using WCHAR = char16_t;
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
 using HANDLE = void*;
 using PHANDLE = HANDLE*;
 using LPHANDLE = HANDLE*;
@@ -70,6 +74,12 @@ struct PRINTER_DEFAULTSA {
   DWORD DesiredAccess;
 };
 using LPPRINTER_DEFAULTSA = PRINTER_DEFAULTSA*;
+struct PRINTER_DEFAULTSW {
+  LPWSTR pDatatype;
+  LPVOID pDevMode;
+  DWORD DesiredAccess;
+};
+using LPPRINTER_DEFAULTSW = PRINTER_DEFAULTSW*;
 
 // Recursive, as on Windows. The storage is opaque so that this header stays free
 // of <pthread.h>; platform/posix/sync.cpp placement-constructs the mutex in it.
@@ -109,12 +119,15 @@ using LPTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID);
 // Error codes.
 #define ERROR_SUCCESS 0L
 #define NO_ERROR 0L
+#define ERROR_INVALID_FUNCTION 1L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_NOT_SUPPORTED 50L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_BUSY 170L
 #define ERROR_ALREADY_EXISTS 183L
@@ -153,6 +166,15 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, c
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName);
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey);
 LSTATUS RegCloseKey(HKEY key);
+// The wide forms, for key names in any script. A name reaches the store as UTF-16
+// through either form: an ANSI name through the layer's code page, Latin-1 (every
+// byte is the character of that number), so an ANSI call sees a name beyond it
+// with '?' in place of each such character, as Windows' ANSI calls do.
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                        REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                        LPDWORD disposition);
+LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 
 // Critical sections, events, threads, waits.
 void InitializeCriticalSection(LPCRITICAL_SECTION section);
@@ -186,7 +208,10 @@ LPSTR lstrcpyA(LPSTR destination, LPCSTR source);
 LPSTR lstrcatA(LPSTR destination, LPCSTR source);
 int lstrcmpA(LPCSTR first, LPCSTR second);
 int lstrcmpiA(LPCSTR first, LPCSTR second);
+int lstrlenW(LPCWSTR text);
+int lstrcmpiW(LPCWSTR first, LPCWSTR second);
 
 // Spooler printer handles, against the stand-in spooler of platform/posix/spooler.cpp.
 BOOL OpenPrinterA(LPSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULTSA defaults);
+BOOL OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults);
 BOOL ClosePrinter(HANDLE printer);

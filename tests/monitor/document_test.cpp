@@ -239,7 +239,7 @@ TEST_F(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyOfThatVeryDocument) {
   const long handlesOpen = diag::OpenPrinterHandles();
 
   ASSERT_TRUE(StartDoc(record_, renamed));
-  EXPECT_STREQ(record_->printerName, renamed.c_str());
+  EXPECT_EQ(monitor_test::Text(record_->printerName), renamed);
   EXPECT_EQ(DeviceCalls(emu::Slot::StartDocPort, "DOC1:").at(0).text, renamed);
   EXPECT_EQ(SelectedPath(record_->statusKey), KeyPath(renamed));
   EXPECT_EQ(LanFlag(renamed), 1u);

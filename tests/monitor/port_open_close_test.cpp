@@ -49,11 +49,10 @@ TEST_F(OpenPortEx_, ListsARecordThatHoldsThePortAndACopyOfTheDeviceTable) {
   EXPECT_EQ(signatureBytes[0], 0x50);  // 'P'
   EXPECT_EQ(signatureBytes[1], 0x4F);  // 'O'
   // The port name lives right behind the fixed fields, in the same block.
-  EXPECT_EQ(record->portName, reinterpret_cast<char*>(record + 1));
-  EXPECT_STREQ(record->portName, port.c_str());
+  EXPECT_EQ(record->portName.ansi, reinterpret_cast<char*>(record + 1));
+  EXPECT_EQ(monitor_test::Text(record->portName), port);
   EXPECT_EQ(record->size, sizeof(PortRecord) + port.size() + 1);
-  ASSERT_NE(record->printerName, nullptr);
-  EXPECT_STREQ(record->printerName, printer.c_str());
+  EXPECT_EQ(monitor_test::Text(record->printerName), printer);
   EXPECT_EQ(record->next, nullptr);
   EXPECT_EQ(record->status.load(), 0u);
   EXPECT_EQ(record->pollerThread, nullptr);
@@ -119,8 +118,8 @@ TEST_F(OpenPortEx_, ReopeningANameThatDiffersOnlyInCaseFailsWithErrorBusyAndChan
 
   EXPECT_TRUE(emu::Calls().empty()) << "the device monitor was asked to open the port again";
   EXPECT_EQ(ListedPorts(), std::vector<PortRecord*>{record});
-  EXPECT_STREQ(record->portName, "Kovir1:");
-  EXPECT_STREQ(record->printerName, monitor_test::kDefaultPrinter);
+  EXPECT_EQ(monitor_test::Text(record->portName), "Kovir1:");
+  EXPECT_EQ(monitor_test::Text(record->printerName), monitor_test::kDefaultPrinter);
   EXPECT_EQ(record->devicePort, devicePort);
   EXPECT_EQ(record->status.load(), 0u);
   leaks.ExpectNothingLeaked();

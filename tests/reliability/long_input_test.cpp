@@ -38,7 +38,7 @@ TEST_F(LongInput, PrinterNameOfTwoThousandCharactersPrintsWithNoKeyAnywhere) {
   ASSERT_EQ(name.size(), 2000u);
   PortRecord* record = OpenPort(kPort, name, {.deviceId = DeviceIdFor("KP-6600S")});
   ASSERT_NE(record, nullptr);
-  EXPECT_EQ(lstrlenA(record->printerName), 2000);
+  EXPECT_EQ(TextLength(record->printerName), 2000u);
 
   ExpectJobWorks(record, kPort, name, false);
   // The renamed printer: a short name again, then the long one once more.
@@ -47,7 +47,7 @@ TEST_F(LongInput, PrinterNameOfTwoThousandCharactersPrintsWithNoKeyAnywhere) {
   ExpectJobWorks(record, kPort, shortName, true);
   ExpectJobWorks(record, kPort, name, false);  // and none for the long name again
   ExpectJobWorks(record, kPort, name, false);
-  EXPECT_EQ(lstrlenA(record->printerName), 2000);
+  EXPECT_EQ(TextLength(record->printerName), 2000u);
   EXPECT_TRUE(monitor_test::StoreValuesIn(monitor_test::kPrintersKey).empty());
 }
 
@@ -58,7 +58,7 @@ TEST_F(LongInput, PortNameOfFiveThousandCharactersIsOnePortInAnyLetterCase) {
   ASSERT_EQ(port.size(), 5000u);
   PortRecord* record = OpenPort(port, printer, {.deviceId = DeviceIdFor("KP-6600S")});
   ASSERT_NE(record, nullptr);
-  EXPECT_EQ(std::string(record->portName), port);
+  EXPECT_EQ(monitor_test::Text(record->portName), port);
   EXPECT_EQ(record->size, sizeof(PortRecord) + 5001);
 
   std::string upper = port;
@@ -83,7 +83,7 @@ TEST_F(LongInput, MissingAndEmptyNamesPrintWithNoKeyAndNoCrash) {
   ASSERT_TRUE(
       Spooler().pfnOpenPortEx(const_cast<LPSTR>(""), nullptr, &handle, emu::DeviceMonitor()));
   auto* record = static_cast<PortRecord*>(handle);
-  EXPECT_EQ(record->printerName, nullptr);
+  EXPECT_TRUE(IsNullText(record->printerName));
   EXPECT_TRUE(Spooler().pfnStartDocPort(record, nullptr, 1, 1, nullptr));
   EXPECT_FALSE(HasStatusBits(record, PS_PRINTER_MATCHED | PS_POLLER_RUN));
   char page[] = "page";
@@ -97,7 +97,7 @@ TEST_F(LongInput, MissingAndEmptyNamesPrintWithNoKeyAndNoCrash) {
   ExpectJobWorks(record, "", "", false);  // now with the empty name as the key's
   // A document without a name after one with a name: the record forgets the name.
   EXPECT_TRUE(Spooler().pfnStartDocPort(record, nullptr, 4, 1, nullptr));
-  EXPECT_EQ(record->printerName, nullptr);
+  EXPECT_TRUE(IsNullText(record->printerName));
   EXPECT_TRUE(Spooler().pfnEndDocPort(record));
   EXPECT_TRUE(monitor_test::StoreValuesIn(monitor_test::kPrintersKey).empty());
   EXPECT_TRUE(ClosePort(record));

@@ -27,14 +27,16 @@
 #include <string>
 #include <vector>
 
+#include "core/port_list.h"
 #include "emulator/device_monitor.h"
 #include "emulator/status_app.h"
 #include "monitor/monitor.h"
-#include "monitor/port_list.h"
 #include "platform/diagnostics.h"
 #include "platform/win32.h"
+#include "port/device_calls.h"
 #include "port/port_record.h"
 #include "status_store/status_key.h"
+#include "tests/support/printer_text.h"
 #include "tests/support/start_thread.h"
 
 namespace monitor_test {
@@ -63,8 +65,7 @@ inline std::vector<PortRecord*> ListedPorts() {
 // PS_DEVICE_DOC_OPEN. False when the device monitor refused.
 inline bool OpenDeviceDocument(PortRecord* record, const char* printerName = "Stand-in",
                                DWORD jobId = 1) {
-  if (!record->deviceMonitor.pfnStartDocPort(record->devicePort, const_cast<LPSTR>(printerName),
-                                             jobId, 1, nullptr)) {
+  if (!DeviceStartDoc(record, AnsiText(printerName), jobId, 1, nullptr)) {
     return false;
   }
   SetStatusBits(record, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN);

@@ -27,9 +27,10 @@ struct MonitorLockGuard {
 
 // Port records. CreatePortRecord makes an unlisted record (its events and
 // printer-name copy; null when memory or an event is short); OpenPortEx lists it.
-// FindPortRecord is called with MonitorLock held. DeletePortRecord takes the
-// lock to unlist the record, then frees it outside the lock; FALSE, freeing
+// FindPortRecord is called with MonitorLock held; a name finds only a record of
+// its own form (a face never sees the other face's ports). DeletePortRecord takes
+// the lock to unlist the record, then frees it outside the lock; FALSE, freeing
 // nothing, for a record that is not listed.
-PortRecord* CreatePortRecord(LPSTR portName, LPSTR printerName);
-PortRecord* FindPortRecord(PortRecord* list, LPCSTR portName);
+PortRecord* CreatePortRecord(SpoolerText portName, SpoolerText printerName);
+PortRecord* FindPortRecord(PortRecord* list, SpoolerText portName);
 BOOL DeletePortRecord(PortRecord* record);

@@ -1,4 +1,5 @@
-// Document bracketing: StartDocPort and EndDocPort around the device monitor's own.
+// Document bracketing, for both faces: StartDocPort and EndDocPort around the
+// device monitor's own.
 //
 // A document selects its printer's status key in the port's own record, keeps a
 // second document off a busy port, waits for the status monitor application's
@@ -16,7 +17,8 @@
 // holds up another port.
 #include <cassert>
 
-#include "monitor/monitor.h"
+#include "core/port_ops.h"
+#include "port/device_calls.h"
 #include "port/port_record.h"
 #include "printer_status/job_start.h"
 #include "printer_status/status_poller.h"
@@ -33,11 +35,6 @@ constexpr DWORD DEVICE_DOC_RETRY_MS = 500;
 constexpr DWORD STATUS_THREAD_FIRST_PAUSE_MS = 10;
 constexpr DWORD STATUS_THREAD_LONGEST_PAUSE_MS = 100;
 
-bool SamePrinterName(LPCSTR first, LPCSTR second) {
-  if (first == nullptr || second == nullptr) return first == second;
-  return lstrcmpA(first, second) == 0;
-}
-
 // Only while the application is there: one that closed (or crashed, or was
 // removed) with its thread flag left up has no thread talking to the printer.
 // Asked again on every pass, so an application that closes meanwhile releases
@@ -50,34 +47,32 @@ void WaitWhileStatusThreadActive(const StatusKey& key) {
   }
 }
 
-BOOL OpenDeviceDocument(PortRecord* record, LPSTR printerName, DWORD jobId, DWORD level,
+BOOL OpenDeviceDocument(PortRecord* record, SpoolerText printerName, DWORD jobId, DWORD level,
                         LPBYTE docInfo) {
-  auto start = record->deviceMonitor.pfnStartDocPort;
-  if (start(record->devicePort, printerName, jobId, level, docInfo)) return TRUE;
+  if (DeviceStartDoc(record, printerName, jobId, level, docInfo)) return TRUE;
   Sleep(DEVICE_DOC_RETRY_MS);
-  return start(record->devicePort, printerName, jobId, level, docInfo);
+  return DeviceStartDoc(record, printerName, jobId, level, docInfo);
 }
 
 // The spooler may hand a document a printer name other than the one the port was
 // opened with (the printer was renamed). The record follows it, and its printer
 // handle is reopened under the new name, the old name's closed.
-void FollowPrinterName(PortRecord* record, LPSTR printerName) {
-  if (!SamePrinterName(record->printerName, printerName)) {
-    FreeString(record->printerName);
-    record->printerName = DuplicateString(printerName);
+void FollowPrinterName(PortRecord* record, SpoolerText printerName) {
+  if (!SameText(record->printerName, printerName)) {
+    FreeText(record->printerName);
+    record->printerName = DuplicateText(printerName);
     if (record->printerHandle != nullptr) ClosePrinter(record->printerHandle);
     record->printerHandle = nullptr;
-    if (printerName != nullptr) OpenPrinterA(printerName, &record->printerHandle, nullptr);
-  } else if (record->printerHandle == nullptr && printerName != nullptr) {
-    OpenPrinterA(printerName, &record->printerHandle, nullptr);
+    OpenPrinterHandle(record, printerName);
+  } else if (record->printerHandle == nullptr) {
+    OpenPrinterHandle(record, printerName);
   }
 }
 
 }  // namespace
 
-BOOL WINAPI StartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo) {
-  auto* record = static_cast<PortRecord*>(port);
-
+BOOL StartDocument(PortRecord* record, SpoolerText printerName, DWORD jobId, DWORD level,
+                   LPBYTE docInfo) {
   // Test and set in one step, so that two spooler threads cannot both start a
   // document on the same port. A refused call changes nothing else: the running
   // document keeps its key, which its poller may be using.
@@ -89,7 +84,7 @@ BOOL WINAPI StartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD leve
   // The document's own printer's key: the one it names (a renamed printer, or
   // another printer object sharing the port), else the port's. No poller runs on
   // the port now: EndDocPort stopped the last one.
-  SelectStatusKey(record->statusKey, printerName != nullptr ? printerName : record->printerName);
+  SelectStatusKey(record->statusKey, IsNullText(printerName) ? record->printerName : printerName);
 
   // The application's real-time thread talks to the printer itself; our document
   // waits until it is done, however long that takes. A value we cannot read counts
@@ -131,7 +126,7 @@ BOOL WINAPI EndDocPort(HANDLE port) {
   // in after the device document is gone. The device monitor is told even when no
   // document of ours reached it; what it answers changes nothing here.
   ClearStatusBits(record, PS_DEVICE_DOC_OPEN);
-  record->deviceMonitor.pfnEndDocPort(record->devicePort);
+  DeviceEndDoc(record);
 
   // Lowered in this port's own key, which is then forgotten until the port's next
   // document. The poller that read the key has ended.

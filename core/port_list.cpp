@@ -1,7 +1,7 @@
 // Port records and the spooler's port open and close.
 //
-// Every port opened through us has one PortRecord, and the record is the handle
-// the spooler passes back on each later call. PortList owns the records; each
+// Every port opened through us, by either face, has one PortRecord, and the
+// record is the handle the spooler passes back on each later call. PortList owns the records; each
 // record owns its printer-name copy, its printer handle, its three events and its
 // poller-thread handle, and gives them all back when it is deleted.
 //
@@ -18,12 +18,15 @@
 //   record and gives everything back (no memory, no event, the device monitor
 //   refusing the port), so the same port can be opened again at once.
 // - A record is freed only after its poller thread has ended.
-#include "monitor/port_list.h"
+#include "core/port_list.h"
 
 #include <cassert>
+#include <cstring>
 #include <new>
 
-#include "monitor/monitor.h"
+#include "core/port_ops.h"
+#include "platform/wide_calls.h"
+#include "port/device_calls.h"
 #include "printer_status/status_poller.h"
 
 namespace {
@@ -45,7 +48,7 @@ void DestroyPortRecord(PortRecord* record) {
   // read the record: it is stopped, not merely waited for, so the wait ends.
   if (record->pollerThread != nullptr) StopStatusPoller(record);
   if (record->printerHandle != nullptr) ClosePrinter(record->printerHandle);
-  FreeString(record->printerName);
+  FreeText(record->printerName);
   CloseIfOpen(record->pollerStopEvent);
   record->~PortRecord();
   LocalFree(record);
@@ -72,9 +75,11 @@ bool UnlinkFromPortList(PortRecord* record) {
 
 }  // namespace
 
-PortRecord* CreatePortRecord(LPSTR portName, LPSTR printerName) {
-  // The port name lives in the same block, right behind the fixed fields.
-  const DWORD nameSize = static_cast<DWORD>(lstrlenA(portName)) + 1;
+PortRecord* CreatePortRecord(SpoolerText portName, SpoolerText printerName) {
+  // The port name lives in the same block, right behind the fixed fields, in the
+  // form the face gave it.
+  const DWORD charSize = portName.wide != nullptr ? sizeof(WCHAR) : sizeof(char);
+  const DWORD nameSize = (TextLength(portName) + 1) * charSize;
   const DWORD size = static_cast<DWORD>(sizeof(PortRecord)) + nameSize;
   void* block = LocalAlloc(LMEM_ZEROINIT, size);
   if (block == nullptr) return nullptr;
@@ -84,8 +89,14 @@ PortRecord* CreatePortRecord(LPSTR portName, LPSTR printerName) {
   record->signature = PORT_SIGNATURE;
   record->size = size;
   record->next = nullptr;
-  record->portName = reinterpret_cast<LPSTR>(record + 1);
-  lstrcpyA(record->portName, portName);
+  void* nameCopy = record + 1;
+  if (portName.wide != nullptr) {
+    std::memcpy(nameCopy, portName.wide, nameSize);
+    record->portName = WideText(static_cast<LPCWSTR>(nameCopy));
+  } else {
+    if (portName.ansi != nullptr) std::memcpy(nameCopy, portName.ansi, nameSize);
+    record->portName = AnsiText(static_cast<LPCSTR>(nameCopy));
+  }
 
   record->pollerStopEvent = CreateManualEvent(FALSE);
   if (record->pollerStopEvent == nullptr) {
@@ -93,16 +104,24 @@ PortRecord* CreatePortRecord(LPSTR portName, LPSTR printerName) {
     return nullptr;
   }
 
-  record->printerName = DuplicateString(printerName);
+  record->printerName = DuplicateText(printerName);
   return record;
 }
 
-PortRecord* FindPortRecord(PortRecord* list, LPCSTR portName) {
-  if (portName == nullptr) return nullptr;
+PortRecord* FindPortRecord(PortRecord* list, SpoolerText portName) {
+  if (IsNullText(portName)) return nullptr;
   // Port names ignore letter case, as the spooler's do: "LPT1:" and "lpt1:" are
   // one port.
   for (PortRecord* record = list; record != nullptr; record = record->next) {
-    if (lstrcmpiA(record->portName, portName) == 0) return record;
+    const SpoolerText listed = record->portName;
+    if (portName.ansi != nullptr && listed.ansi != nullptr &&
+        lstrcmpiA(listed.ansi, portName.ansi) == 0) {
+      return record;
+    }
+    if (portName.wide != nullptr && listed.wide != nullptr &&
+        CompareWideIgnoringCase(listed.wide, portName.wide) == 0) {
+      return record;
+    }
   }
   return nullptr;
 }
@@ -117,19 +136,24 @@ BOOL DeletePortRecord(PortRecord* record) {
   return TRUE;
 }
 
-BOOL WINAPI OpenPortEx(LPSTR portName, LPSTR printerName, PHANDLE outHandle,
-                       LPMONITOR deviceMonitor) {
-  PortRecord* record = CreatePortRecord(portName, printerName);
+BOOL OpenPortRecord(const PortOpening& opening, PHANDLE outHandle) {
+  PortRecord* record = CreatePortRecord(opening.portName, opening.printerName);
   if (record == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
+  }
+  record->monitorInstance = opening.monitorInstance;
+  if (opening.portMonitor != nullptr) {
+    KeepDeviceTable(record, opening.portMonitor, opening.portMonitorInstance);
+  } else {
+    KeepDeviceTable(record, opening.deviceMonitor);
   }
 
   // Searched and listed in one step: from here on the name is ours.
   bool busy = false;
   {
     MonitorLockGuard lock;
-    busy = FindPortRecord(PortList, portName) != nullptr;
+    busy = FindPortRecord(PortList, opening.portName) != nullptr;
     if (!busy) AppendToPortList(record);
   }
   if (busy) {
@@ -140,9 +164,9 @@ BOOL WINAPI OpenPortEx(LPSTR portName, LPSTR printerName, PHANDLE outHandle,
 
   // A printer the spooler cannot open leaves the handle null; StartDocPort tries
   // again with the document's printer name.
-  OpenPrinterA(printerName, &record->printerHandle, nullptr);
+  OpenPrinterHandle(record, opening.printerName);
 
-  if (!deviceMonitor->pfnOpenPort(portName, &record->devicePort)) {
+  if (!DeviceOpenPort(record, opening.portName)) {
     // Forget the port again, so that the next open is not refused as busy. The
     // spooler sees the device monitor's reason, not whatever freeing set.
     const DWORD deviceError = GetLastError();
@@ -152,13 +176,13 @@ BOOL WINAPI OpenPortEx(LPSTR portName, LPSTR printerName, PHANDLE outHandle,
   }
 
   *outHandle = record;
-  record->deviceMonitor = *deviceMonitor;
   return TRUE;
 }
 
-BOOL WINAPI ClosePort(HANDLE port) {
-  auto* record = static_cast<PortRecord*>(port);
+namespace {
 
+// ClosePort's work on a record the caller owns.
+void CloseRecord(PortRecord* record) {
   // A document still in progress (the spooler closes ports at shutdown and when a
   // printer is deleted mid-job) is ended as EndDocPort ends it: its poller
   // stopped, the device document ended and LanMonExistFlag lowered in its key,
@@ -170,7 +194,36 @@ BOOL WINAPI ClosePort(HANDLE port) {
 
   // What the device monitor answers changes nothing: the port is gone for the
   // spooler either way.
-  record->deviceMonitor.pfnClosePort(record->devicePort);
+  DeviceClose(record);
+}
+
+// Unlists and returns the first record `instance` opened, or null when none is
+// left.
+PortRecord* TakeInstancePort(HANDLE instance) {
+  MonitorLockGuard lock;
+  for (PortRecord* record = PortList; record != nullptr; record = record->next) {
+    if (record->monitorInstance == instance) {
+      UnlinkFromPortList(record);
+      return record;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+BOOL WINAPI ClosePort(HANDLE port) {
+  auto* record = static_cast<PortRecord*>(port);
+  CloseRecord(record);
   DeletePortRecord(record);
   return TRUE;
+}
+
+void CloseInstancePorts(HANDLE instance) {
+  // One record at a time, each taken off the list under the lock and closed
+  // outside it: closing waits for the port's poller and calls the device monitor.
+  while (PortRecord* record = TakeInstancePort(instance)) {
+    CloseRecord(record);
+    DestroyPortRecord(record);
+  }
 }
