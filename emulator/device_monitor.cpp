@@ -1,5 +1,6 @@
 // The emulated device monitor: the port monitor the spooler stacks the language
-// monitor on. Its table has the Windows 95 layout; each filled slot logs the call,
+// monitor on. Its tables have the Windows 95 layout and the NT family's (MONITOR2,
+// the same slots with UTF-16 names); each filled slot logs the call,
 // applies any fault a test injected, and drives the printer attached to the port.
 //
 // Handles are numbers this rig hands out and never reuses, so a call with a handle
@@ -21,6 +22,7 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -28,6 +30,7 @@
 #include <mutex>
 
 #include "emulator/emulated_printer.h"
+#include "emulator/wide_text.h"
 
 namespace emu {
 namespace {
@@ -320,40 +323,114 @@ BOOL WINAPI DeviceClosePort(HANDLE port) {
   return Finish(rig, call, error == 0, error);
 }
 
-// Control code 17 asks for the IEEE 1284 device ID. It is copied as raw bytes, cut
-// to the output size; a terminator follows only if there is room for it, so an ID
-// that fills the buffer arrives unterminated. The returned size is the number of
-// ID bytes copied. Other control codes are not supported (ERROR_INVALID_PARAMETER).
+// The device ID, as raw bytes cut to the output size; a terminator follows only if
+// there is room for it, so an ID that fills the buffer arrives unterminated. The
+// returned size is the number of bytes copied. `prefix` goes in front (the USB
+// driver's two length bytes).
+BOOL AnswerDeviceId(Rig& rig, Call& call, const std::string& prefix, const std::string& id,
+                    LPSTR outBuffer, DWORD outSize, LPDWORD returned) {
+  const std::string answer = prefix + id;
+  const std::size_t copied = std::min<std::size_t>(answer.size(), outSize);
+  std::memcpy(outBuffer, answer.data(), copied);
+  if (copied < outSize) outBuffer[copied] = '\0';
+  *returned = static_cast<DWORD>(copied);
+  call.bytes = *returned;
+  call.data.assign(answer.data(), copied);
+  return Finish(rig, call, TRUE);
+}
+
+// What both tables' GetPrinterDataFromPort do before they answer: log, find the
+// port, apply a fault. Returns the printer to answer for, or null when the call
+// is finished already (its result in *result).
+EmulatedPrinter* EnterPrinterData(Rig& rig, Call& call, PortCall& on, HANDLE port, DWORD inSize,
+                                  DWORD outSize, bool inBuffer, LPDWORD returned, BOOL* result) {
+  call.inSize = inSize;
+  call.outSize = outSize;
+  call.inBuffer = inBuffer;
+  on = EnterPort(rig, port, &call.port);
+  if (on.printer == nullptr) {
+    *result = Finish(rig, call, FALSE, ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  switch (TakeFault(rig, Slot::GetPrinterDataFromPort)) {
+    case Fault::None:
+      return on.printer;
+    case Fault::EmptyRead:
+      if (returned != nullptr) *returned = 0;
+      *result = Finish(rig, call, TRUE);
+      return nullptr;
+    default:
+      *result = Finish(rig, call, FALSE, ERROR_ACCESS_DENIED);
+      return nullptr;
+  }
+}
+
+// Windows 95: control code 17 asks for the IEEE 1284 device ID. Other control
+// codes are not supported (ERROR_INVALID_PARAMETER).
 BOOL WINAPI DeviceGetPrinterDataFromPort(HANDLE port, DWORD controlId, LPSTR valueName,
                                          LPSTR inBuffer, DWORD inSize, LPSTR outBuffer,
                                          DWORD outSize, LPDWORD returned) {
   Rig& rig = TheRig();
   Call call = Begin(Slot::GetPrinterDataFromPort, port, valueName, controlId);
-  call.inSize = inSize;
-  call.outSize = outSize;
-  call.inBuffer = inBuffer != nullptr;
-  PortCall on = EnterPort(rig, port, &call.port);
-  if (on.printer == nullptr) return Finish(rig, call, FALSE, ERROR_INVALID_HANDLE);
-  switch (TakeFault(rig, Slot::GetPrinterDataFromPort)) {
-    case Fault::None:
-      break;
-    case Fault::EmptyRead:
-      if (returned != nullptr) *returned = 0;
-      return Finish(rig, call, TRUE);
-    default:
-      return Finish(rig, call, FALSE, ERROR_ACCESS_DENIED);
-  }
+  PortCall on;
+  BOOL result = FALSE;
+  EmulatedPrinter* printer = EnterPrinterData(rig, call, on, port, inSize, outSize,
+                                              inBuffer != nullptr, returned, &result);
+  if (printer == nullptr) return result;
   if (controlId != kDeviceIdControl || outBuffer == nullptr || returned == nullptr) {
     return Finish(rig, call, FALSE, ERROR_INVALID_PARAMETER);
   }
-  const std::string& id = on.printer->options.deviceId;
-  const std::size_t copied = std::min<std::size_t>(id.size(), outSize);
-  std::memcpy(outBuffer, id.data(), copied);
-  if (copied < outSize) outBuffer[copied] = '\0';
-  *returned = static_cast<DWORD>(copied);
-  call.bytes = *returned;
-  call.data.assign(id.data(), copied);
-  return Finish(rig, call, TRUE);
+  return AnswerDeviceId(rig, call, "", printer->options.deviceId, outBuffer, outSize, returned);
+}
+
+// The NT family: the control code is a device I/O control for the port's driver.
+// A parallel port's answers IOCTL_PAR_QUERY_DEVICE_ID with the ID; a USB printer's
+// answers IOCTL_USBPRINT_GET_1284_ID with the ID's length (two bytes, most
+// significant first, counting themselves) and the ID; a network port answers
+// neither. Everything else fails with ERROR_INVALID_PARAMETER.
+BOOL WINAPI DeviceGetPrinterDataFromPortNt(HANDLE port, DWORD controlId, LPWSTR valueName,
+                                           LPWSTR inBuffer, DWORD inSize, LPWSTR outBuffer,
+                                           DWORD outSize, LPDWORD returned) {
+  Rig& rig = TheRig();
+  Call call = Begin(Slot::GetPrinterDataFromPort, port, Utf8(valueName).c_str(), controlId);
+  PortCall on;
+  BOOL result = FALSE;
+  EmulatedPrinter* printer = EnterPrinterData(rig, call, on, port, inSize, outSize,
+                                              inBuffer != nullptr, returned, &result);
+  if (printer == nullptr) return result;
+  const PortKind kind = printer->options.kind;
+  const bool parallel = controlId == IOCTL_PAR_QUERY_DEVICE_ID && kind == PortKind::Parallel;
+  const bool usb = controlId == IOCTL_USBPRINT_GET_1284_ID && kind == PortKind::Usb;
+  if (!(parallel || usb) || outBuffer == nullptr || returned == nullptr) {
+    return Finish(rig, call, FALSE, ERROR_INVALID_PARAMETER);
+  }
+  const std::string& id = printer->options.deviceId;
+  std::string length;
+  if (usb) {
+    const std::size_t total = id.size() + 2;
+    length = {static_cast<char>((total >> 8) & 0xFF), static_cast<char>(total & 0xFF)};
+  }
+  return AnswerDeviceId(rig, call, length, id, reinterpret_cast<LPSTR>(outBuffer), outSize,
+                        returned);
+}
+
+// The NT table's open and document start: the same as the Windows 95 table's, with
+// the port monitor's instance handle checked and the names in UTF-16.
+BOOL WINAPI DeviceOpenPortNt(HANDLE monitor, LPWSTR name, PHANDLE handle) {
+  if (monitor != kPortMonitorInstance) {
+    Call call = Begin(Slot::OpenPort, nullptr);
+    call.port = Utf8(name);
+    return Finish(TheRig(), call, FALSE, ERROR_INVALID_HANDLE);
+  }
+  std::string narrow = Utf8(name);
+  return DeviceOpenPort(name == nullptr ? nullptr : narrow.data(), handle);
+}
+
+BOOL WINAPI DeviceStartDocPortNt(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD level,
+                                 LPBYTE docInfo) {
+  std::string narrow = Utf8(printerName);
+  return DeviceStartDocPort(port, printerName == nullptr ? nullptr : narrow.data(), jobId, level,
+                            docInfo);
 }
 
 constexpr MONITOR kFullTable = {
@@ -365,6 +442,23 @@ constexpr MONITOR kFullTable = {
 // The table handed out. Tests change it only between port opens (the monitor
 // copies it at OpenPortEx), so it is written under the rig's mutex and read freely.
 MONITOR gTable = kFullTable;
+
+// The NT tables: the Windows 2000 size, and a short one that ends behind
+// pfnClosePort. The short one's storage goes on with live entries, so a monitor
+// that reads past cbSize calls them, and its calls show in the log.
+MONITOR2 NtTable() {
+  MONITOR2 table{};
+  table.cbSize = static_cast<DWORD>(offsetof(MONITOR2, pfnShutdown) + sizeof(void*));
+  table.pfnOpenPort = DeviceOpenPortNt;
+  table.pfnStartDocPort = DeviceStartDocPortNt;
+  table.pfnWritePort = DeviceWritePort;
+  table.pfnReadPort = DeviceReadPort;
+  table.pfnEndDocPort = DeviceEndDocPort;
+  table.pfnClosePort = DeviceClosePort;
+  table.pfnGetPrinterDataFromPort = DeviceGetPrinterDataFromPortNt;
+  return table;
+}
+MONITOR2 gTableNt = NtTable();
 
 void SetPortOffline(Port& port, DWORD blockMs) {
   {
@@ -400,9 +494,19 @@ MONITOR* DeviceMonitor() {
   return &gTable;
 }
 
+MONITOR2* DeviceMonitor2() {
+  return &gTableNt;
+}
+
+void SetDeviceMonitor2Short(bool shortTable) {
+  Lock lock(TheRig().mutex);
+  gTableNt.cbSize = shortTable ? kShortMonitor2Size : NtTable().cbSize;
+}
+
 void SetDeviceDataSupported(bool supported) {
   Lock lock(TheRig().mutex);
   gTable.pfnGetPrinterDataFromPort = supported ? DeviceGetPrinterDataFromPort : nullptr;
+  gTableNt.pfnGetPrinterDataFromPort = supported ? DeviceGetPrinterDataFromPortNt : nullptr;
 }
 
 void Reset() {
@@ -414,6 +518,7 @@ void Reset() {
     rig.handles.clear();
     rig.faults = {};
     gTable = kFullTable;
+    gTableNt = NtTable();
   }
   {
     Lock lock(rig.logMutex);

@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "emulator/printer_replies.h"
+#include "platform/spooler_nt.h"
 #include "platform/win32.h"
 #include "port/monitor_table.h"
 
@@ -93,6 +94,19 @@ struct Call {
 MONITOR* DeviceMonitor();
 void SetDeviceDataSupported(bool supported);
 
+// NT mode: the same port monitor through a MONITOR2 of the Windows 2000 size, the
+// same slots filled, names in UTF-16 (logged in UTF-8). Its pfnOpenPort wants
+// kPortMonitorInstance as the port monitor's instance handle (ERROR_INVALID_HANDLE
+// otherwise); its pfnGetPrinterDataFromPort answers the device-ID controls by the
+// printer's PortKind, not control code 17.
+MONITOR2* DeviceMonitor2();
+inline const HANDLE kPortMonitorInstance = reinterpret_cast<HANDLE>(0x4D4F4E32);  // "MON2"
+// A table whose cbSize ends behind pfnClosePort, as an older or smaller port
+// monitor's might; the entries behind it are still filled, so a monitor that reads
+// past cbSize calls them (and the log shows it). Reset() restores the full size.
+constexpr DWORD kShortMonitor2Size = static_cast<DWORD>(offsetof(MONITOR2, pfnAddPort));
+void SetDeviceMonitor2Short(bool shortTable);
+
 // Forgets every printer, call and fault and restores the table.
 void Reset();
 
@@ -103,8 +117,16 @@ inline std::string DeviceIdFor(const std::string& model) {
 
 // Printers. A port whose name has no printer attached cannot be opened
 // (pfnOpenPort fails with ERROR_FILE_NOT_FOUND). Port names match ignoring case.
+// How the printer is attached, which decides the NT table's device-ID answers.
+enum class PortKind {
+  Parallel,  // answers IOCTL_PAR_QUERY_DEVICE_ID
+  Usb,       // answers IOCTL_USBPRINT_GET_1284_ID, two length bytes first
+  Network,   // answers neither
+};
+
 struct PrinterOptions {
   std::string deviceId = DeviceIdFor("KP-210S");
+  PortKind kind = PortKind::Parallel;
   bool answersCommands = true;  // reply to status commands and the ink query
   bool inkReady = true;         // status reply carries "04" at offsets 12-13
   int replyDelayReads = 0;      // a reply becomes readable only after this many reads (with 2, the

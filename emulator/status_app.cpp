@@ -2,7 +2,8 @@
 // thing and closes it, through the same registry calls the monitor uses, so both
 // meet in one store: ours natively, Wine's real registry under Wine.
 //
-// Writers create the key when it is missing (the application owns the key);
+// Printer names are UTF-8; keys are opened by their UTF-16 names. Writers create
+// the key when it is missing (the application owns the key);
 // readers never create it. The registry serialises concurrent calls itself, and
 // this file keeps no state of its own (ActOnCall's lives in the rig's hook), so
 // every function may be called from any thread.
@@ -10,6 +11,8 @@
 
 #include <memory>
 #include <vector>
+
+#include "emulator/wide_text.h"
 
 namespace emu::status_app {
 namespace {
@@ -28,16 +31,23 @@ struct KeyGuard {
   }
 };
 
+// The key by its exact name, in UTF-16, as an application on the NT family opens
+// it: a printer name in any script is its own key. ASCII and Latin-1 names are
+// the same keys the ANSI calls open.
+WideString WidePath(const std::string& printerName) {
+  return Wide(KeyPath(printerName));
+}
+
 bool OpenForWrite(const std::string& printerName, KeyGuard& guard) {
   DWORD disposition = 0;
-  return RegCreateKeyExA(HKEY_LOCAL_MACHINE, KeyPath(printerName).c_str(), 0, nullptr,
+  return RegCreateKeyExW(HKEY_LOCAL_MACHINE, WidePath(printerName).c_str(), 0, nullptr,
                          REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &guard.key,
                          &disposition) == ERROR_SUCCESS;
 }
 
 bool OpenForRead(const std::string& printerName, KeyGuard& guard) {
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, KeyPath(printerName).c_str(), 0, KEY_READ, &guard.key) ==
-         ERROR_SUCCESS;
+  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, WidePath(printerName).c_str(), 0, KEY_READ,
+                       &guard.key) == ERROR_SUCCESS;
 }
 
 void WriteValue(const std::string& printerName, const std::string& value, DWORD type,
@@ -66,7 +76,7 @@ void Install(const std::string& printerName, const std::string& model, DWORD pre
 }
 
 void Uninstall(const std::string& printerName) {
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, KeyPath(printerName).c_str());
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, WidePath(printerName).c_str());
 }
 
 bool KeyExists(const std::string& printerName) {

@@ -16,7 +16,6 @@
 namespace {
 
 using monitor_test::SettledThreadCount;
-using monitor_test::Spooler;
 using monitor_test::WaitUntil;
 
 // Position of the first call to `slot` in the log, or the log's size.
@@ -34,7 +33,7 @@ std::size_t LastCall(const std::vector<emu::Call>& calls, emu::Slot slot) {
   return calls.size();
 }
 
-class PollerLifecycleTest : public monitor_test::MonitorTest {
+class PollerLifecycleFixture : public monitor_test::MonitorTest {
  protected:
   void SetUp() override {
     MonitorTest::SetUp();
@@ -67,7 +66,7 @@ class PollerLifecycleTest : public monitor_test::MonitorTest {
   PortRecord* StartJob(const std::string& port, std::string& printer) {
     PortRecord* record = OpenPort(port, printer, options_);
     if (record == nullptr) return nullptr;
-    EXPECT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr));
+    EXPECT_TRUE(StartDoc(record, printer, 1));
     EXPECT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
     return record;
   }
@@ -77,13 +76,16 @@ class PollerLifecycleTest : public monitor_test::MonitorTest {
   emu::PrinterOptions options_;
 };
 
-TEST_F(PollerLifecycleTest, EndDocPortEndsThePollerBeforeTheDeviceDocument) {
+using PollerLifecycleTest = monitor_test::BothFaces<PollerLifecycleFixture>;
+KOVIRLM_BOTH_FACES(PollerLifecycleTest);
+
+TEST_P(PollerLifecycleTest, EndDocPortEndsThePollerBeforeTheDeviceDocument) {
   std::string printer = AddPrinter("", 50, false);
   PortRecord* record = StartJob("LPT5:", printer);
   ASSERT_NE(record, nullptr);
   ASSERT_TRUE(WaitUntil([] { return emu::CallsTo(emu::Slot::ReadPort).size() >= 2; }));
 
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(EndDoc(record));
 
   EXPECT_FALSE(HasStatusBits(record, PS_POLLER_RUN));
   EXPECT_EQ(record->pollerThread, nullptr);
@@ -93,13 +95,13 @@ TEST_F(PollerLifecycleTest, EndDocPortEndsThePollerBeforeTheDeviceDocument) {
   ExpectThreadsAsBefore();
 }
 
-TEST_F(PollerLifecycleTest, ClosePortMidJobEndsThePollerBeforeTheRecordGoes) {
+TEST_P(PollerLifecycleTest, ClosePortMidJobEndsThePollerBeforeTheRecordGoes) {
   std::string printer = AddPrinter("", 50, false);
   PortRecord* record = StartJob("LPT5:", printer);
   ASSERT_NE(record, nullptr);
   ASSERT_TRUE(WaitUntil([] { return emu::CallsTo(emu::Slot::ReadPort).size() >= 2; }));
 
-  EXPECT_TRUE(Spooler().pfnClosePort(record));
+  EXPECT_TRUE(ClosePort(record));
 
   EXPECT_TRUE(monitor_test::ListedPorts().empty());
   Sleep(300);
@@ -114,12 +116,12 @@ TEST_F(PollerLifecycleTest, ClosePortMidJobEndsThePollerBeforeTheRecordGoes) {
 // The stop that ended the first document's poller is not seen by the second's:
 // its waits, between polls and between the reads of a poll, last as long as they
 // should, where a stop still pending would have it spin on the key and the port.
-TEST_F(PollerLifecycleTest, SecondDocumentsPollerWaitsBetweenPollsAndReads) {
+TEST_P(PollerLifecycleTest, SecondDocumentsPollerWaitsBetweenPollsAndReads) {
   std::string printer = AddPrinter("", 300, false);
   PortRecord* record = StartJob("LPT5:", printer);
   ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(Spooler().pfnEndDocPort(record));
-  ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 2, 1, nullptr));
+  ASSERT_TRUE(EndDoc(record));
+  ASSERT_TRUE(StartDoc(record, printer, 2));
   ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
   const std::size_t readsBefore = emu::CallsTo(emu::Slot::ReadPort).size();
   const long long opensBefore = diag::RegistryKeyOpens();
@@ -143,6 +145,7 @@ struct Worker {
   std::string port;
   std::string printer;
   PortRecord* record = nullptr;
+  monitor_test::SpoolerFace spooler{monitor_test::Face::Win95};
   std::atomic<int> failures{0};
   std::atomic<int> pollersStarted{0};
 };
@@ -150,23 +153,22 @@ struct Worker {
 DWORD WINAPI PrintJobs(LPVOID parameter) {
   auto* worker = static_cast<Worker*>(parameter);
   for (DWORD job = 1; job <= 15; ++job) {
-    if (!Spooler().pfnStartDocPort(worker->record, worker->printer.data(), job, 1, nullptr)) {
+    if (!worker->spooler.StartDoc(worker->record, &worker->printer, job)) {
       ++worker->failures;
       continue;
     }
     if (HasStatusBits(worker->record, PS_POLLER_RUN)) ++worker->pollersStarted;
     char page[] = "page";
     DWORD written = 0;
-    Spooler().pfnWritePort(worker->record, reinterpret_cast<LPBYTE>(page), 4, &written);
+    worker->spooler.Write(worker->record, reinterpret_cast<LPBYTE>(page), 4, &written);
     Sleep(job % 4 * 15);
     if (job % 5 != 0) {
-      if (!Spooler().pfnEndDocPort(worker->record)) ++worker->failures;
+      if (!worker->spooler.EndDoc(worker->record)) ++worker->failures;
       continue;
     }
-    if (!Spooler().pfnClosePort(worker->record)) ++worker->failures;
+    if (!worker->spooler.Close(worker->record)) ++worker->failures;
     HANDLE handle = nullptr;
-    if (!Spooler().pfnOpenPortEx(worker->port.data(), worker->printer.data(), &handle,
-                                 emu::DeviceMonitor())) {
+    if (!worker->spooler.OpenPort(worker->port, &worker->printer, &handle)) {
       ++worker->failures;
       return 1;
     }
@@ -175,7 +177,7 @@ DWORD WINAPI PrintJobs(LPVOID parameter) {
   return 0;
 }
 
-TEST_F(PollerLifecycleTest, ManyJobsOnTwoPortsAtOnceLeaveNoPollerBehind) {
+TEST_P(PollerLifecycleTest, ManyJobsOnTwoPortsAtOnceLeaveNoPollerBehind) {
   Worker workers[2];
   workers[0].port = "LPT5:";
   workers[1].port = "LPT6:";
@@ -183,6 +185,7 @@ TEST_F(PollerLifecycleTest, ManyJobsOnTwoPortsAtOnceLeaveNoPollerBehind) {
   workers[1].printer = AddPrinter(" B", 10, true);
   HANDLE threads[2];
   for (Worker& worker : workers) {
+    worker.spooler = Spool();
     worker.record = OpenPort(worker.port, worker.printer, options_);
     ASSERT_NE(worker.record, nullptr);
   }

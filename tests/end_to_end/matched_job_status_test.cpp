@@ -21,7 +21,6 @@
 
 namespace {
 
-using monitor_test::Spooler;
 namespace app = emu::status_app;
 
 using monitor_test::Bytes;
@@ -38,9 +37,9 @@ constexpr DWORD kQuietInterval = 600000;  // the poller does not read during the
 const std::string kEarlierInk = "IQ:BLACK=1%;";
 const std::string kNewInk = "IQ:" + emu::MakeInkData(emu::DefaultInkLevels());
 
-class MatchedJobTest : public monitor_test::PrinterTest {
+class MatchedJobFixture : public monitor_test::PrinterTest {
  protected:
-  MatchedJobTest() : PrinterTest("Matched job ") {}
+  MatchedJobFixture() : PrinterTest("Matched job ") {}
 
   void TearDown() override {
     if (record_ != nullptr && HasStatusBits(record_, PS_JOB_ACTIVE)) {
@@ -59,7 +58,10 @@ class MatchedJobTest : public monitor_test::PrinterTest {
   }
 };
 
-TEST_F(MatchedJobTest, InkReportingModelGetsStatusAndInkQueryThenItsUpdatesPublished) {
+using MatchedJobTest = monitor_test::BothFaces<MatchedJobFixture>;
+KOVIRLM_BOTH_FACES(MatchedJobTest);
+
+TEST_P(MatchedJobTest, InkReportingModelGetsStatusAndInkQueryThenItsUpdatesPublished) {
   emu::PrinterOptions options;
   options.statusUpdateEveryMs = 2000;  // the first update falls due after the ink reply
   OpenPrinter("KP-210S", 1000, options);
@@ -119,7 +121,7 @@ std::string FullChunkThenShortReply() {
   return chunk + "HELLO";
 }
 
-class InkQuery : public MatchedJobTest, public testing::WithParamInterface<InkCase> {};
+class InkQuery : public MatchedJobFixture, public testing::WithParamInterface<InkCase> {};
 
 TEST_P(InkQuery, StoresOnlyAnInkReplyAndAlwaysRestoresPolling) {
   const InkCase& c = GetParam();
@@ -167,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
         InkCase{"NoInkReplyInTenReads", {}, "", true, kEarlierInk, 10, 1}),
     [](const testing::TestParamInfo<InkCase>& info) { return info.param.name; });
 
-TEST_F(MatchedJobTest, OtherStatusModelGetsCommandBAndPollerButNoInkQuery) {
+TEST_P(MatchedJobTest, OtherStatusModelGetsCommandBAndPollerButNoInkQuery) {
   emu::PrinterOptions options;
   options.statusUpdateEveryMs = 100;
   OpenPrinter("KP-6600S", 200, options);
@@ -184,7 +186,7 @@ TEST_F(MatchedJobTest, OtherStatusModelGetsCommandBAndPollerButNoInkQuery) {
 
 // The poller's drain stops after MAX_REPLY_CHUNKS full chunks, so it sees its stop
 // and EndDocPort (holding MonitorLock) does not wait for good.
-TEST_F(MatchedJobTest, BackChannelThatNeverRunsDryStillLetsEndDocPortReturn) {
+TEST_P(MatchedJobTest, BackChannelThatNeverRunsDryStillLetsEndDocPortReturn) {
   emu::PrinterOptions options;
   options.neverRunsDry = true;
   OpenPrinter("KP-6600S", 100, options);
@@ -193,7 +195,8 @@ TEST_F(MatchedJobTest, BackChannelThatNeverRunsDryStillLetsEndDocPortReturn) {
       WaitUntil([] { return emu::CallsTo(emu::Slot::ReadPort).size() > MAX_REPLY_CHUNKS; }));
 
   PortRecord* record = record_;
-  EXPECT_TRUE(monitor_test::FinishesWithin(10000, [record] { Spooler().pfnEndDocPort(record); }))
+  const monitor_test::SpoolerFace spooler = Spool();
+  EXPECT_TRUE(monitor_test::FinishesWithin(10000, [spooler, record] { spooler.EndDoc(record); }))
       << "EndDocPort still waiting for the poller after 10 s";
   emu::SetPrinterOptions(kPort, {});  // runs dry at last, should EndDocPort still wait
   for (const emu::Call& read : emu::CallsTo(emu::Slot::ReadPort)) {
@@ -201,7 +204,7 @@ TEST_F(MatchedJobTest, BackChannelThatNeverRunsDryStillLetsEndDocPortReturn) {
   }
 }
 
-TEST_F(MatchedJobTest, StatusMonitorFlag16MeansNoCommandAndNoPoller) {
+TEST_P(MatchedJobTest, StatusMonitorFlag16MeansNoCommandAndNoPoller) {
   OpenPrinter("KP-210S", 200, {}, 16);
 
   EXPECT_TRUE(StartDoc(record_, printer_));
@@ -213,7 +216,7 @@ TEST_F(MatchedJobTest, StatusMonitorFlag16MeansNoCommandAndNoPoller) {
   EXPECT_EQ(app::PublishedInkLevel(printer_), kEarlierInk);
 }
 
-TEST_F(MatchedJobTest, AnotherMakersPrinterOnAPreviouslyMatchedPortGetsNothing) {
+TEST_P(MatchedJobTest, AnotherMakersPrinterOnAPreviouslyMatchedPortGetsNothing) {
   OpenPrinter("KP-6600S", kQuietInterval);
   ASSERT_TRUE(StartDoc(record_, printer_));
   ASSERT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));

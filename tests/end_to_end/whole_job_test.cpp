@@ -15,7 +15,6 @@
 namespace {
 
 namespace app = emu::status_app;
-using monitor_test::Spooler;
 
 constexpr std::size_t kJobBytes = 4 * 1024 * 1024 + 12345;
 
@@ -30,7 +29,8 @@ std::string RandomJob(std::size_t size, std::uint32_t seed) {
 
 // Writes the job the way the spooler does: chunks of varying size, and whatever
 // the port did not take is offered again. Returns the number of WritePort calls.
-std::size_t SpoolJob(HANDLE port, std::string job, std::uint32_t seed) {
+std::size_t SpoolJob(const monitor_test::SpoolerFace& spooler, HANDLE port, std::string job,
+                     std::uint32_t seed) {
   std::mt19937 random(seed);
   std::uniform_int_distribution<DWORD> chunkSize(1, 64 * 1024);
   std::size_t calls = 0;
@@ -39,7 +39,7 @@ std::size_t SpoolJob(HANDLE port, std::string job, std::uint32_t seed) {
     DWORD chunk = std::min<DWORD>(chunkSize(random), static_cast<DWORD>(job.size() - at));
     DWORD written = 0;
     ++calls;
-    if (!Spooler().pfnWritePort(port, reinterpret_cast<LPBYTE>(&job[at]), chunk, &written)) {
+    if (!spooler.Write(port, reinterpret_cast<LPBYTE>(&job[at]), chunk, &written)) {
       ADD_FAILURE() << "WritePort failed at byte " << at << " with " << GetLastError();
       break;
     }
@@ -66,9 +66,9 @@ void ExpectSameBytes(const std::string& received, const std::string& sent) {
 
 // `record_` is port JOB1: for a printer of the test's own, whose status
 // application key no earlier run left.
-class WholeJob : public monitor_test::PrinterTest {
+class WholeJobFixture : public monitor_test::PrinterTest {
  protected:
-  WholeJob() : PrinterTest("WholeJob.") {}
+  WholeJobFixture() : PrinterTest("WholeJob.") {}
   void SetUp() override {
     PrinterTest::SetUp();
     app::Uninstall(printer_);
@@ -77,10 +77,13 @@ class WholeJob : public monitor_test::PrinterTest {
   }
 };
 
-TEST_F(WholeJob, MultiMebibyteJobArrivesByteExactAndInOrder) {
+using WholeJob = monitor_test::BothFaces<WholeJobFixture>;
+KOVIRLM_BOTH_FACES(WholeJob);
+
+TEST_P(WholeJob, MultiMebibyteJobArrivesByteExactAndInOrder) {
   const std::string job = RandomJob(kJobBytes, 1);
   ASSERT_TRUE(StartDoc(record_, printer_, 3));
-  const std::size_t writes = SpoolJob(record_, job, 2);
+  const std::size_t writes = SpoolJob(Spool(), record_, job, 2);
   EXPECT_TRUE(EndDoc(record_));
   EXPECT_TRUE(ClosePort(record_));
 
@@ -96,23 +99,23 @@ TEST_F(WholeJob, MultiMebibyteJobArrivesByteExactAndInOrder) {
 
 // The device takes only part of some writes; the spooler offers the rest again,
 // and the printer still gets every byte once.
-TEST_F(WholeJob, ShortDeviceWritesAreMadeUpByTheSpoolerWithoutLossOrRepeat) {
+TEST_P(WholeJob, ShortDeviceWritesAreMadeUpByTheSpoolerWithoutLossOrRepeat) {
   const std::string job = RandomJob(kJobBytes, 3);
   ASSERT_TRUE(StartDoc(record_, printer_, 4));
   emu::InjectFault(emu::Slot::WritePort, emu::Fault::ShortWrite, 5);
-  SpoolJob(record_, job, 4);
+  SpoolJob(Spool(), record_, job, 4);
   EXPECT_TRUE(EndDoc(record_));
   EXPECT_TRUE(ClosePort(record_));
 
   ExpectSameBytes(emu::Received("JOB1:"), job);
 }
 
-TEST_F(WholeJob, DocumentsBackToBackOnOnePortArriveOneAfterTheOther) {
+TEST_P(WholeJob, DocumentsBackToBackOnOnePortArriveOneAfterTheOther) {
   const std::string jobs[] = {RandomJob(kJobBytes / 2, 5), RandomJob(kJobBytes / 2 + 1, 6)};
   DWORD jobId = 10;
   for (const std::string& job : jobs) {
     ASSERT_TRUE(StartDoc(record_, printer_, ++jobId));
-    SpoolJob(record_, job, jobId);
+    SpoolJob(Spool(), record_, job, jobId);
     EXPECT_TRUE(EndDoc(record_));
   }
   EXPECT_TRUE(ClosePort(record_));
@@ -125,13 +128,13 @@ TEST_F(WholeJob, DocumentsBackToBackOnOnePortArriveOneAfterTheOther) {
 // The status application is installed and has registered this very printer: the
 // job still arrives whole, behind whatever the monitor says to the printer at the
 // start of the document, and the application sees the job come and go.
-TEST_F(WholeJob, RegisteredPrinterReceivesTheWholeJobAfterAnyStatusCommand) {
+TEST_P(WholeJob, RegisteredPrinterReceivesTheWholeJobAfterAnyStatusCommand) {
   app::Install(printer_, "KP-210S", 1, 1, 3000);
   const std::string job = RandomJob(kJobBytes, 7);
   ASSERT_TRUE(StartDoc(record_, printer_, 5));
   EXPECT_EQ(app::ReadDword(printer_, VALUE_LAN_MONITOR), 1u);
   emu::ClearReceived("JOB1:");
-  SpoolJob(record_, job, 8);
+  SpoolJob(Spool(), record_, job, 8);
   EXPECT_TRUE(EndDoc(record_));
   EXPECT_EQ(app::ReadDword(printer_, VALUE_LAN_MONITOR), 0u);
   EXPECT_TRUE(ClosePort(record_));

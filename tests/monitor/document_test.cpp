@@ -51,10 +51,12 @@ class Document : public monitor_test::PrinterTest {
   }
 };
 
-using StartDocPort_ = Document;
-using EndDocPort_ = Document;
+using StartDocPort_ = monitor_test::BothFaces<Document>;
+using EndDocPort_ = monitor_test::BothFaces<Document>;
+KOVIRLM_BOTH_FACES(StartDocPort_);
+KOVIRLM_BOTH_FACES(EndDocPort_);
 
-TEST_F(StartDocPort_, OpensTheDeviceDocumentAndFlagsTheJobUntilEndDocPort) {
+TEST_P(StartDocPort_, OpensTheDeviceDocumentAndFlagsTheJobUntilEndDocPort) {
   ASSERT_TRUE(StartDoc(record_, printer_, 42));
   EXPECT_TRUE(HasStatusBits(record_, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN));
   EXPECT_TRUE(emu::DocumentOpen("DOC1:"));
@@ -82,7 +84,7 @@ TEST_F(StartDocPort_, OpensTheDeviceDocumentAndFlagsTheJobUntilEndDocPort) {
 
 // The refused call names another printer than the running document: a refused
 // call that selected a key would show.
-TEST_F(StartDocPort_, SecondDocumentOnBusyPortFailsWithErrorBusyAndChangesNothing) {
+TEST_P(StartDocPort_, SecondDocumentOnBusyPortFailsWithErrorBusyAndChangesNothing) {
   const std::string other = printer_ + ".Other", renamed = printer_ + ".Renamed";
   Register(other, kUnmatchedModel);
   Register(renamed, kUnmatchedModel);
@@ -114,7 +116,7 @@ TEST_F(StartDocPort_, SecondDocumentOnBusyPortFailsWithErrorBusyAndChangesNothin
 // The stand-in clears StRealThreadExistFlag one way or the other after a while, or
 // closes leaving it set (an application gone has no thread talking to the
 // printer); StartDocPort must not touch the device or LanMonExistFlag before that.
-TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
+TEST_P(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
   const struct {
     const char* how;
     bool deleteValue;
@@ -176,7 +178,7 @@ TEST_F(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
   }
 }
 
-TEST_F(StartDocPort_, DeviceRefusingOnceIsAskedAgainAfterAPause) {
+TEST_P(StartDocPort_, DeviceRefusingOnceIsAskedAgainAfterAPause) {
   emu::InjectFault(emu::Slot::StartDocPort, emu::Fault::Refuse, 1);
 
   const auto start = std::chrono::steady_clock::now();
@@ -203,7 +205,7 @@ TEST_F(StartDocPort_, DeviceRefusingOnceIsAskedAgainAfterAPause) {
 
 // Refused twice: the spooler sees the device monitor's error, the port is free for
 // another try, and the application is not left believing a job uses the port.
-TEST_F(StartDocPort_, DeviceRefusingTwiceFailsFreesThePortAndLowersLanMonitorFlag) {
+TEST_P(StartDocPort_, DeviceRefusingTwiceFailsFreesThePortAndLowersLanMonitorFlag) {
   emu::InjectFault(emu::Slot::StartDocPort, emu::Fault::Refuse, 2);
 
   const auto start = std::chrono::steady_clock::now();
@@ -232,7 +234,7 @@ TEST_F(StartDocPort_, DeviceRefusingTwiceFailsFreesThePortAndLowersLanMonitorFla
 // The printer was renamed between OpenPortEx and this document: the document
 // already uses the new name's key, and the record takes the new name, its spooler
 // handle reopened under it and the old name's closed (counted natively only).
-TEST_F(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyOfThatVeryDocument) {
+TEST_P(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyOfThatVeryDocument) {
   const std::string renamed = printer_ + ".Renamed";
   Register(renamed, kUnmatchedModel);
   const bool spoolerKnowsNewName = diag::AddSpoolerPrinter(renamed.c_str());
@@ -256,7 +258,7 @@ TEST_F(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyOfThatVeryDocument) {
 
 // The printer handle lives from StartDocPort to EndDocPort (the stand-in spooler
 // knows the printer only natively; Wine's spooler has no such printer).
-TEST_F(EndDocPort_, ClosesThePrinterHandleThatTheNextDocumentReopens) {
+TEST_P(EndDocPort_, ClosesThePrinterHandleThatTheNextDocumentReopens) {
   if (record_->printerHandle == nullptr) GTEST_SKIP() << "no spooler printer of this name here";
   const long handlesOpen = diag::OpenPrinterHandles();
 
@@ -274,7 +276,7 @@ TEST_F(EndDocPort_, ClosesThePrinterHandleThatTheNextDocumentReopens) {
 }
 
 // The device monitor is told the document ended only once the poller is gone.
-TEST_F(EndDocPort_, StopsThePollerBeforeEndingTheDeviceDocument) {
+TEST_P(EndDocPort_, StopsThePollerBeforeEndingTheDeviceDocument) {
   ASSERT_TRUE(StartDoc(record_, printer_));
   StandInPoller poller;
   poller.lingerMs = 200;
@@ -302,16 +304,16 @@ std::optional<BOOL> writeDuringDeviceEnd;
 BOOL WINAPI EndDocWritingBack(HANDLE port) {
   char late[] = "late";
   DWORD written = 0;
-  writeDuringDeviceEnd =
-      Spooler().pfnWritePort(endingRecord, reinterpret_cast<LPBYTE>(late), 4, &written);
+  writeDuringDeviceEnd = WritePort(endingRecord, reinterpret_cast<LPBYTE>(late), 4, &written);
   return emu::DeviceMonitor()->pfnEndDocPort(port);
 }
 
-TEST_F(EndDocPort_, DeviceMonitorEndingTheDocumentFindsWritePortAlreadyRefused) {
+TEST_P(EndDocPort_, DeviceMonitorEndingTheDocumentFindsWritePortAlreadyRefused) {
   ASSERT_TRUE(StartDoc(record_, printer_));
   endingRecord = record_;
   writeDuringDeviceEnd.reset();
   record_->deviceMonitor.pfnEndDocPort = EndDocWritingBack;
+  record_->deviceMonitor2.pfnEndDocPort = EndDocWritingBack;
 
   EXPECT_TRUE(EndDoc(record_));
   EXPECT_EQ(writeDuringDeviceEnd, std::optional<BOOL>(FALSE));
@@ -321,7 +323,7 @@ TEST_F(EndDocPort_, DeviceMonitorEndingTheDocumentFindsWritePortAlreadyRefused) 
 
 // No document of ours on the port, but the port's last StartDocPort, refused by
 // the device monitor, left its key selected.
-TEST_F(EndDocPort_, WithoutADocumentStillEndsTheDeviceDocumentAndLowersTheFlag) {
+TEST_P(EndDocPort_, WithoutADocumentStillEndsTheDeviceDocumentAndLowersTheFlag) {
   emu::InjectFault(emu::Slot::StartDocPort, emu::Fault::Refuse, 2);
   ASSERT_FALSE(StartDoc(record_, printer_));
   app::SetDword(printer_, VALUE_LAN_MONITOR, 1);
@@ -333,7 +335,7 @@ TEST_F(EndDocPort_, WithoutADocumentStillEndsTheDeviceDocumentAndLowersTheFlag) 
   EXPECT_EQ(record_->status.load(), 0u);
 }
 
-TEST_F(EndDocPort_, WithoutADocumentOrKeyWritesNothing) {
+TEST_P(EndDocPort_, WithoutADocumentOrKeyWritesNothing) {
   app::SetDword(printer_, VALUE_LAN_MONITOR, 1);
   const long long opensBefore = diag::RegistryKeyOpens();
 

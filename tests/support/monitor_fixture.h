@@ -2,11 +2,13 @@
 // MONITOR table that InitializeMonitorEx fills, with the emulated device monitor
 // below it.
 //
-// - Spooler(): the spooler's table, filled by the one InitializeMonitorEx of the
-//   process (a second call would re-initialise MonitorLock under a running test).
+// - Spooler(), SpoolerNt(), SpoolerFace: the two faces' tables and calls
+//   (tests/support/spooler_face.h).
 // - MonitorTest: a fixture that resets the emulator before each test, opens ports
-//   on emulated printers, and closes whatever port a test left open, so that the
-//   next test (under Wine: in the same process) starts with an empty PortList.
+//   on emulated printers through its face (the Windows 95 spooler's, unless the
+//   suite runs through both: BothFaces and KOVIRLM_BOTH_FACES below), and closes
+//   whatever port a test left open, so that the next test (under Wine: in the
+//   same process) starts with an empty PortList.
 // - PrinterTest: a MonitorTest with a printer of its own, registered with the
 //   status application stand-in, and the port a test opens on it.
 // - OpenDeviceDocument(): puts a record in the state StartDocPort leaves behind
@@ -37,18 +39,10 @@
 #include "port/port_record.h"
 #include "status_store/status_key.h"
 #include "tests/support/printer_text.h"
+#include "tests/support/spooler_face.h"
 #include "tests/support/start_thread.h"
 
 namespace monitor_test {
-
-inline const MONITOR& Spooler() {
-  static const MONITOR table = [] {
-    MONITOR filled{};
-    InitializeMonitorEx(nullptr, &filled);
-    return filled;
-  }();
-  return table;
-}
 
 // Every record in PortList, head first. Takes MonitorLock.
 inline std::vector<PortRecord*> ListedPorts() {
@@ -65,7 +59,9 @@ inline std::vector<PortRecord*> ListedPorts() {
 // PS_DEVICE_DOC_OPEN. False when the device monitor refused.
 inline bool OpenDeviceDocument(PortRecord* record, const char* printerName = "Stand-in",
                                DWORD jobId = 1) {
-  if (!DeviceStartDoc(record, AnsiText(printerName), jobId, 1, nullptr)) {
+  const emu::WideString wide = emu::Wide(printerName);
+  const SpoolerText name = record->face == FACE_NT ? WideText(wide.c_str()) : AnsiText(printerName);
+  if (!DeviceStartDoc(record, name, jobId, 1, nullptr)) {
     return false;
   }
   SetStatusBits(record, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN);
@@ -212,14 +208,15 @@ class MonitorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Spooler();
+    SpoolerNt();
     emu::Reset();
   }
 
   void TearDown() override {
     for (PortRecord* record : ListedPorts()) {
-      // A listed record without a device table is the trace of a failed open that
-      // was not taken back; closing it would call a null slot.
-      if (record->deviceMonitor.pfnClosePort == nullptr) {
+      // A listed record without a device port is the trace of a failed open that
+      // was not taken back; closing it would close a port nobody opened.
+      if (record->devicePort == nullptr) {
         ADD_FAILURE() << "port " << record->portName << " listed but never opened on the device";
         continue;
       }
@@ -253,9 +250,7 @@ class MonitorTest : public ::testing::Test {
     emu::AttachPrinter(port, options);
     if (diag::AddSpoolerPrinter(printer.c_str())) spoolerPrinters_.push_back(printer);
     HANDLE handle = nullptr;
-    const BOOL opened =
-        Spooler().pfnOpenPortEx(const_cast<LPSTR>(port.c_str()), const_cast<LPSTR>(printer.c_str()),
-                                &handle, emu::DeviceMonitor());
+    const BOOL opened = Spool().OpenPort(port, &printer, &handle);
     EXPECT_TRUE(opened) << "OpenPortEx(" << port << ") failed with " << GetLastError();
     return opened ? static_cast<PortRecord*>(handle) : nullptr;
   }
@@ -281,20 +276,24 @@ class MonitorTest : public ::testing::Test {
     return record;
   }
 
-  BOOL ClosePort(PortRecord* record) { return Spooler().pfnClosePort(record); }
+  BOOL ClosePort(PortRecord* record) { return Spool().Close(record); }
 
-  // A document through the spooler's table, for `printer` on the record's port.
+  // A document through the face's table, for `printer` on the record's port.
   BOOL StartDoc(PortRecord* record, const std::string& printer, DWORD jobId = 1) {
-    return Spooler().pfnStartDocPort(record, const_cast<LPSTR>(printer.c_str()), jobId, 1, nullptr);
+    return Spool().StartDoc(record, &printer, jobId);
   }
-  BOOL EndDoc(PortRecord* record) { return Spooler().pfnEndDocPort(record); }
+  BOOL EndDoc(PortRecord* record) { return Spool().EndDoc(record); }
   // True when WritePort succeeded and took every byte.
   BOOL Write(PortRecord* record, std::string bytes) {
     DWORD written = 0;
-    return Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(bytes.data()),
-                                  static_cast<DWORD>(bytes.size()), &written) &&
+    return Spool().Write(record, reinterpret_cast<LPBYTE>(bytes.data()),
+                         static_cast<DWORD>(bytes.size()), &written) &&
            written == bytes.size();
   }
+
+  // The calls of the face this test runs through.
+  SpoolerFace Spool() const { return SpoolerFace{face_}; }
+  Face face_ = Face::Win95;
 
  private:
   std::vector<std::string> spoolerPrinters_;
@@ -333,4 +332,18 @@ class PrinterTest : public MonitorTest {
   PortRecord* record_ = nullptr;
 };
 
+// A suite that runs through both faces: its fixture is BothFaces<Fixture>, its
+// tests are TEST_P, and KOVIRLM_BOTH_FACES(Suite) once in its file runs each test
+// as Suite.Test/Win95 and Suite.Test/Nt.
+template <typename Fixture>
+class BothFaces : public Fixture, public ::testing::WithParamInterface<Face> {
+ protected:
+  BothFaces() { this->face_ = this->GetParam(); }
+};
+
 }  // namespace monitor_test
+
+#define KOVIRLM_BOTH_FACES(Suite)                                                                \
+  INSTANTIATE_TEST_SUITE_P(, Suite,                                                              \
+                           ::testing::Values(monitor_test::Face::Win95, monitor_test::Face::Nt), \
+                           monitor_test::FaceName)
