@@ -256,6 +256,14 @@ TEST_P(StartDocPort_, ChangedPrinterNameIsUsedForTheKeyOfThatVeryDocument) {
   if (spoolerKnowsNewName) diag::RemoveSpoolerPrinter(renamed.c_str());
 }
 
+// The key is the application's: a printer without one gets none from us.
+TEST_P(StartDocPort_, NeverCreatesTheStatusKey) {
+  const std::string keyless = NamePrinter(" keyless");
+  ASSERT_TRUE(StartDoc(record_, keyless));
+  EXPECT_TRUE(EndDoc(record_));
+  EXPECT_FALSE(app::KeyExists(keyless));
+}
+
 // The printer handle lives from StartDocPort to EndDocPort (the stand-in spooler
 // knows the printer only natively; Wine's spooler has no such printer).
 TEST_P(EndDocPort_, ClosesThePrinterHandleThatTheNextDocumentReopens) {

@@ -32,6 +32,29 @@ TEST(InitializeMonitorEx, FillsSevenSlotsWithOurOperationsAndNullsTheOtherSix) {
   EXPECT_EQ(filled, 7);
 }
 
+TEST(InitializePrintMonitor2, FillsTheLanguageMonitorsEightEntriesOfAWindows2000SizedTable) {
+  const monitor_test::NtInstance& nt = monitor_test::SpoolerNt();
+  ASSERT_NE(nt.table, nullptr);
+  EXPECT_NE(nt.handle, nullptr);
+  const MONITOR2& table = *nt.table;
+  EXPECT_EQ(table.cbSize, offsetof(MONITOR2, pfnShutdown) + sizeof(void*));
+  EXPECT_EQ(Address(table.pfnOpenPortEx), Address(&OpenPortExNt));
+  EXPECT_EQ(Address(table.pfnStartDocPort), Address(&StartDocPortNt));
+  EXPECT_EQ(Address(table.pfnWritePort), Address(&WritePort));
+  EXPECT_EQ(Address(table.pfnReadPort), Address(&ReadPort));
+  EXPECT_EQ(Address(table.pfnEndDocPort), Address(&EndDocPort));
+  EXPECT_EQ(Address(table.pfnClosePort), Address(&ClosePort));
+  EXPECT_EQ(Address(table.pfnGetPrinterDataFromPort), Address(&GetPrinterDataFromPortNt));
+  EXPECT_EQ(Address(table.pfnShutdown), Address(&ShutdownNt));
+  for (void* portManagement :
+       {Address(table.pfnEnumPorts), Address(table.pfnOpenPort), Address(table.pfnAddPort),
+        Address(table.pfnAddPortEx), Address(table.pfnConfigurePort), Address(table.pfnDeletePort),
+        Address(table.pfnSetPortTimeOuts), Address(table.pfnXcvOpenPort),
+        Address(table.pfnXcvDataPort), Address(table.pfnXcvClosePort)}) {
+    EXPECT_EQ(portManagement, nullptr);
+  }
+}
+
 TEST(DllEntryPoint, ReturnsTrueForEveryReason) {
   for (DWORD reason : {DWORD{DLL_PROCESS_ATTACH}, DWORD{DLL_THREAD_ATTACH},
                        DWORD{DLL_THREAD_DETACH}, DWORD{DLL_PROCESS_DETACH}}) {
