@@ -29,22 +29,31 @@ constexpr DWORD DEVICE_DOC_RETRY_MS = 500;
 // Between two reads of StRealThreadExistFlag while the application's thread runs:
 // the first pause is short, so a flag that clears at once costs next to nothing,
 // and each later one doubles up to the longest, so a long wait keeps a waiting
-// spooler thread from costing the machine anything. The wait itself has no limit.
+// spooler thread from costing the machine anything.
 constexpr DWORD STATUS_THREAD_FIRST_PAUSE_MS = 10;
 constexpr DWORD STATUS_THREAD_LONGEST_PAUSE_MS = 100;
+// The longest the document waits for the application's thread. A thread that
+// really talks to the printer is done long before; a flag still up after this was
+// left behind by an application that crashed, was killed or lost power while
+// StMonExistFlag still says it is there, and both values outlive a reboot.
+constexpr DWORD STATUS_THREAD_WAIT_LIMIT_MS = 2 * 60 * 1000;
 
 bool SamePrinterName(LPCSTR first, LPCSTR second) {
   if (first == nullptr || second == nullptr) return first == second;
   return lstrcmpA(first, second) == 0;
 }
 
-// Only while the application is there: one that closed (or crashed, or was
-// removed) with its thread flag left up has no thread talking to the printer.
-// Asked again on every pass, so an application that closes meanwhile releases
-// the wait too.
+// Only while the application is there: one that closed or was removed with its
+// thread flag left up has no thread talking to the printer. Asked again on every
+// pass, so an application that closes meanwhile releases the wait too. One that
+// died saying it is there is waited for STATUS_THREAD_WAIT_LIMIT_MS at most, timed
+// from the start of the wait (an unsigned difference, right across the tick
+// counter's wrap); then the document goes on.
 void WaitWhileStatusThreadActive(const StatusKey& key) {
+  const DWORD start = GetTickCount();
   DWORD pause = STATUS_THREAD_FIRST_PAUSE_MS;
-  while (IsStatusThreadActive(key) && IsStatusMonitorPresent(key)) {
+  while (IsStatusThreadActive(key) && IsStatusMonitorPresent(key) &&
+         static_cast<DWORD>(GetTickCount() - start) < STATUS_THREAD_WAIT_LIMIT_MS) {
     Sleep(pause);
     pause = pause * 2 < STATUS_THREAD_LONGEST_PAUSE_MS ? pause * 2 : STATUS_THREAD_LONGEST_PAUSE_MS;
   }
@@ -60,14 +69,16 @@ BOOL OpenDeviceDocument(PortRecord* record, LPSTR printerName, DWORD jobId, DWOR
 
 // The spooler may hand a document a printer name other than the one the port was
 // opened with (the printer was renamed). The record follows it, and its printer
-// handle is reopened under the new name, the old name's closed.
+// handle is reopened under the new name, the old name's closed. A document
+// without a name keeps the port's printer: only a name that is given is followed.
 void FollowPrinterName(PortRecord* record, LPSTR printerName) {
+  if (printerName == nullptr) printerName = record->printerName;
   if (!SamePrinterName(record->printerName, printerName)) {
     FreeString(record->printerName);
     record->printerName = DuplicateString(printerName);
     if (record->printerHandle != nullptr) ClosePrinter(record->printerHandle);
     record->printerHandle = nullptr;
-    if (printerName != nullptr) OpenPrinterA(printerName, &record->printerHandle, nullptr);
+    OpenPrinterA(printerName, &record->printerHandle, nullptr);
   } else if (record->printerHandle == nullptr && printerName != nullptr) {
     OpenPrinterA(printerName, &record->printerHandle, nullptr);
   }
@@ -78,9 +89,9 @@ void FollowPrinterName(PortRecord* record, LPSTR printerName) {
 BOOL WINAPI StartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo) {
   auto* record = static_cast<PortRecord*>(port);
 
-  // Test and set in one step, so that two spooler threads cannot both start a
-  // document on the same port. A refused call changes nothing else: the running
-  // document keeps its key, which its poller may be using.
+  // Test and set in one step. A second document while one is in progress is
+  // refused and changes nothing else: the running document keeps its key, which
+  // its poller may be using.
   if (record->status.fetch_or(PS_JOB_ACTIVE) & PS_JOB_ACTIVE) {
     SetLastError(ERROR_BUSY);
     return FALSE;
@@ -92,8 +103,8 @@ BOOL WINAPI StartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD leve
   SelectStatusKey(record->statusKey, printerName != nullptr ? printerName : record->printerName);
 
   // The application's real-time thread talks to the printer itself; our document
-  // waits until it is done, however long that takes. A value we cannot read counts
-  // as "done".
+  // waits until it is done, or the application is gone, or the wait's limit has
+  // passed. A value we cannot read counts as "done".
   WaitWhileStatusThreadActive(record->statusKey);
 
   SetLanMonitorFlag(record->statusKey, TRUE);
@@ -121,6 +132,10 @@ BOOL WINAPI StartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD leve
 
 BOOL WINAPI EndDocPort(HANDLE port) {
   auto* record = static_cast<PortRecord*>(port);
+  // Only a document that ran raised LanMonExistFlag. After a refused StartDocPort
+  // the flag is down already, and another port's document on the same printer may
+  // have raised it since: it is not ours to lower.
+  const bool documentRan = HasStatusBits(record, PS_JOB_ACTIVE);
 
   if (HasStatusBits(record, PS_POLLER_RUN)) StopStatusPoller(record);
 
@@ -133,9 +148,9 @@ BOOL WINAPI EndDocPort(HANDLE port) {
   ClearStatusBits(record, PS_DEVICE_DOC_OPEN);
   record->deviceMonitor.pfnEndDocPort(record->devicePort);
 
-  // Lowered in this port's own key, which is then forgotten until the port's next
+  // Lowered in this document's key, which is then forgotten until the port's next
   // document. The poller that read the key has ended.
-  SetLanMonitorFlag(record->statusKey, FALSE);
+  if (documentRan) SetLanMonitorFlag(record->statusKey, FALSE);
   assert(record->pollerThread == nullptr);
   ClearStatusKey(record->statusKey);
 
