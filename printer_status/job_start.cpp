@@ -22,7 +22,6 @@
 
 #include "printer_status/job_start.h"
 
-#include <cassert>
 #include <cstring>
 
 #include "port/back_channel.h"
@@ -109,7 +108,6 @@ void JobStartExchange(PortRecord* record) {
   // Taken before this document's poller exists; no other poller runs on the port,
   // so the channel is always free here.
   const BackChannelClaim channel(record, CHANNEL_EXCHANGE);
-  assert(channel.held && !HasStatusBits(record, PS_POLLER_RUN));
 
   if (IdentifyPrinter(record)) {
     SetStatusBits(record, PS_PRINTER_MATCHED);
