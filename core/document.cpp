@@ -31,17 +31,26 @@ constexpr DWORD DEVICE_DOC_RETRY_MS = 500;
 // Between two reads of StRealThreadExistFlag while the application's thread runs:
 // the first pause is short, so a flag that clears at once costs next to nothing,
 // and each later one doubles up to the longest, so a long wait keeps a waiting
-// spooler thread from costing the machine anything. The wait itself has no limit.
+// spooler thread from costing the machine anything.
 constexpr DWORD STATUS_THREAD_FIRST_PAUSE_MS = 10;
 constexpr DWORD STATUS_THREAD_LONGEST_PAUSE_MS = 100;
+// The longest the document waits for the application's thread. A thread that
+// really talks to the printer is done long before; a flag still up after this was
+// left behind by an application that crashed, was killed or lost power while
+// StMonExistFlag still says it is there, and both values outlive a reboot.
+constexpr DWORD STATUS_THREAD_WAIT_LIMIT_MS = 2 * 60 * 1000;
 
-// Only while the application is there: one that closed (or crashed, or was
-// removed) with its thread flag left up has no thread talking to the printer.
-// Asked again on every pass, so an application that closes meanwhile releases
-// the wait too.
+// Only while the application is there: one that closed or was removed with its
+// thread flag left up has no thread talking to the printer. Asked again on every
+// pass, so an application that closes meanwhile releases the wait too. One that
+// died saying it is there is waited for STATUS_THREAD_WAIT_LIMIT_MS at most, timed
+// from the start of the wait (an unsigned difference, right across the tick
+// counter's wrap); then the document goes on.
 void WaitWhileStatusThreadActive(const StatusKey& key) {
+  const DWORD start = GetTickCount();
   DWORD pause = STATUS_THREAD_FIRST_PAUSE_MS;
-  while (IsStatusThreadActive(key) && IsStatusMonitorPresent(key)) {
+  while (IsStatusThreadActive(key) && IsStatusMonitorPresent(key) &&
+         static_cast<DWORD>(GetTickCount() - start) < STATUS_THREAD_WAIT_LIMIT_MS) {
     Sleep(pause);
     pause = pause * 2 < STATUS_THREAD_LONGEST_PAUSE_MS ? pause * 2 : STATUS_THREAD_LONGEST_PAUSE_MS;
   }
@@ -56,8 +65,10 @@ BOOL OpenDeviceDocument(PortRecord* record, SpoolerText printerName, DWORD jobId
 
 // The spooler may hand a document a printer name other than the one the port was
 // opened with (the printer was renamed). The record follows it, and its printer
-// handle is reopened under the new name, the old name's closed.
+// handle is reopened under the new name, the old name's closed. A document
+// without a name keeps the port's printer: only a name that is given is followed.
 void FollowPrinterName(PortRecord* record, SpoolerText printerName) {
+  if (IsNullText(printerName)) printerName = record->printerName;
   if (!SameText(record->printerName, printerName)) {
     FreeText(record->printerName);
     record->printerName = DuplicateText(printerName);
@@ -73,9 +84,9 @@ void FollowPrinterName(PortRecord* record, SpoolerText printerName) {
 
 BOOL StartDocument(PortRecord* record, SpoolerText printerName, DWORD jobId, DWORD level,
                    LPBYTE docInfo) {
-  // Test and set in one step, so that two spooler threads cannot both start a
-  // document on the same port. A refused call changes nothing else: the running
-  // document keeps its key, which its poller may be using.
+  // Test and set in one step. A second document while one is in progress is
+  // refused and changes nothing else: the running document keeps its key, which
+  // its poller may be using.
   if (record->status.fetch_or(PS_JOB_ACTIVE) & PS_JOB_ACTIVE) {
     SetLastError(ERROR_BUSY);
     return FALSE;
@@ -87,8 +98,8 @@ BOOL StartDocument(PortRecord* record, SpoolerText printerName, DWORD jobId, DWO
   SelectStatusKey(record->statusKey, IsNullText(printerName) ? record->printerName : printerName);
 
   // The application's real-time thread talks to the printer itself; our document
-  // waits until it is done, however long that takes. A value we cannot read counts
-  // as "done".
+  // waits until it is done, or the application is gone, or the wait's limit has
+  // passed. A value we cannot read counts as "done".
   WaitWhileStatusThreadActive(record->statusKey);
 
   SetLanMonitorFlag(record->statusKey, TRUE);
@@ -116,6 +127,10 @@ BOOL StartDocument(PortRecord* record, SpoolerText printerName, DWORD jobId, DWO
 
 BOOL WINAPI EndDocPort(HANDLE port) {
   auto* record = static_cast<PortRecord*>(port);
+  // Only a document that ran raised LanMonExistFlag. After a refused StartDocPort
+  // the flag is down already, and another port's document on the same printer may
+  // have raised it since: it is not ours to lower.
+  const bool documentRan = HasStatusBits(record, PS_JOB_ACTIVE);
 
   if (HasStatusBits(record, PS_POLLER_RUN)) StopStatusPoller(record);
 
@@ -128,9 +143,9 @@ BOOL WINAPI EndDocPort(HANDLE port) {
   ClearStatusBits(record, PS_DEVICE_DOC_OPEN);
   DeviceEndDoc(record);
 
-  // Lowered in this port's own key, which is then forgotten until the port's next
+  // Lowered in this document's key, which is then forgotten until the port's next
   // document. The poller that read the key has ended.
-  SetLanMonitorFlag(record->statusKey, FALSE);
+  if (documentRan) SetLanMonitorFlag(record->statusKey, FALSE);
   assert(record->pollerThread == nullptr);
   ClearStatusKey(record->statusKey);
 

@@ -1,9 +1,10 @@
 // Port records and the spooler's port open and close.
 //
 // Every port opened through us, by either face, has one PortRecord, and the
-// record is the handle the spooler passes back on each later call. PortList owns the records; each
-// record owns its printer-name copy, its printer handle, its three events and its
-// poller-thread handle, and gives them all back when it is deleted.
+// record is the handle the spooler passes back on each later call. PortList owns
+// the records; each record owns its printer-name copy, its printer handle, its
+// poller's stop event and its poller-thread handle, and gives them all back when
+// it is deleted.
 //
 // Invariants:
 // - MonitorLock guards PortList and nothing else. It is held only while the list
@@ -32,9 +33,9 @@
 namespace {
 
 // Manual-reset, so that a stop stays visible to the poller until the next poller
-// is started.
-HANDLE CreateManualEvent(BOOL signalled) {
-  return CreateEventA(nullptr, TRUE, signalled, nullptr);
+// is started; not signalled at first.
+HANDLE CreateStopEvent() {
+  return CreateEventA(nullptr, TRUE, FALSE, nullptr);
 }
 
 void CloseIfOpen(HANDLE handle) {
@@ -44,8 +45,9 @@ void CloseIfOpen(HANDLE handle) {
 // Gives back everything the record owns, then the record. The record must be
 // out of PortList already; MonitorLock is not held.
 void DestroyPortRecord(PortRecord* record) {
-  // ClosePort stops the poller first. Should a thread still be here, it may yet
-  // read the record: it is stopped, not merely waited for, so the wait ends.
+  // Every poller runs within a document, which ClosePort ends first. Should a
+  // thread still be here, it may yet read the record: it is stopped, not merely
+  // waited for, so the wait ends.
   if (record->pollerThread != nullptr) StopStatusPoller(record);
   if (record->printerHandle != nullptr) ClosePrinter(record->printerHandle);
   FreeText(record->printerName);
@@ -98,7 +100,7 @@ PortRecord* CreatePortRecord(SpoolerText portName, SpoolerText printerName) {
     record->portName = AnsiText(static_cast<LPCSTR>(nameCopy));
   }
 
-  record->pollerStopEvent = CreateManualEvent(FALSE);
+  record->pollerStopEvent = CreateStopEvent();
   if (record->pollerStopEvent == nullptr) {
     DestroyPortRecord(record);
     return nullptr;
@@ -186,11 +188,9 @@ void CloseRecord(PortRecord* record) {
   // A document still in progress (the spooler closes ports at shutdown and when a
   // printer is deleted mid-job) is ended as EndDocPort ends it: its poller
   // stopped, the device document ended and LanMonExistFlag lowered in its key,
-  // which would otherwise stay raised across reboots.
+  // which would otherwise stay raised across reboots. A poller runs only within a
+  // document, so none reads the record or the device port after this.
   if (record->status.load() & (PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN)) EndDocPort(record);
-  // A running poller reads the record and the device port: it must be gone
-  // before either goes.
-  if (HasStatusBits(record, PS_POLLER_RUN)) StopStatusPoller(record);
 
   // What the device monitor answers changes nothing: the port is gone for the
   // spooler either way.

@@ -70,6 +70,7 @@ struct Rig {
   std::map<std::string, PortPtr, NoCaseLess> printers;
   std::map<std::uintptr_t, std::string> handles;  // open handle -> port name
   std::uintptr_t nextHandle = 0x10000;
+  bool sharedOpens = false;  // a port may be opened more than once
   std::array<FaultPlan, kSlotCount> faults;
   std::mutex logMutex;  // the log and the hook
   std::vector<Call> calls;
@@ -192,7 +193,7 @@ BOOL WINAPI DeviceOpenPort(LPSTR name, PHANDLE handle) {
       error = ERROR_ACCESS_DENIED;
     } else if (printer == rig.printers.end()) {
       error = ERROR_FILE_NOT_FOUND;
-    } else if (HandleOpenFor(rig, printer->first)) {
+    } else if (!rig.sharedOpens && HandleOpenFor(rig, printer->first)) {
       error = ERROR_BUSY;
     } else {
       const std::uintptr_t id = rig.nextHandle;
@@ -509,6 +510,11 @@ void SetDeviceDataSupported(bool supported) {
   gTableNt.pfnGetPrinterDataFromPort = supported ? DeviceGetPrinterDataFromPortNt : nullptr;
 }
 
+void SetSharedOpens(bool shared) {
+  Lock lock(TheRig().mutex);
+  TheRig().sharedOpens = shared;
+}
+
 void Reset() {
   Rig& rig = TheRig();
   std::map<std::string, PortPtr, NoCaseLess> gone;
@@ -516,6 +522,7 @@ void Reset() {
     Lock lock(rig.mutex);
     gone.swap(rig.printers);
     rig.handles.clear();
+    rig.sharedOpens = false;
     rig.faults = {};
     gTable = kFullTable;
     gTableNt = NtTable();

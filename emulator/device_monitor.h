@@ -11,7 +11,8 @@
 //
 // What the slots do, beyond passing bytes to and from the printer:
 // - pfnOpenPort fails with ERROR_FILE_NOT_FOUND when no printer is attached to the
-//   name and with ERROR_BUSY when the port is already open. Handles are the rig's
+//   name and with ERROR_BUSY when the port is already open, unless shared opens
+//   are allowed (SetSharedOpens), as a network port monitor allows them. Handles are the rig's
 //   own numbers, never reused: any call with a handle that is not open fails with
 //   ERROR_INVALID_HANDLE.
 // - pfnStartDocPort fails with ERROR_BUSY while a document is open.
@@ -93,6 +94,9 @@ struct Call {
 // pfnGetPrinterDataFromPort can be removed with SetDeviceDataSupported(false).
 MONITOR* DeviceMonitor();
 void SetDeviceDataSupported(bool supported);
+// Lets pfnOpenPort open a port that is open already, giving out another handle.
+// Off after Reset().
+void SetSharedOpens(bool shared);
 
 // NT mode: the same port monitor through a MONITOR2 of the Windows 2000 size, the
 // same slots filled, names in UTF-16 (logged in UTF-8). Its pfnOpenPort wants

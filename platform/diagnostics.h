@@ -37,13 +37,15 @@ bool AddSpoolerPrinter(const char* printerName);
 bool RemoveSpoolerPrinter(const char* printerName);
 long OpenPrinterHandles();  // open spooler printer handles, or kUnknown
 
-// Makes one CreateEventA call fail (null, ERROR_NOT_ENOUGH_MEMORY): the one after
-// `after` further successful calls. Linux layer only: returns false on Windows.
+// Makes one CreateEventA call fail (null, ERROR_OUTOFMEMORY): the one after
+// `after` further successful calls. The code is not ERROR_NOT_ENOUGH_MEMORY, so a
+// caller that owes its own caller that code must set it itself. Linux layer only:
+// returns false on Windows.
 bool FailEventCreation(int after);
 // The same for CreateThread: the next call fails (null, ERROR_NOT_ENOUGH_MEMORY).
 // Linux layer only: returns false on Windows.
 bool FailNextThreadCreation();
-// The same for LocalAlloc: the next call fails (null, ERROR_NOT_ENOUGH_MEMORY).
+// The same for LocalAlloc: the next call fails (null, ERROR_OUTOFMEMORY).
 // Linux layer only: returns false on Windows.
 bool FailNextHeapAllocation();
 

@@ -10,12 +10,15 @@
 // Everything here reads and writes only this port's own key and model.
 //
 // Nothing here fails StartDocPort: every failure only skips the rest of the work.
-// The exchange holds the port's back channel from before it starts the poller to
-// its end, so the new poller reads nothing until the exchange is done, whatever
-// the application writes meanwhile. The ink query also pauses polling in the
-// registry (GetRealTimeStatusStartFlag 0), which the application sees; afterwards
-// the earlier value goes back only if the flag still holds that 0: a value the
-// application wrote during the query stands.
+// The exchange runs with no poller on the port (EndDocPort stopped the last one,
+// and a second document on the port is refused), and it holds the port's back
+// channel from before it starts the poller to its end, so the new poller reads
+// nothing until the exchange is done, whatever the application writes meanwhile.
+// The ink query also pauses polling in the registry (GetRealTimeStatusStartFlag
+// 0), which the application sees; afterwards the earlier value goes back only if
+// the flag still holds that 0. So a non-zero value the application wrote during
+// the query stands, while a 0 it wrote is overwritten: the registry cannot tell
+// that 0 from the query's own.
 
 #include "printer_status/job_start.h"
 
@@ -102,14 +105,13 @@ void JobStartExchange(PortRecord* record) {
   // Set only by a status command written in full in this very exchange: the ink
   // query follows only the status reply it asked for.
   BOOL sent = FALSE;
-  // Taken before any poller of this document exists, so it is free then; only a
-  // poller left running (which sends nothing new anyway) could hold it.
+  // Taken before this document's poller exists; no other poller runs on the port,
+  // so the channel is always free here.
   const BackChannelClaim channel(record, CHANNEL_EXCHANGE);
 
   if (IdentifyPrinter(record)) {
     SetStatusBits(record, PS_PRINTER_MATCHED);
-    if (channel.held && !HasStatusBits(record, PS_POLLER_RUN) &&
-        IsStatusMonitorPresent(record->statusKey)) {
+    if (IsStatusMonitorPresent(record->statusKey)) {
       sent = SendStatusCommand(record);
       if (sent) StartStatusPoller(record);
     }

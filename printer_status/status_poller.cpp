@@ -36,13 +36,10 @@ bool PollerRunning(const PortRecord* record) {
 
 // Waits `ms` milliseconds, or less when the poller is told to stop; true when it
 // was. Waiting on the stop event instead of sleeping (or spinning) is what lets a
-// stop end a wait at once. Without a usable event it falls back to a plain sleep,
-// which is slower to notice a stop but never spins.
+// stop end a wait at once. Every record has its event: an open that cannot create
+// one fails.
 bool PauseUnlessStopped(PortRecord* record, DWORD ms) {
-  if (record->pollerStopEvent == nullptr ||
-      WaitForSingleObject(record->pollerStopEvent, ms) == WAIT_FAILED) {
-    Sleep(ms);
-  }
+  WaitForSingleObject(record->pollerStopEvent, ms);
   return !PollerRunning(record);
 }
 

@@ -21,9 +21,11 @@ bool diag::FailNextHeapAllocation() {
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
   // Windows hands out a distinct block even for zero bytes.
   SIZE_T size = bytes == 0 ? 1 : bytes;
-  void* block = failNextAllocation.exchange(false) ? nullptr
-                : (flags & LMEM_ZEROINIT)          ? std::calloc(1, size)
-                                                   : std::malloc(size);
+  if (failNextAllocation.exchange(false)) {
+    SetLastError(ERROR_OUTOFMEMORY);  // a planned failure's own code (diagnostics.h)
+    return nullptr;
+  }
+  void* block = (flags & LMEM_ZEROINIT) ? std::calloc(1, size) : std::malloc(size);
   if (block == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;

@@ -81,7 +81,7 @@ bool diag::FailEventCreation(int after) {
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name) {
   if (TakeEventCreationFailure()) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    SetLastError(ERROR_OUTOFMEMORY);
     return nullptr;
   }
   std::shared_ptr<KernelObject> event;

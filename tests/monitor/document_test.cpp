@@ -113,20 +113,26 @@ TEST_P(StartDocPort_, SecondDocumentOnBusyPortFailsWithErrorBusyAndChangesNothin
   EXPECT_TRUE(EndDoc(second));
 }
 
-// The stand-in clears StRealThreadExistFlag one way or the other after a while, or
+// The stand-in clears StRealThreadExistFlag one way or the other after a while,
 // closes leaving it set (an application gone has no thread talking to the
-// printer); StartDocPort must not touch the device or LanMonExistFlag before that.
+// printer), or dies with both flags saying it is there, and the clock moves on
+// past the wait's two minutes; StartDocPort must not touch the device or
+// LanMonExistFlag before that.
 TEST_P(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
   const struct {
     const char* how;
     bool deleteValue;
     bool closeApp;
+    bool hang = false;
   } cases[] = {{"flag set to 0", false, false},
                {"flag deleted", true, false},
-               {"application closed, flag left set", false, true}};
+               {"application closed, flag left set", false, true},
+               {"application died present, flag left set", false, false, true}};
 
+  const bool clockMoves = diag::SetTickCountStart(GetTickCount());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.how);
+    if (c.hang && !clockMoves) continue;  // the real clock cannot be moved on
     app::DeleteValue(printer_, VALUE_LAN_MONITOR);
     app::SetDword(printer_, VALUE_STATUS_MONITOR, 1);
     app::SetDword(printer_, VALUE_STATUS_THREAD, 1);
@@ -136,12 +142,19 @@ TEST_P(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
     std::size_t deviceCallsBeforeRelease = 99;
     std::thread standIn([&] {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      if (c.hang) {
+        // Just short of the limit the wait goes on; past it, it ends.
+        diag::SetTickCountStart(GetTickCount() + 119000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      }
       lanBeforeRelease = app::Describe(printer_, VALUE_LAN_MONITOR);
       deviceCallsBeforeRelease = emu::CallsTo(emu::Slot::StartDocPort).size();
+      if (c.hang) diag::SetTickCountStart(GetTickCount() + 1500);
       released = true;
-      if (c.closeApp) {
-        app::Close(printer_, true);
-        // Released by the close alone; if not, freed after 10 s to fail, not hang.
+      if (c.closeApp || c.hang) {
+        if (c.closeApp) app::Close(printer_, true);
+        // Released by the close or the clock alone; if not, freed after 10 s to
+        // fail, not hang.
         stuck = !monitor_test::WaitUntil([&] { return returned.load(); }, 10000);
         if (stuck) app::SetRealThreadExists(printer_, false);
       } else if (c.deleteValue) {
@@ -162,12 +175,12 @@ TEST_P(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
 
     EXPECT_TRUE(started);
     EXPECT_TRUE(wasReleased) << "StartDocPort returned while the flag was still set";
-    EXPECT_FALSE(stuck) << "the application closed, yet the wait went on";
+    EXPECT_FALSE(stuck) << "the application left, yet the wait went on";
     EXPECT_FALSE(lanBeforeRelease.has_value()) << "LanMonExistFlag raised during the wait";
     EXPECT_EQ(deviceCallsBeforeRelease, 0u) << "device document opened during the wait";
     EXPECT_EQ(LanFlag(printer_), 1u);
     // A deleted flag is written back as clear.
-    EXPECT_EQ(app::ReadDword(printer_, VALUE_STATUS_THREAD), c.closeApp ? 1u : 0u);
+    EXPECT_EQ(app::ReadDword(printer_, VALUE_STATUS_THREAD), c.closeApp || c.hang ? 1u : 0u);
     // The pauses between two reads of the flag are 10 ms or longer, however long
     // the wait, so the waiting thread does not spin a core (the slack covers the
     // document's other key opens and the stand-in's own).
@@ -204,26 +217,37 @@ TEST_P(StartDocPort_, DeviceRefusingOnceIsAskedAgainAfterAPause) {
 }
 
 // Refused twice: the spooler sees the device monitor's error, the port is free for
-// another try, and the application is not left believing a job uses the port.
+// another try, and the application is not left believing a job uses the port: the
+// flag comes down in the key it was raised in, that of the printer the document
+// names, the port's own or another's, and nowhere else.
 TEST_P(StartDocPort_, DeviceRefusingTwiceFailsFreesThePortAndLowersLanMonitorFlag) {
-  emu::InjectFault(emu::Slot::StartDocPort, emu::Fault::Refuse, 2);
+  const std::string other = printer_ + ".Other";
+  Register(other, kUnmatchedModel);
+  for (const std::string& named : {other, printer_}) {
+    SCOPED_TRACE(named);
+    emu::ClearCalls();
+    emu::InjectFault(emu::Slot::StartDocPort, emu::Fault::Refuse, 2);
 
-  const auto start = std::chrono::steady_clock::now();
-  SetLastError(0);
-  EXPECT_FALSE(StartDoc(record_, printer_));
-  const DWORD error = GetLastError();
-  const auto took = std::chrono::steady_clock::now() - start;
+    const auto start = std::chrono::steady_clock::now();
+    SetLastError(0);
+    EXPECT_FALSE(StartDoc(record_, named));
+    const DWORD error = GetLastError();
+    const auto took = std::chrono::steady_clock::now() - start;
 
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "not the device monitor's error";
-  EXPECT_GE(took, std::chrono::milliseconds(450));
-  EXPECT_LT(took, std::chrono::seconds(10));
-  EXPECT_EQ(DeviceCalls(emu::Slot::StartDocPort, "DOC1:").size(), 2u);
-  EXPECT_FALSE(HasStatusBits(record_, PS_JOB_ACTIVE));
-  EXPECT_FALSE(HasStatusBits(record_, PS_DEVICE_DOC_OPEN));
-  EXPECT_EQ(LanFlag(printer_), 0u);
-  EXPECT_EQ(LanFlagType(printer_), static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(SelectedPath(record_->statusKey), KeyPath(printer_)) << "the key stays selected";
-  EXPECT_FALSE(Write(record_, "nowhere to go"));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "not the device monitor's error";
+    EXPECT_GE(took, std::chrono::milliseconds(450));
+    EXPECT_LT(took, std::chrono::seconds(10));
+    EXPECT_EQ(DeviceCalls(emu::Slot::StartDocPort, "DOC1:").size(), 2u);
+    EXPECT_FALSE(HasStatusBits(record_, PS_JOB_ACTIVE));
+    EXPECT_FALSE(HasStatusBits(record_, PS_DEVICE_DOC_OPEN));
+    EXPECT_EQ(LanFlag(named), 0u);
+    EXPECT_EQ(LanFlagType(named), static_cast<DWORD>(REG_DWORD));
+    if (named == other) {
+      EXPECT_FALSE(LanFlag(printer_).has_value()) << "the port's key written";
+    }
+    EXPECT_EQ(SelectedPath(record_->statusKey), KeyPath(named)) << "the key stays selected";
+    EXPECT_FALSE(Write(record_, "nowhere to go"));
+  }
 
   // The spooler tries again, and this time the device takes the document.
   EXPECT_TRUE(StartDoc(record_, printer_));
@@ -262,6 +286,17 @@ TEST_P(StartDocPort_, NeverCreatesTheStatusKey) {
   ASSERT_TRUE(StartDoc(record_, keyless));
   EXPECT_TRUE(EndDoc(record_));
   EXPECT_FALSE(app::KeyExists(keyless));
+}
+
+// A document without a printer name uses the port's printer and key, and so does
+// the next one: the port does not forget its printer.
+TEST_P(StartDocPort_, DocumentsWithoutANameKeepThePortsPrinter) {
+  for (DWORD job : {1u, 2u}) {
+    ASSERT_TRUE(Spool().StartDoc(record_, nullptr, job));
+    EXPECT_EQ(monitor_test::Text(record_->printerName), printer_);
+    EXPECT_EQ(LanFlag(printer_), 1u) << "job " << job;
+    EXPECT_TRUE(EndDoc(record_));
+  }
 }
 
 // The printer handle lives from StartDocPort to EndDocPort (the stand-in spooler
@@ -330,15 +365,16 @@ TEST_P(EndDocPort_, DeviceMonitorEndingTheDocumentFindsWritePortAlreadyRefused) 
 }
 
 // No document of ours on the port, but the port's last StartDocPort, refused by
-// the device monitor, left its key selected.
-TEST_P(EndDocPort_, WithoutADocumentStillEndsTheDeviceDocumentAndLowersTheFlag) {
+// the device monitor, left its key selected; meanwhile another port's document on
+// the same printer raised the flag, which is that document's to lower.
+TEST_P(EndDocPort_, WithoutADocumentStillEndsTheDeviceDocumentAndLeavesTheFlag) {
   emu::InjectFault(emu::Slot::StartDocPort, emu::Fault::Refuse, 2);
   ASSERT_FALSE(StartDoc(record_, printer_));
   app::SetDword(printer_, VALUE_LAN_MONITOR, 1);
 
   EXPECT_TRUE(EndDoc(record_));
   EXPECT_EQ(DeviceCalls(emu::Slot::EndDocPort, "DOC1:").size(), 1u);
-  EXPECT_EQ(LanFlag(printer_), 0u);
+  EXPECT_EQ(LanFlag(printer_), 1u);
   EXPECT_EQ(SelectedPath(record_->statusKey), "<none>");
   EXPECT_EQ(record_->status.load(), 0u);
 }

@@ -3,8 +3,10 @@
 // thousand opens and closes leave behind.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/leak_probe.h"
@@ -123,6 +125,28 @@ TEST_F(OpenPortEx_, ReopeningANameThatDiffersOnlyInCaseFailsWithErrorBusyAndChan
   EXPECT_EQ(record->devicePort, devicePort);
   EXPECT_EQ(record->status.load(), 0u);
   leaks.ExpectNothingLeaked();
+}
+
+// Some port monitors let a port be opened twice (network ports do), so only our
+// own list keeps a second open of the name out, even one racing with the first.
+TEST_F(OpenPortEx_, TwoOpensOfOneNameAtOnceNeverBothSucceedEvenWhereTheDeviceShares) {
+  emu::SetSharedOpens(true);
+  emu::AttachPrinter("KOVIR1:");
+  for (int round = 0; round < 200; ++round) {
+    std::atomic<int> ready{0};
+    BOOL opened[2] = {FALSE, FALSE};
+    HANDLE handles[2] = {};
+    std::thread racers[2];
+    for (int i = 0; i < 2; ++i) {
+      racers[i] = std::thread([&, i] {
+        for (++ready; ready < 2;) std::this_thread::yield();
+        handles[i] = OpenThroughSpooler("KOVIR1:", "KOVIR Racer", &opened[i]);
+      });
+    }
+    for (std::thread& racer : racers) racer.join();
+    ASSERT_EQ(opened[0] + opened[1], 1) << "round " << round;
+    EXPECT_TRUE(ClosePort(static_cast<PortRecord*>(handles[opened[0] ? 0 : 1])));
+  }
 }
 
 struct FailedOpenCase {
@@ -253,8 +277,9 @@ TEST_F(ClosePort_, WithARunningPollerStopsItAndWaitsForItBeforeEndingTheDocument
 
 // A document in progress is ended first, as EndDocPort ends it: the device hears
 // pfnEndDocPort and LanMonExistFlag goes down in the document's key. A poller
-// without a document has no device document to end: the device hears only
-// pfnClosePort, after the poller has ended.
+// without a document (no spooler call leaves one: a poller runs only within a
+// document) has no device document to end: the device hears only pfnClosePort,
+// and the poller is stopped before its record is freed.
 TEST_F(ClosePort_, WithADocumentEndsItFirstAndWithOnlyAPollerClosesTheDevicePortAlone) {
   const char* printer = "KOVIR Close Mid-Job";
   Register(printer, "KP-100");
@@ -266,8 +291,10 @@ TEST_F(ClosePort_, WithADocumentEndsItFirstAndWithOnlyAPollerClosesTheDevicePort
     SetLanMonitorFlag(record->statusKey, TRUE);
     StandInPoller poller;
     poller.lingerMs = 300;
-    bool portOpenAtExit = false;
-    poller.onExit = [&portOpenAtExit](PortRecord*) { portOpenAtExit = emu::PortOpen("KOVIR1:"); };
+    bool recordIntactAtExit = false;
+    poller.onExit = [&recordIntactAtExit](PortRecord* r) {
+      recordIntactAtExit = r->signature == PORT_SIGNATURE;
+    };
     ASSERT_TRUE(document || StartStandInPoller(record, poller));
     emu::ClearCalls();
 
@@ -282,7 +309,7 @@ TEST_F(ClosePort_, WithADocumentEndsItFirstAndWithOnlyAPollerClosesTheDevicePort
     EXPECT_TRUE(ListedPorts().empty());
     if (!document) {
       EXPECT_TRUE(poller.ended);
-      EXPECT_TRUE(portOpenAtExit);
+      EXPECT_TRUE(recordIntactAtExit);
     }
   }
 }

@@ -111,7 +111,7 @@ TEST(Diagnostics, PlannedEventCreationFailureHitsExactlyOneCall) {
   HANDLE first = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetLastError(0);
   HANDLE second = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_OUTOFMEMORY), GetLastError());
   HANDLE third = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   EXPECT_NE(nullptr, first);
   EXPECT_EQ(nullptr, second);

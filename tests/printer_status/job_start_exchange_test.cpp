@@ -149,18 +149,20 @@ TEST_P(StatusMonitorAbsent, MatchedPrinterGetsNoCommandAndNoPoller) {
 
 INSTANTIATE_TEST_SUITE_P(Flags, StatusMonitorAbsent, testing::Values(0u, 16u));
 
+// The exchange never runs beside a poller: a second document while one runs is
+// refused before it, so nothing more is sent and no second poller starts.
 TEST_F(JobStartExchangeTest, RunningPollerMeansNoCommandAndNoInkQuery) {
-  OpenJob("KP-210S", DeviceIdFor("KP-210S"));
-  monitor_test::StandInPoller standIn;
-  ASSERT_TRUE(monitor_test::StartStandInPoller(record_, standIn));
-  const HANDLE thread = record_->pollerThread;
-
+  OpenJob("KP-6600S", DeviceIdFor("KP-6600S"));
   JobStartExchange(record_);
+  const HANDLE thread = record_->pollerThread;
+  ASSERT_NE(thread, nullptr);
+  const std::string received = emu::Received(kPort);
+
+  EXPECT_FALSE(StartDoc(record_, printer_, 2));
 
   EXPECT_TRUE(HasStatusBits(record_, PS_PRINTER_MATCHED | PS_POLLER_RUN));
-  EXPECT_EQ(emu::Received(kPort), "");
+  EXPECT_EQ(emu::Received(kPort), received);
   EXPECT_EQ(record_->pollerThread, thread);
-  StopStatusPoller(record_);
 }
 
 TEST_F(JobStartExchangeTest, ShortStatusCommandWriteStartsNoPollerAndNoInkQuery) {
@@ -201,8 +203,8 @@ std::thread::id exchangeThread;
 std::mutex readsLock;
 std::vector<bool> readsByExchange;
 // What the application writes to GetRealTimeStatusStartFlag as the status command
-// and the ink query go out.
-std::optional<DWORD> appFlagAtStatusCommand, appFlagAtInkQuery;
+// and the ink query go out, and at the exchange's first read of the status reply.
+std::optional<DWORD> appFlagAtStatusCommand, appFlagAtInkQuery, appFlagAtStatusRead;
 
 BOOL WINAPI WatchingWrite(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written) {
   if (count == InkQueryCommand.size()) {
@@ -216,9 +218,19 @@ BOOL WINAPI WatchingWrite(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD writt
 }
 
 BOOL WINAPI WatchingRead(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read) {
+  const bool byExchange = std::this_thread::get_id() == exchangeThread;
+  bool firstOfExchange = false;
   {
     std::lock_guard<std::mutex> lock(readsLock);
-    readsByExchange.push_back(std::this_thread::get_id() == exchangeThread);
+    readsByExchange.push_back(byExchange);
+    firstOfExchange =
+        byExchange && std::count(readsByExchange.begin(), readsByExchange.end(), true) == 1;
+  }
+  if (firstOfExchange && appFlagAtStatusRead) {
+    // Polling paused, the application turns it on, and the exchange's read takes
+    // long enough for the poller's settings loop (every 50 ms) to come round.
+    app::SetDword(printerAtInkQuery, VALUE_POLL_ENABLED, *appFlagAtStatusRead);
+    Sleep(300);
   }
   return emu::DeviceMonitor()->pfnReadPort(port, buffer, count, read);
 }
@@ -228,6 +240,7 @@ struct PauseCase {
   std::optional<DWORD> flag;  // GetRealTimeStatusStartFlag at job start; none: missing
   DWORD restored;             // the flag after the query
   std::optional<DWORD> atStatusCommand = std::nullopt, atInkQuery = std::nullopt;  // the app's
+  std::optional<DWORD> atStatusRead = std::nullopt;
 };
 
 void PrintTo(const PauseCase& c, std::ostream* out) {
@@ -253,6 +266,7 @@ TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
   flagAtInkQuery.reset();
   appFlagAtStatusCommand = c.atStatusCommand;
   appFlagAtInkQuery = c.atInkQuery;
+  appFlagAtStatusRead = c.atStatusRead;
   exchangeThread = std::this_thread::get_id();
   {
     std::lock_guard<std::mutex> lock(readsLock);
@@ -262,7 +276,9 @@ TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
   JobStartExchange(record_);
 
   ASSERT_EQ(emu::Commands(kPort).size(), 2u);
-  EXPECT_EQ(flagAtInkQuery, 0u);
+  EXPECT_EQ(flagAtInkQuery, c.atStatusRead.value_or(0));
+  // The port's copy is the exchange's while it holds the channel: the poller
+  // loads no settings then, whatever the registry says.
   EXPECT_EQ(pollEnabledAtInkQuery, 0u);
   EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), c.restored);
   EXPECT_EQ(record_->statusKey.pollEnabled.load(), c.restored);
@@ -291,7 +307,9 @@ INSTANTIATE_TEST_SUITE_P(
                     // The application's window opens during the query: it stands, and
                     // still the poller keeps off the channel until the query is done.
                     PauseCase{"AppStartsPolling", kEarlierPollFlag, 1, std::nullopt, 1},
-                    PauseCase{"AppPausesPolling", kEarlierPollFlag, 0, 0}),
+                    PauseCase{"AppPausesPolling", kEarlierPollFlag, 0, 0},
+                    PauseCase{"AppStartsPollingAtTheStatusRead", kEarlierPollFlag, 1, std::nullopt,
+                              std::nullopt, 1}),
     [](const testing::TestParamInfo<PauseCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -244,23 +244,59 @@ TEST_F(StatusPollerTest, StopBetweenReadsEndsThePollWithoutStoring) {
 }
 
 // While the job-start exchange holds the back channel a due poll reads nothing,
-// it polls as soon as the channel is free, and a stop ends its wait at once.
+// it polls as soon as the channel is free (not a whole interval after it found
+// the channel held), and a stop ends its wait at once.
 TEST_F(StatusPollerTest, APollWaitsWhileTheExchangeHoldsTheChannelAndPollsAfter) {
-  OpenJob(1, 100);
+  constexpr DWORD kInterval = 2000;
+  OpenJob(1, kInterval);
   emu::QueueBackChannel(kPort, emu::MakeStatusUpdate(1));
   ASSERT_TRUE(ClaimBackChannel(record_, CHANNEL_EXCHANGE));
   StartPoller();
-  Sleep(500);  // the poll falls due and waits for the channel
+  Sleep(kInterval + 300);  // the poll falls due and waits for the channel
   EXPECT_EQ(ReadsStarted(), 0u);
+  const Clock::time_point freed = Clock::now();
   ReleaseBackChannel(record_);
   ASSERT_TRUE(WaitUntil([this] { return Published() == emu::MakeStatusUpdate(1); }));
+  EXPECT_LT(MsBetween(freed, Reads().at(0).at), kInterval / 2);
   ASSERT_TRUE(WaitUntil([this] { return ClaimBackChannel(record_, CHANNEL_EXCHANGE); }));
   const std::size_t reads = ReadsStarted();
-  Sleep(300);  // the next poll falls due and waits for the channel
+  Sleep(kInterval + 300);  // the next poll falls due and waits for the channel
 
   EXPECT_TRUE(monitor_test::FinishesWithin(kStopMs, [this] { StopStatusPoller(record_); }));
   EXPECT_EQ(ReadsStarted(), reads);
   ReleaseBackChannel(record_);
+}
+
+// The poller is told to stop just as a due poll has taken the back channel, before
+// its first read: the registry hook clears PS_POLLER_RUN and moves the clock past
+// the interval while the poller's settings load writes back a deleted flag. The
+// poll reads nothing and gives the channel back, or the port's next job start
+// would find it held and send nothing.
+PortRecord* stopAtLoad = nullptr;
+void StopAtThePollersSettingsLoad(HKEY, const char*, const char* value) {
+  if (value == nullptr || std::string(value) != VALUE_POLL_ENABLED ||
+      diag::CurrentThreadParameter() != stopAtLoad) {
+    return;
+  }
+  ClearStatusBits(stopAtLoad, PS_POLLER_RUN);
+  diag::SetTickCountStart(GetTickCount() + 100000);
+}
+
+TEST_F(StatusPollerTest, APollStoppedBeforeItReadsGivesTheChannelBack) {
+  OpenJob(1, 60000);
+  stopAtLoad = record_;
+  if (!diag::SetRegistryChangeHook(StopAtThePollersSettingsLoad)) {
+    GTEST_SKIP() << "registry changes cannot be watched on this platform";
+  }
+  StartPoller();
+  Sleep(200);  // the poller times its interval
+  emu::status_app::DeleteValue(printer_, VALUE_POLL_ENABLED);
+  EXPECT_EQ(WaitForSingleObject(record_->pollerThread, 10000), WAIT_OBJECT_0);
+  diag::SetRegistryChangeHook(nullptr);
+  StopStatusPoller(record_);
+
+  EXPECT_EQ(ReadsStarted(), 0u);
+  EXPECT_EQ(record_->channelOwner.load(), CHANNEL_FREE);
 }
 
 // The start tick is taken just before GetTickCount wraps and the interval ends

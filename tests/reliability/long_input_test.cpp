@@ -95,9 +95,9 @@ TEST_F(LongInput, MissingAndEmptyNamesPrintWithNoKeyAndNoCrash) {
   EXPECT_EQ(emu::Received(""), "page");
   ExpectJobWorks(record, "", "", false);
   ExpectJobWorks(record, "", "", false);  // now with the empty name as the key's
-  // A document without a name after one with a name: the record forgets the name.
+  // A document without a name after one with a name: the record keeps the name.
   EXPECT_TRUE(Spooler().pfnStartDocPort(record, nullptr, 4, 1, nullptr));
-  EXPECT_TRUE(IsNullText(record->printerName));
+  EXPECT_TRUE(monitor_test::Text(record->printerName).empty());
   EXPECT_TRUE(Spooler().pfnEndDocPort(record));
   EXPECT_TRUE(monitor_test::StoreValuesIn(monitor_test::kPrintersKey).empty());
   EXPECT_TRUE(ClosePort(record));
