@@ -15,8 +15,13 @@
 // handle and key belong to the port's spooler thread, and its status word is
 // atomic, so a port waiting on its device, its poller or the application never
 // holds up another port.
+//
+// ClosePort or Shutdown may come while StartDocPort is still at work. Its waits
+// then end at once (PS_CLOSING), and it returns: FALSE while no document was open
+// yet, TRUE once one was, which the close then ends as EndDocPort does.
 #include <cassert>
 
+#include "core/port_call.h"
 #include "core/port_ops.h"
 #include "port/device_calls.h"
 #include "port/port_record.h"
@@ -45,13 +50,14 @@ constexpr DWORD STATUS_THREAD_WAIT_LIMIT_MS = 2 * 60 * 1000;
 // pass, so an application that closes meanwhile releases the wait too. One that
 // died saying it is there is waited for STATUS_THREAD_WAIT_LIMIT_MS at most, timed
 // from the start of the wait (an unsigned difference, right across the tick
-// counter's wrap); then the document goes on.
-void WaitWhileStatusThreadActive(const StatusKey& key) {
+// counter's wrap); then the document goes on. A close of the port ends it too.
+void WaitWhileStatusThreadActive(PortRecord* record) {
+  const StatusKey& key = record->statusKey;
   const DWORD start = GetTickCount();
   DWORD pause = STATUS_THREAD_FIRST_PAUSE_MS;
   while (IsStatusThreadActive(key) && IsStatusMonitorPresent(key) &&
-         static_cast<DWORD>(GetTickCount() - start) < STATUS_THREAD_WAIT_LIMIT_MS) {
-    Sleep(pause);
+         static_cast<DWORD>(GetTickCount() - start) < STATUS_THREAD_WAIT_LIMIT_MS &&
+         PauseUnlessClosing(record, pause)) {
     pause = pause * 2 < STATUS_THREAD_LONGEST_PAUSE_MS ? pause * 2 : STATUS_THREAD_LONGEST_PAUSE_MS;
   }
 }
@@ -59,7 +65,7 @@ void WaitWhileStatusThreadActive(const StatusKey& key) {
 BOOL OpenDeviceDocument(PortRecord* record, SpoolerText printerName, DWORD jobId, DWORD level,
                         LPBYTE docInfo) {
   if (DeviceStartDoc(record, printerName, jobId, level, docInfo)) return TRUE;
-  Sleep(DEVICE_DOC_RETRY_MS);
+  if (!PauseUnlessClosing(record, DEVICE_DOC_RETRY_MS)) return FALSE;
   return DeviceStartDoc(record, printerName, jobId, level, docInfo);
 }
 
@@ -82,8 +88,11 @@ void FollowPrinterName(PortRecord* record, SpoolerText printerName) {
 
 }  // namespace
 
-BOOL StartDocument(PortRecord* record, SpoolerText printerName, DWORD jobId, DWORD level,
-                   LPBYTE docInfo) {
+BOOL StartDocument(HANDLE port, SpoolerText printerName, DWORD jobId, DWORD level, LPBYTE docInfo) {
+  const PortCall call(port);
+  PortRecord* record = call.record;
+  if (record == nullptr) return FALSE;
+
   // Test and set in one step. A second document while one is in progress is
   // refused and changes nothing else: the running document keeps its key, which
   // its poller may be using.
@@ -100,7 +109,12 @@ BOOL StartDocument(PortRecord* record, SpoolerText printerName, DWORD jobId, DWO
   // The application's real-time thread talks to the printer itself; our document
   // waits until it is done, or the application is gone, or the wait's limit has
   // passed. A value we cannot read counts as "done".
-  WaitWhileStatusThreadActive(record->statusKey);
+  WaitWhileStatusThreadActive(record);
+  if (HasStatusBits(record, PS_CLOSING)) {
+    // The port is being closed: no document starts, and the flag was never raised.
+    ClearStatusBits(record, PS_JOB_ACTIVE);
+    return FALSE;
+  }
 
   SetLanMonitorFlag(record->statusKey, TRUE);
 
@@ -126,7 +140,13 @@ BOOL StartDocument(PortRecord* record, SpoolerText printerName, DWORD jobId, DWO
 }
 
 BOOL WINAPI EndDocPort(HANDLE port) {
-  auto* record = static_cast<PortRecord*>(port);
+  const PortCall call(port);
+  if (call.record == nullptr) return FALSE;
+  CloseDocument(call.record);
+  return TRUE;
+}
+
+void CloseDocument(PortRecord* record) {
   // Only a document that ran raised LanMonExistFlag. After a refused StartDocPort
   // the flag is down already, and another port's document on the same printer may
   // have raised it since: it is not ours to lower.
@@ -150,5 +170,4 @@ BOOL WINAPI EndDocPort(HANDLE port) {
   ClearStatusKey(record->statusKey);
 
   ClearStatusBits(record, PS_JOB_ACTIVE);
-  return TRUE;
 }

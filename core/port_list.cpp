@@ -25,6 +25,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/port_call.h"
 #include "core/port_ops.h"
 #include "platform/wide_calls.h"
 #include "port/device_calls.h"
@@ -128,6 +129,13 @@ PortRecord* FindPortRecord(PortRecord* list, SpoolerText portName) {
   return nullptr;
 }
 
+bool UnlistForClosing(PortRecord* record) {
+  MonitorLockGuard lock;
+  if (!UnlinkFromPortList(record)) return false;
+  SetStatusBits(record, PS_CLOSING);
+  return true;
+}
+
 BOOL DeletePortRecord(PortRecord* record) {
   {
     MonitorLockGuard lock;
@@ -183,14 +191,18 @@ BOOL OpenPortRecord(const PortOpening& opening, PHANDLE outHandle) {
 
 namespace {
 
-// ClosePort's work on a record the caller owns.
+// ClosePort's work on a record the caller owns. A call that was still running on
+// the port has returned: its waits ended on PS_CLOSING, and WaitForPortCalls saw
+// it out.
 void CloseRecord(PortRecord* record) {
+  WaitForPortCalls(record);
   // A document still in progress (the spooler closes ports at shutdown and when a
-  // printer is deleted mid-job) is ended as EndDocPort ends it: its poller
-  // stopped, the device document ended and LanMonExistFlag lowered in its key,
-  // which would otherwise stay raised across reboots. A poller runs only within a
-  // document, so none reads the record or the device port after this.
-  if (record->status.load() & (PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN)) EndDocPort(record);
+  // printer is deleted mid-job, even while StartDocPort is still at work) is ended
+  // as EndDocPort ends it: its poller stopped, the device document ended and
+  // LanMonExistFlag lowered in its key, which would otherwise stay raised across
+  // reboots. A poller runs only within a document, so none reads the record or
+  // the device port after this.
+  if (record->status.load() & (PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN)) CloseDocument(record);
 
   // What the device monitor answers changes nothing: the port is gone for the
   // spooler either way.
@@ -204,6 +216,7 @@ PortRecord* TakeInstancePort(HANDLE instance) {
   for (PortRecord* record = PortList; record != nullptr; record = record->next) {
     if (record->monitorInstance == instance) {
       UnlinkFromPortList(record);
+      SetStatusBits(record, PS_CLOSING);
       return record;
     }
   }
@@ -214,8 +227,11 @@ PortRecord* TakeInstancePort(HANDLE instance) {
 
 BOOL WINAPI ClosePort(HANDLE port) {
   auto* record = static_cast<PortRecord*>(port);
+  // A record we do not list is not ours to free; its device port is closed all
+  // the same.
+  const bool listed = UnlistForClosing(record);
   CloseRecord(record);
-  DeletePortRecord(record);
+  if (listed) DestroyPortRecord(record);
   return TRUE;
 }
 

@@ -32,5 +32,9 @@ struct MonitorLockGuard {
 // the lock to unlist the record, then frees it outside the lock; FALSE, freeing
 // nothing, for a record that is not listed.
 PortRecord* CreatePortRecord(SpoolerText portName, SpoolerText printerName);
+// Takes `record` off PortList for closing and sets PS_CLOSING, in one step under
+// MonitorLock, so no spooler call gets in after (core/port_call.h); false,
+// changing nothing, for a record that is not listed.
+bool UnlistForClosing(PortRecord* record);
 PortRecord* FindPortRecord(PortRecord* list, SpoolerText portName);
 BOOL DeletePortRecord(PortRecord* record);

@@ -6,7 +6,10 @@
 //
 // Which calls may overlap on one port: the spooler makes one call at a time on a
 // port in normal printing; the port's poller runs beside them on its own thread.
-// Different ports' calls run at the same time and never wait for each other.
+// ClosePort, and the NT face's Shutdown, may come while another call on the port
+// is still running or blocked: they end its waits, wait for it to return and only
+// then end the port's document and free the record (core/port_call.h). Different
+// ports' calls run at the same time and never wait for each other.
 #pragma once
 
 #include "platform/win32.h"
@@ -31,12 +34,10 @@ void InitializeMonitorLock();
 BOOL OpenPortRecord(const PortOpening& opening, PHANDLE outHandle);
 // StartDocPort for either face, with the document's printer name as the spooler
 // gave it.
-BOOL StartDocument(PortRecord* record, SpoolerText printerName, DWORD jobId, DWORD level,
-                   LPBYTE docInfo);
+BOOL StartDocument(HANDLE port, SpoolerText printerName, DWORD jobId, DWORD level, LPBYTE docInfo);
 // GetPrinterDataFromPort for either face; the buffers pass through untouched.
-BOOL PrinterDataFromPort(PortRecord* record, DWORD controlId, SpoolerText valueName,
-                         LPVOID inBuffer, DWORD inSize, LPVOID outBuffer, DWORD outSize,
-                         LPDWORD returned);
+BOOL PrinterDataFromPort(HANDLE port, DWORD controlId, SpoolerText valueName, LPVOID inBuffer,
+                         DWORD inSize, LPVOID outBuffer, DWORD outSize, LPDWORD returned);
 // Closes every port that `instance` opened, one after the other, each as
 // ClosePort closes it (a document in progress ended first). For the NT face's
 // Shutdown; no thread of ours is left on those ports afterwards.
@@ -47,4 +48,6 @@ void CloseInstancePorts(HANDLE instance);
 BOOL WINAPI WritePort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written);
 BOOL WINAPI ReadPort(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read);
 BOOL WINAPI EndDocPort(HANDLE port);
+// EndDocPort's work on a port the caller has in hand (a call in, or a close).
+void CloseDocument(PortRecord* record);
 BOOL WINAPI ClosePort(HANDLE port);

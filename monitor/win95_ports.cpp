@@ -13,12 +13,12 @@ BOOL WINAPI OpenPortEx(LPSTR portName, LPSTR printerName, PHANDLE outHandle,
 }
 
 BOOL WINAPI StartDocPort(HANDLE port, LPSTR printerName, DWORD jobId, DWORD level, LPBYTE docInfo) {
-  return StartDocument(static_cast<PortRecord*>(port), AnsiText(printerName), jobId, level,
+  return StartDocument(port, AnsiText(printerName), jobId, level,
                        docInfo);
 }
 
 BOOL WINAPI GetPrinterDataFromPort(HANDLE port, DWORD controlId, LPSTR valueName, LPSTR inBuffer,
                                    DWORD inSize, LPSTR outBuffer, DWORD outSize, LPDWORD returned) {
-  return PrinterDataFromPort(static_cast<PortRecord*>(port), controlId, AnsiText(valueName),
+  return PrinterDataFromPort(port, controlId, AnsiText(valueName),
                              inBuffer, inSize, outBuffer, outSize, returned);
 }

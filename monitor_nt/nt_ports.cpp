@@ -20,13 +20,13 @@ BOOL WINAPI OpenPortExNt(HANDLE monitor, HANDLE portMonitorInstance, LPWSTR port
 
 BOOL WINAPI StartDocPortNt(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD level,
                            LPBYTE docInfo) {
-  return StartDocument(static_cast<PortRecord*>(port), WideText(printerName), jobId, level,
+  return StartDocument(port, WideText(printerName), jobId, level,
                        docInfo);
 }
 
 BOOL WINAPI GetPrinterDataFromPortNt(HANDLE port, DWORD controlId, LPWSTR valueName,
                                      LPWSTR inBuffer, DWORD inSize, LPWSTR outBuffer, DWORD outSize,
                                      LPDWORD returned) {
-  return PrinterDataFromPort(static_cast<PortRecord*>(port), controlId, WideText(valueName),
+  return PrinterDataFromPort(port, controlId, WideText(valueName),
                              inBuffer, inSize, outBuffer, outSize, returned);
 }

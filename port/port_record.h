@@ -43,6 +43,8 @@ constexpr DWORD PS_JOB_ACTIVE = 0x01;       // a document is in progress on this
 constexpr DWORD PS_DEVICE_DOC_OPEN = 0x40;  // the device monitor has an open document
 constexpr DWORD PS_PRINTER_MATCHED = 0x80;  // the printer passed IdentifyPrinter
 constexpr DWORD PS_POLLER_RUN = 0x800;      // the poller may run; it ends when this clears
+constexpr DWORD PS_CLOSING = 0x1000;        // ClosePort or Shutdown took the port: every wait of
+                                            // a call in progress ends, and no new call gets in
 
 struct PortRecord {
   DWORD signature;                  // PORT_SIGNATURE; set at creation, never tested
@@ -65,6 +67,7 @@ struct PortRecord {
   StatusKey statusKey;              // this printer's key (selected per document) and poll settings
   char modelName[MODEL_NAME_SIZE];  // MDL of this port's last identification; "" if none
   std::atomic<DWORD> channelOwner;  // who holds the back channel (CHANNEL_*); 0: free
+  std::atomic<DWORD> callsInProgress;  // spooler calls running on the port (core/port_call.h)
 };
 
 static_assert(std::atomic<DWORD>::is_always_lock_free,
@@ -78,6 +81,12 @@ inline void SetStatusBits(PortRecord* record, DWORD bits) {
 inline void ClearStatusBits(PortRecord* record, DWORD bits) {
   record->status.fetch_and(~bits);
 }
+// Sleeps `ms` milliseconds, or less once the port is being closed; false when it
+// is. For the pauses of a spooler call on the port (a retry, the job-start
+// exchange, the wait on the application's thread), so that ClosePort or Shutdown
+// coming meanwhile does not wait them out.
+bool PauseUnlessClosing(PortRecord* record, DWORD ms);
+
 inline bool HasStatusBits(const PortRecord* record, DWORD bits) {
   return (record->status.load() & bits) == bits;
 }

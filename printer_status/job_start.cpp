@@ -10,6 +10,7 @@
 // Everything here reads and writes only this port's own key and model.
 //
 // Nothing here fails StartDocPort: every failure only skips the rest of the work.
+// Its pauses end when the port is being closed, and the exchange with them.
 // The exchange runs with no poller on the port (EndDocPort stopped the last one,
 // and a second document on the port is refused), and it holds the port's back
 // channel from before it starts the poller to its end, so the new poller reads
@@ -46,11 +47,6 @@ BOOL SendStatusCommand(PortRecord* record) {
   return SendPrinterCommand(record, command.data(), static_cast<DWORD>(command.size()));
 }
 
-bool PauseBetweenReplies() {
-  Sleep(REPLY_PAUSE_MS);
-  return true;
-}
-
 // Up to REPLY_TRIES reads, until a reply arrives whose first byte is set. A reply
 // starting with NUL counts as none: the buffer is zeroed before each read, so that
 // is all an empty read leaves behind.
@@ -58,7 +54,7 @@ bool ReadStatusReply(PortRecord* record, char (&reply)[REPLY_BUFFER_SIZE]) {
   return ReadReplyUntil(
              record, reply, REPLY_TRIES,
              [](const char(&read)[REPLY_BUFFER_SIZE], DWORD) { return read[0] != '\0'; },
-             PauseBetweenReplies) != 0;
+             [record] { return PauseUnlessClosing(record, REPLY_PAUSE_MS); }) != 0;
 }
 
 bool ReadyForInkQuery(const char (&statusReply)[REPLY_BUFFER_SIZE]) {
@@ -68,14 +64,14 @@ bool ReadyForInkQuery(const char (&statusReply)[REPLY_BUFFER_SIZE]) {
 // Up to REPLY_TRIES reads, after a pause that gives the printer time to answer,
 // until a reply containing the ink marker arrives; returns its length, or 0.
 DWORD ReadInkReply(PortRecord* record, char (&reply)[REPLY_BUFFER_SIZE]) {
-  Sleep(REPLY_PAUSE_MS);
+  if (!PauseUnlessClosing(record, REPLY_PAUSE_MS)) return 0;
   return ReadReplyUntil(
       record, reply, REPLY_TRIES,
       [](const char(&read)[REPLY_BUFFER_SIZE], DWORD count) {
         return count != 0 &&
                ReplyContains(INK_REPLY_MARKER, INK_REPLY_MARKER_LENGTH, read, count) != FALSE;
       },
-      PauseBetweenReplies);
+      [record] { return PauseUnlessClosing(record, REPLY_PAUSE_MS); });
 }
 
 void QueryInkLevel(PortRecord* record) {

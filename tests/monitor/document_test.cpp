@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -296,6 +297,45 @@ TEST_P(StartDocPort_, DocumentsWithoutANameKeepThePortsPrinter) {
     EXPECT_EQ(monitor_test::Text(record_->printerName), printer_);
     EXPECT_EQ(LanFlag(printer_), 1u) << "job " << job;
     EXPECT_TRUE(EndDoc(record_));
+  }
+}
+
+// ClosePort may come while another call on the port is still at work (a printer
+// deleted, the spooler stopping): StartDocPort waiting for the application's
+// thread or inside the job-start exchange (whose printer never answers), or a
+// write waiting out an off-line device's block. The call returns soon after,
+// nothing of the port is used once it is freed (the sanitizer lanes watch), and
+// LanMonExistFlag is not left at 1.
+TEST_P(StartDocPort_, AClosePortDuringACallEndsItAndLeavesNoFlagUp) {
+  const char* const cases[] = {"thread flag", "job-start exchange", "off-line write"};
+  for (int c = 0; c < 3; ++c) {
+    SCOPED_TRACE(cases[c]);
+    Register(printer_, c == 1 ? "KP-210S" : kUnmatchedModel);
+    app::SetDword(printer_, VALUE_STATUS_THREAD, c == 0 ? 1 : 0);
+    emu::SetPrinterOptions("DOC1:", {.answersCommands = false});
+    if (c == 2) {
+      ASSERT_TRUE(StartDoc(record_, printer_));
+      emu::SetOffline("DOC1:", 1500);
+    }
+    std::atomic<bool> returned{false};
+    monitor_test::BackgroundCall call([&] {
+      if (c == 2) Write(record_, "late");
+      if (c != 2) StartDoc(record_, printer_);
+      returned = true;
+    });
+    const std::function<bool()> blocked[] = {[] { return true; },
+                                             [] { return emu::Commands("DOC1:").size() == 1; },
+                                             [] { return emu::BlockedCalls("DOC1:") == 1; }};
+    ASSERT_TRUE(monitor_test::WaitUntil(blocked[c], 10000));
+    Sleep(200);
+    EXPECT_FALSE(returned) << "the call was not blocked";
+
+    EXPECT_TRUE(ClosePort(record_));
+    EXPECT_TRUE(call.FinishedWithin(1000));
+    EXPECT_NE(LanFlag(printer_), std::optional<DWORD>(1));
+    EXPECT_FALSE(emu::PortOpen("DOC1:"));
+    record_ = OpenPort("DOC1:", printer_);
+    ASSERT_NE(record_, nullptr);
   }
 }
 
