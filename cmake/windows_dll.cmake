@@ -56,7 +56,10 @@ target_compile_options(kovirlm_win95_wide PRIVATE -fno-exceptions ${KOVIRLM_WIN9
 # static constructor and an atexit handler that only the skipped start-up code
 # would run.
 
+set(KOVIRLM_DLL_NAME kovirlm)
 configure_file(${CMAKE_SOURCE_DIR}/monitor/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
+set(KOVIRLM_DLL_NAME kovirlmnt)
+configure_file(${CMAKE_SOURCE_DIR}/monitor/version.rc.in ${CMAKE_BINARY_DIR}/version_nt.rc @ONLY)
 
 add_library(kovirlm SHARED
   $<TARGET_OBJECTS:kovirlm_core>
@@ -71,3 +74,24 @@ target_link_options(kovirlm PRIVATE
   -nostartfiles -nodefaultlibs -Wl,--entry,${KOVIRLM_DLL_ENTRY_SYMBOL}
   ${KOVIRLM_STDCALL_LINK_FLAGS} -Wl,--no-undefined ${KOVIRLM_WIN95_VERSION_FLAGS})
 target_link_libraries(kovirlm PRIVATE kernel32 advapi32 winspool gcc)
+
+# kovirlmnt.dll: the NT family's language monitor (Windows 2000 and later), from
+# the same core with the NT face and the real wide calls. It exports DllEntryPoint
+# and InitializePrintMonitor2 (monitor_nt/kovirlmnt.def) and is self-contained as
+# kovirlm.dll is, under the same start-up rules. Every Windows object is compiled
+# for the Windows 2000 API (CMakeLists.txt), so nothing newer is even declared;
+# tests/nt_image.cmake (ctest: nt_image) checks its exports, imports and header.
+# The i686 build is the x86 DLL, the x86-64 build the x64 DLL.
+add_library(kovirlmnt SHARED
+  $<TARGET_OBJECTS:kovirlm_core>
+  $<TARGET_OBJECTS:kovirlm_nt_face>
+  $<TARGET_OBJECTS:kovirlm_runtime_helpers>
+  ${KOVIRLM_NT_DEF_FILE}
+  ${CMAKE_BINARY_DIR}/version_nt.rc)
+set_target_properties(kovirlmnt PROPERTIES PREFIX "" OUTPUT_NAME kovirlmnt
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+  LINK_DEPENDS ${KOVIRLM_NT_DEF_FILE})
+target_link_options(kovirlmnt PRIVATE
+  -nostartfiles -nodefaultlibs -Wl,--entry,${KOVIRLM_DLL_ENTRY_SYMBOL}
+  ${KOVIRLM_STDCALL_LINK_FLAGS} -Wl,--no-undefined ${KOVIRLM_NT_VERSION_FLAGS})
+target_link_libraries(kovirlmnt PRIVATE kernel32 advapi32 winspool gcc)

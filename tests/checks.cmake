@@ -31,6 +31,9 @@ if(CMAKE_SCRIPT_MODE_FILE)
   if(NOT MODE STREQUAL "windows")
     list(APPEND expected_exports InitializePrintMonitor2)
   endif()
+  if(DEFINED EXPORTS)  # another image than kovirlm.dll: kovirlmnt.dll
+    set(expected_exports ${EXPORTS})
+  endif()
 
   if(MODE STREQUAL "windows")
     execute_process(COMMAND "${OBJDUMP}" -p "${LIBRARY}" OUTPUT_VARIABLE headers
@@ -173,6 +176,12 @@ if(WIN32)
            COMMAND ${CMAKE_COMMAND} -DMODE=windows -DARCH=${KOVIRLM_WINDOWS_ARCH}
                    -DENTRY_SYMBOL=${KOVIRLM_DLL_ENTRY_SYMBOL} -DOBJDUMP=${KOVIRLM_OBJDUMP}
                    -DNM=${KOVIRLM_NM} -DLIBRARY=$<TARGET_FILE:kovirlm>
+                   -P ${CMAKE_CURRENT_LIST_FILE})
+  add_test(NAME library_image_nt
+           COMMAND ${CMAKE_COMMAND} -DMODE=windows -DARCH=${KOVIRLM_WINDOWS_ARCH}
+                   -DENTRY_SYMBOL=${KOVIRLM_DLL_ENTRY_SYMBOL} -DOBJDUMP=${KOVIRLM_OBJDUMP}
+                   -DNM=${KOVIRLM_NM} -DLIBRARY=$<TARGET_FILE:kovirlmnt>
+                   "-DEXPORTS=DllEntryPoint\\;InitializePrintMonitor2"
                    -P ${CMAKE_CURRENT_LIST_FILE})
 else()
   find_program(KOVIRLM_NM NAMES nm REQUIRED)

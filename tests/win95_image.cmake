@@ -11,8 +11,16 @@
 #   counts, multi-byte NOPs, fast system calls) and no MMX, SSE or AVX register;
 # - PE header: OS and subsystem version at most 4.0.
 #
-# Included from tests/CMakeLists.txt it registers the test; run by that test as a
-# script (cmake -P) it inspects each image it is given.
+# The NT DLLs (kovirlmnt.dll, x86 and x64) are held to the NT family's version of
+# the same rules, registered as `nt_image`: exactly the exports DllEntryPoint and
+# InitializePrintMonitor2; imports from the same three DLLs, only functions listed
+# in tests/nt_exports.txt (what Windows 2000 exports); the PE header at most 5.0
+# (x86) or 5.2 (x64, whose first Windows is 5.2); on x86 the same i486 code.
+#
+# Included from tests/CMakeLists.txt it registers the tests; run by them as a
+# script (cmake -P) it inspects each image it is given: LIBRARY, PROGRAM if set,
+# with the allow-list ALLOWLIST, the highest header version MAX_VERSION (4.0 when
+# unset), the exact EXPORTS if set, and the i486 check unless NO_CPU_CHECK.
 
 if(CMAKE_SCRIPT_MODE_FILE)
   cmake_policy(VERSION 3.22)
@@ -79,7 +87,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
         elseif(entry MATCHES "^[0-9a-fA-F]+\t *[0-9]+  ([^ \t]+)")
           if(NOT "${dll_lower}!${CMAKE_MATCH_1}" IN_LIST allowed_functions)
             list(APPEND problems
-                 "imports ${dll} ${CMAKE_MATCH_1}, which is not on the Windows 95 allow-list")
+                 "imports ${dll} ${CMAKE_MATCH_1}, which is not on the allow-list")
           endif()
         else()
           list(APPEND problems "imports from ${dll} by ordinal: ${entry}")
@@ -87,7 +95,26 @@ if(CMAKE_SCRIPT_MODE_FILE)
       endforeach()
     endforeach()
 
+    # Exports, where they are named: exactly those.
+    if(DEFINED EXPORTS)
+      string(REGEX MATCHALL "\n\t *\\[ *[0-9]+\\] [A-Za-z_][A-Za-z0-9_@]*" export_lines "${headers}")
+      set(exported "")
+      foreach(line IN LISTS export_lines)
+        string(REGEX MATCH "[A-Za-z_][A-Za-z0-9_@]*$" name "${line}")
+        list(APPEND exported "${name}")
+      endforeach()
+      list(SORT exported)
+      set(expected ${EXPORTS})
+      list(SORT expected)
+      if(NOT exported STREQUAL expected)
+        list(APPEND problems "exports [${exported}], not exactly [${expected}]")
+      endif()
+    endif()
+
     # Instructions and registers.
+    if(NO_CPU_CHECK)
+      set(code "")
+    endif()
     string(REGEX MATCHALL "[^\n]*[\t ](${newer_than_i486})[ \t\n][^\n]*" newer "${code}\n")
     string(REGEX MATCHALL "[^\n]*%[xyz]?mm[0-9][^\n]*" vector "${code}")
     list(APPEND newer ${vector})
@@ -106,8 +133,8 @@ if(CMAKE_SCRIPT_MODE_FILE)
       set(minor "${CMAKE_MATCH_1}")
       if(major STREQUAL "" OR minor STREQUAL "")
         list(APPEND problems "no ${kind} version in the PE header")
-      elseif(major GREATER 4 OR (major EQUAL 4 AND minor GREATER 0))
-        list(APPEND problems "${kind} version ${major}.${minor} is above 4.0")
+      elseif(major GREATER max_major OR (major EQUAL max_major AND minor GREATER max_minor))
+        list(APPEND problems "${kind} version ${major}.${minor} is above ${MAX_VERSION}")
       endif()
     endforeach()
 
@@ -117,22 +144,45 @@ if(CMAKE_SCRIPT_MODE_FILE)
     set(failures "${failures}" PARENT_SCOPE)
   endfunction()
 
+  if(NOT DEFINED MAX_VERSION)
+    set(MAX_VERSION 4.0)
+  endif()
+  string(REPLACE "." ";" max_parts "${MAX_VERSION}")
+  list(GET max_parts 0 max_major)
+  list(GET max_parts 1 max_minor)
   set(system_dlls kernel32.dll advapi32.dll winspool.drv)
   check_image("${LIBRARY}" ${system_dlls})
-  check_image("${PROGRAM}" ${system_dlls} user32.dll)
+  if(DEFINED PROGRAM)
+    check_image("${PROGRAM}" ${system_dlls} user32.dll)
+  endif()
 
   if(failures)
-    message(FATAL_ERROR "win95_image:\n${failures}")
+    message(FATAL_ERROR "image rules:\n${failures}")
   endif()
-  message(STATUS "win95_image: ${LIBRARY} and ${PROGRAM} pass")
+  message(STATUS "image rules: ${LIBRARY} ${PROGRAM} pass")
   return()
 endif()
 
-if(WIN32)
+if(WIN32 AND KOVIRLM_WINDOWS_ARCH STREQUAL "i686")
   find_program(KOVIRLM_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
   add_test(NAME win95_image
            COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${KOVIRLM_OBJDUMP}
                    -DALLOWLIST=${CMAKE_CURRENT_LIST_DIR}/win95_exports.txt
                    -DLIBRARY=$<TARGET_FILE:kovirlm> -DPROGRAM=$<TARGET_FILE:kovirlm-selftest>
+                   -P ${CMAKE_CURRENT_LIST_FILE})
+endif()
+
+if(WIN32)
+  find_program(KOVIRLM_OBJDUMP_NT NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump REQUIRED)
+  if(KOVIRLM_WINDOWS_ARCH STREQUAL "i686")
+    set(nt_image_rules -DMAX_VERSION=5.0)
+  else()
+    set(nt_image_rules -DMAX_VERSION=5.2 -DNO_CPU_CHECK=ON)
+  endif()
+  add_test(NAME nt_image
+           COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${KOVIRLM_OBJDUMP_NT}
+                   -DALLOWLIST=${CMAKE_CURRENT_LIST_DIR}/nt_exports.txt
+                   -DLIBRARY=$<TARGET_FILE:kovirlmnt> ${nt_image_rules}
+                   "-DEXPORTS=DllEntryPoint\\;InitializePrintMonitor2"
                    -P ${CMAKE_CURRENT_LIST_FILE})
 endif()
