@@ -172,12 +172,46 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE port, DWORD controlId, LPSTR, LPSTR, D
   return TRUE;
 }
 
-}  // namespace
+BOOL WINAPI OpenPortNt(HANDLE, LPWSTR, PHANDLE handle) {
+  *handle = PortHandle();
+  return TRUE;
+}
 
-void SetUpDevicePort(MONITOR* table, BYTE* jobBuffer, DWORD capacity) {
+BOOL WINAPI StartDocPortNt(HANDLE port, LPWSTR, DWORD jobId, DWORD level, LPBYTE info) {
+  return StartDocPort(port, nullptr, jobId, level, info);
+}
+
+// The parallel port driver's answer: the device ID and a NUL.
+BOOL WINAPI GetPrinterDataFromPortNt(HANDLE port, DWORD controlId, LPWSTR, LPWSTR, DWORD,
+                                     LPWSTR out, DWORD outSize, LPDWORD returned) {
+  if (controlId != IOCTL_PAR_QUERY_DEVICE_ID || outSize < sizeof kDeviceId) return FALSE;
+  return GetPrinterDataFromPort(port, kDeviceIdControl, nullptr, nullptr, 0,
+                                reinterpret_cast<LPSTR>(out), outSize, returned);
+}
+
+void SetUpPrinter(BYTE* jobBuffer, DWORD capacity) {
   InitializeCriticalSection(&printer.lock);
   printer.job = jobBuffer;
   printer.capacity = capacity;
+}
+
+}  // namespace
+
+void SetUpDevicePort(MONITOR2* table, BYTE* jobBuffer, DWORD capacity) {
+  SetUpPrinter(jobBuffer, capacity);
+  table->cbSize = static_cast<DWORD>(reinterpret_cast<BYTE*>(&table->pfnShutdown) -
+                                     reinterpret_cast<BYTE*>(table) + sizeof table->pfnShutdown);
+  table->pfnOpenPort = OpenPortNt;
+  table->pfnStartDocPort = StartDocPortNt;
+  table->pfnWritePort = WritePort;
+  table->pfnReadPort = ReadPort;
+  table->pfnEndDocPort = EndDocPort;
+  table->pfnClosePort = ClosePort;
+  table->pfnGetPrinterDataFromPort = GetPrinterDataFromPortNt;
+}
+
+void SetUpDevicePort(MONITOR* table, BYTE* jobBuffer, DWORD capacity) {
+  SetUpPrinter(jobBuffer, capacity);
   table->pfnOpenPort = OpenPort;
   table->pfnStartDocPort = StartDocPort;
   table->pfnWritePort = WritePort;

@@ -16,6 +16,7 @@
 // while the self-test writes the job.
 #pragma once
 
+#include "platform/spooler_nt.h"
 #include "port/monitor_table.h"
 
 namespace selftest {
@@ -41,6 +42,10 @@ struct PrinterLog {
 // Prepares the device monitor and its printer, and fills `table` with its slots.
 // Job data goes to `jobBuffer`, `capacity` bytes.
 void SetUpDevicePort(MONITOR* table, BYTE* jobBuffer, DWORD capacity);
+// The same port monitor as the NT family's spooler hands it over: a MONITOR2 of
+// the Windows 2000 size, wide strings, and the device ID as a parallel port's
+// driver answers IOCTL_PAR_QUERY_DEVICE_ID.
+void SetUpDevicePort(MONITOR2* table, BYTE* jobBuffer, DWORD capacity);
 PrinterLog ReadPrinterLog();
 
 }  // namespace selftest

@@ -10,6 +10,11 @@
 // only functions Windows 95 exports, no C runtime. So there is no main(): the
 // image is entered at SelfTestMain, and everything here is plain Win32 calls
 // and fixed buffers.
+//
+// Built with KOVIRLM_SELFTEST_NT it is kovirlmnt-selftest.exe, which checks
+// kovirlmnt.dll the same way on Windows 2000 and later (x86 and x64): it plays
+// the NT family's spooler, through InitializePrintMonitor2, the MONITOR2 table
+// with wide strings and a monitor handle, and ends with Shutdown.
 #include <windows.h>
 
 #include "port/monitor_table.h"
@@ -27,10 +32,47 @@ constexpr DWORD kPollIntervalMs = 200;
 // Bounds on waits for the poller, never speed checks: a slow PC still passes.
 constexpr DWORD kPublishLimitMs = 10000;
 constexpr DWORD kThreadLimitMs = 5000;
-// Writable, as the spooler's table takes it.
+#ifdef KOVIRLM_SELFTEST_NT
+constexpr char kMonitorFile[] = "kovirlmnt.dll";
+constexpr char kEntryName[] = "InitializePrintMonitor2";
+using SpoolerTable = MONITOR2;
+using DeviceTable = MONITOR2;
+// Writable, as the spooler's table takes them.
+WCHAR portName[] = L"KVRTEST:";
+WCHAR printerName[] = L"kovirlm self-test";
+using DocInfo = DOC_INFO_1W;
+// The monitor handle InitializePrintMonitor2 gave, for OpenPortEx and Shutdown.
+HANDLE monitorHandle = nullptr;
+#else
+constexpr char kMonitorFile[] = "kovirlm.dll";
+constexpr char kEntryName[] = "InitializeMonitorEx";
+using SpoolerTable = MONITOR;
+using DeviceTable = MONITOR;
 char portName[] = "KVRTEST:";
+char printerName[] = "kovirlm self-test";
+using DocInfo = DOC_INFO_1A;
+#endif
 
-using InitializeMonitorExFn = BOOL(WINAPI*)(LPSTR, LPMONITOR);
+// Asks the DLL's entry point for the spooler's table.
+BOOL FillTable(FARPROC entry, SpoolerTable* spooler) {
+  if (entry == nullptr) return FALSE;
+#ifdef KOVIRLM_SELFTEST_NT
+  using InitializePrintMonitor2Fn = LPMONITOR2(WINAPI*)(PMONITORINIT, PHANDLE);
+  MONITORINIT init = {};
+  init.cbSize = sizeof init;
+  init.bLocal = TRUE;
+  LPMONITOR2 table = reinterpret_cast<InitializePrintMonitor2Fn>(reinterpret_cast<void*>(entry))(
+      &init, &monitorHandle);
+  if (table == nullptr || table->cbSize < sizeof(DWORD) || table->pfnShutdown == nullptr) {
+    return FALSE;
+  }
+  *spooler = *table;
+  return TRUE;
+#else
+  using InitializeMonitorExFn = BOOL(WINAPI*)(LPSTR, LPMONITOR);
+  return reinterpret_cast<InitializeMonitorExFn>(reinterpret_cast<void*>(entry))(nullptr, spooler);
+#endif
+}
 
 bool StartsWith(LPCSTR text, LPCSTR prefix) {
   for (; *prefix != '\0'; ++text, ++prefix) {
@@ -69,26 +111,24 @@ void DescribeSystem() {
   WriteLine(line);
 }
 
-// Loads kovirlm.dll from this program's folder and has it fill `spooler`.
-BOOL LoadMonitor(MONITOR* spooler) {
+// Loads the DLL from this program's folder and has it fill `spooler`.
+BOOL LoadMonitor(SpoolerTable* spooler) {
   char path[MAX_PATH + 16];
   char folder[MAX_PATH];
   OwnFolder(folder);
-  wsprintfA(path, "%skovirlm.dll", folder);
+  wsprintfA(path, "%s%s", folder, kMonitorFile);
   char line[MAX_PATH + 96];
   HMODULE module = LoadLibraryA(path);
   if (module == nullptr) {
-    wsprintfA(line, "kovirlm.dll does not load from %s (error %lu)", path, GetLastError());
+    wsprintfA(line, "%s does not load from %s (error %lu)", kMonitorFile, path, GetLastError());
     Report(FALSE, line);
     return FALSE;
   }
-  auto initialize = reinterpret_cast<InitializeMonitorExFn>(
-      reinterpret_cast<void*>(GetProcAddress(module, "InitializeMonitorEx")));
-  const BOOL filled = initialize != nullptr && initialize(nullptr, spooler) &&
+  const BOOL filled = FillTable(GetProcAddress(module, kEntryName), spooler) &&
                       spooler->pfnOpenPortEx && spooler->pfnStartDocPort && spooler->pfnWritePort &&
                       spooler->pfnReadPort && spooler->pfnEndDocPort && spooler->pfnClosePort &&
                       spooler->pfnGetPrinterDataFromPort;
-  wsprintfA(line, "kovirlm.dll loads from %s and InitializeMonitorEx %s", path,
+  wsprintfA(line, "%s loads from %s and %s %s", kMonitorFile, path, kEntryName,
             filled ? "fills the port operations" : "fails or leaves port operations empty");
   Report(filled, line);
   return filled;
@@ -104,7 +144,7 @@ void MakeJob(BYTE* job) {
   }
 }
 
-BOOL SendJob(const MONITOR& spooler, HANDLE port, BYTE* job) {
+BOOL SendJob(const SpoolerTable& spooler, HANDLE port, BYTE* job) {
   for (DWORD sent = 0; sent < kJobSize; sent += kWriteSize) {
     DWORD written = 0;
     if (!spooler.pfnWritePort(port, job + sent, kWriteSize, &written) || written != kWriteSize) {
@@ -165,7 +205,7 @@ void CheckPoller(DWORD threadsBefore, DWORD threadsDuring) {
   Report(threadsDuring == threadsBefore + 1 && StartsWith(status, kStatusUpdatePrefix), line);
 }
 
-void CheckEndDocPort(const MONITOR& spooler, HANDLE port, DWORD threadsBefore) {
+void CheckEndDocPort(const SpoolerTable& spooler, HANDLE port, DWORD threadsBefore) {
   DWORD flagDuring = 0xFFFFFFFF;
   ReadScratchDword("LanMonExistFlag", &flagDuring);
   const BOOL ended = spooler.pfnEndDocPort(port);
@@ -184,7 +224,7 @@ void CheckEndDocPort(const MONITOR& spooler, HANDLE port, DWORD threadsBefore) {
 
 void Run() {
   DescribeSystem();
-  MONITOR spooler = {};
+  SpoolerTable spooler = {};
   if (!LoadMonitor(&spooler)) return;
 
   auto* job = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, kJobSize));
@@ -194,7 +234,7 @@ void Run() {
     return;
   }
   MakeJob(job);
-  MONITOR device = {};
+  DeviceTable device = {};
   SetUpDevicePort(&device, received, kJobSize);
 
   if (!CreateScratchKey(kPollIntervalMs)) {
@@ -203,13 +243,17 @@ void Run() {
     return;
   }
 
-  char printerName[sizeof kScratchPrinter];
-  lstrcpyA(printerName, kScratchPrinter);
   HANDLE port = nullptr;
   const DWORD threadsBefore = CountOwnThreads();
-  DOC_INFO_1A document = {printerName, nullptr, nullptr};
+  DocInfo document = {printerName, nullptr, nullptr};
+#ifdef KOVIRLM_SELFTEST_NT
+  const BOOL opened = spooler.pfnOpenPortEx(monitorHandle, nullptr, portName, printerName, &port,
+                                            &device);
+#else
+  const BOOL opened = spooler.pfnOpenPortEx(portName, printerName, &port, &device);
+#endif
   const BOOL started =
-      spooler.pfnOpenPortEx(portName, printerName, &port, &device) &&
+      opened &&
       spooler.pfnStartDocPort(port, printerName, 1, 1, reinterpret_cast<LPBYTE>(&document));
   Report(started, "OpenPortEx and StartDocPort on the emulated KP-210S");
   if (started) {
@@ -221,6 +265,9 @@ void Run() {
     CheckJobArrived(job, received, sent);
   }
   if (port != nullptr) spooler.pfnClosePort(port);
+#ifdef KOVIRLM_SELFTEST_NT
+  spooler.pfnShutdown(monitorHandle);
+#endif
   Report(DeleteScratchKey(), "the scratch printer's StMonitor key is deleted again");
 }
 

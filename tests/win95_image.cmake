@@ -15,7 +15,8 @@
 # the same rules, registered as `nt_image`: exactly the exports DllEntryPoint and
 # InitializePrintMonitor2; imports from the same three DLLs, only functions listed
 # in tests/nt_exports.txt (what Windows 2000 exports); the PE header at most 5.0
-# (x86) or 5.2 (x64, whose first Windows is 5.2); on x86 the same i486 code.
+# (x86) or 5.2 (x64, whose first Windows is 5.2); on x86 the same i486 code. Their
+# self-test program, kovirlmnt-selftest.exe, keeps to the same rules.
 #
 # Included from tests/CMakeLists.txt it registers the tests; run by them as a
 # script (cmake -P) it inspects each image it is given: LIBRARY, PROGRAM if set,
@@ -95,8 +96,8 @@ if(CMAKE_SCRIPT_MODE_FILE)
       endforeach()
     endforeach()
 
-    # Exports, where they are named: exactly those.
-    if(DEFINED EXPORTS)
+    # The library's exports, where they are named: exactly those.
+    if(DEFINED EXPORTS AND image STREQUAL LIBRARY)
       string(REGEX MATCHALL "\n\t *\\[ *[0-9]+\\] [A-Za-z_][A-Za-z0-9_@]*" export_lines "${headers}")
       set(exported "")
       foreach(line IN LISTS export_lines)
@@ -183,6 +184,7 @@ if(WIN32)
            COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${KOVIRLM_OBJDUMP_NT}
                    -DALLOWLIST=${CMAKE_CURRENT_LIST_DIR}/nt_exports.txt
                    -DLIBRARY=$<TARGET_FILE:kovirlmnt> ${nt_image_rules}
+                   -DPROGRAM=$<TARGET_FILE:kovirlmnt-selftest>
                    "-DEXPORTS=DllEntryPoint\\;InitializePrintMonitor2"
                    -P ${CMAKE_CURRENT_LIST_FILE})
 endif()
