@@ -31,9 +31,9 @@ constexpr char kPort[] = "LPT8:";
 constexpr DWORD kEarlierPollFlag = 5;     // any non-zero value: polling on
 constexpr DWORD kQuietInterval = 600000;  // keeps the poller from reading during a test
 
-class JobStartExchangeTest : public monitor_test::PrinterTest {
+class JobStartExchangeFixture : public monitor_test::PrinterTest {
  protected:
-  JobStartExchangeTest() : PrinterTest("Job start ") {}
+  JobStartExchangeFixture() : PrinterTest("Job start ") {}
 
   void TearDown() override {
     // EndDocPort stops the poller before anything it uses goes away.
@@ -61,7 +61,7 @@ void PrintTo(const ModelCase& c, std::ostream* out) {
   *out << c.model;
 }
 
-class CommandForModel : public JobStartExchangeTest,
+class CommandForModel : public JobStartExchangeFixture,
                         public testing::WithParamInterface<ModelCase> {};
 
 TEST_P(CommandForModel, SendsTheModelsCommandsAndStartsThePoller) {
@@ -103,7 +103,7 @@ void PrintTo(const NotIdentifiedCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class NotIdentified : public JobStartExchangeTest,
+class NotIdentified : public JobStartExchangeFixture,
                       public testing::WithParamInterface<NotIdentifiedCase> {};
 
 TEST_P(NotIdentified, SendsNothingAndClearsMatchedAndPollerBits) {
@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
                     NotIdentifiedCase{"NoDeviceData", "KP-210S", "MFG:KOVIR;MDL:KP-210S;", false}),
     [](const testing::TestParamInfo<NotIdentifiedCase>& info) { return info.param.name; });
 
-class StatusMonitorAbsent : public JobStartExchangeTest,
+class StatusMonitorAbsent : public JobStartExchangeFixture,
                             public testing::WithParamInterface<DWORD> {};
 
 TEST_P(StatusMonitorAbsent, MatchedPrinterGetsNoCommandAndNoPoller) {
@@ -149,9 +149,12 @@ TEST_P(StatusMonitorAbsent, MatchedPrinterGetsNoCommandAndNoPoller) {
 
 INSTANTIATE_TEST_SUITE_P(Flags, StatusMonitorAbsent, testing::Values(0u, 16u));
 
+using JobStartExchangeTest = monitor_test::BothFaces<JobStartExchangeFixture>;
+KOVIRLM_BOTH_FACES(JobStartExchangeTest);
+
 // The exchange never runs beside a poller: a second document while one runs is
 // refused before it, so nothing more is sent and no second poller starts.
-TEST_F(JobStartExchangeTest, RunningPollerMeansNoCommandAndNoInkQuery) {
+TEST_P(JobStartExchangeTest, RunningPollerMeansNoCommandAndNoInkQuery) {
   OpenJob("KP-6600S", DeviceIdFor("KP-6600S"));
   JobStartExchange(record_);
   const HANDLE thread = record_->pollerThread;
@@ -165,7 +168,7 @@ TEST_F(JobStartExchangeTest, RunningPollerMeansNoCommandAndNoInkQuery) {
   EXPECT_EQ(record_->pollerThread, thread);
 }
 
-TEST_F(JobStartExchangeTest, ShortStatusCommandWriteStartsNoPollerAndNoInkQuery) {
+TEST_P(JobStartExchangeTest, ShortStatusCommandWriteStartsNoPollerAndNoInkQuery) {
   OpenJob("KP-210S", DeviceIdFor("KP-210S"));
   emu::InjectFault(emu::Slot::WritePort, emu::Fault::ShortWrite);
 
@@ -181,7 +184,7 @@ TEST_F(JobStartExchangeTest, ShortStatusCommandWriteStartsNoPollerAndNoInkQuery)
 
 // A rejected status read (first byte NUL) leaves nothing behind: its "04" at
 // offsets 12-13 must not make the next, shorter reply look ready for the ink query.
-TEST_F(JobStartExchangeTest, RejectedStatusReadLeavesNothingForTheNextReply) {
+TEST_P(JobStartExchangeTest, RejectedStatusReadLeavesNothingForTheNextReply) {
   emu::PrinterOptions options;
   options.answersCommands = false;
   options.readChunk = 20;  // the rejected read is these 20 bytes alone
@@ -247,7 +250,8 @@ void PrintTo(const PauseCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class InkQueryPause : public JobStartExchangeTest, public testing::WithParamInterface<PauseCase> {};
+class InkQueryPause : public JobStartExchangeFixture,
+                      public testing::WithParamInterface<PauseCase> {};
 
 // The poller polls every 300 ms, so one that polled during the query would read
 // before the exchange's ink reply read (500 ms after the ink command).

@@ -272,7 +272,10 @@ class MonitorTest : public ::testing::Test {
   PortRecord* OpenAtJobStart(const std::string& port, const std::string& printer,
                              const emu::PrinterOptions& options) {
     PortRecord* record = OpenWithDocument(port, printer, options);
-    if (record != nullptr) SelectStatusKey(record->statusKey, printer.c_str());
+    if (record == nullptr) return nullptr;
+    const emu::WideString wide = emu::Wide(printer);
+    SelectStatusKey(record->statusKey,
+                    record->face == FACE_NT ? WideText(wide.c_str()) : AnsiText(printer.c_str()));
     return record;
   }
 
