@@ -21,6 +21,7 @@
 // - A record is freed only after its poller thread has ended.
 #include "core/port_list.h"
 
+#include <atomic>
 #include <cassert>
 #include <cstring>
 #include <new>
@@ -191,6 +192,13 @@ BOOL OpenPortRecord(const PortOpening& opening, PHANDLE outHandle) {
 
 namespace {
 
+// ClosePorts running now, counted from before they look for their port until they
+// have freed it: a Shutdown that found none of its ports listed (a ClosePort took
+// one first) still returns only once that close is done, since the spooler may
+// unload the DLL as soon as Shutdown returns.
+std::atomic<long> ClosesInProgress{0};
+constexpr DWORD CLOSE_DRAIN_PAUSE_MS = 10;
+
 // ClosePort's work on a record the caller owns. A call that was still running on
 // the port has returned: its waits ended on PS_CLOSING, and WaitForPortCalls saw
 // it out.
@@ -227,11 +235,15 @@ PortRecord* TakeInstancePort(HANDLE instance) {
 
 BOOL WINAPI ClosePort(HANDLE port) {
   auto* record = static_cast<PortRecord*>(port);
-  // A record we do not list is not ours to free; its device port is closed all
-  // the same.
-  const bool listed = UnlistForClosing(record);
-  CloseRecord(record);
-  if (listed) DestroyPortRecord(record);
+  // Only the close that takes the port off the list closes and frees it. A port
+  // we do not list is one already closed, or one a Shutdown is closing now: it is
+  // not touched, not even read.
+  ClosesInProgress.fetch_add(1);
+  if (UnlistForClosing(record)) {
+    CloseRecord(record);
+    DestroyPortRecord(record);
+  }
+  ClosesInProgress.fetch_sub(1);
   return TRUE;
 }
 
@@ -242,4 +254,5 @@ void CloseInstancePorts(HANDLE instance) {
     CloseRecord(record);
     DestroyPortRecord(record);
   }
+  while (ClosesInProgress.load() != 0) Sleep(CLOSE_DRAIN_PAUSE_MS);
 }

@@ -325,17 +325,17 @@ TEST_F(ClosePort_, FreeingARecordWithAPollerStillOnItStopsThePollerFirst) {
   EXPECT_TRUE(poller.ended);
 }
 
-// A device monitor of our own for a record that is not listed: only its close slot
-// is ever called.
+// A device monitor of our own for a record that is not listed: its close slot
+// counts the calls that reach it.
 int gForeignCloses = 0;
-HANDLE gForeignClosedPort = nullptr;
-BOOL WINAPI ForeignClosePort(HANDLE port) {
+BOOL WINAPI ForeignClosePort(HANDLE) {
   ++gForeignCloses;
-  gForeignClosedPort = port;
   return TRUE;
 }
 
-TEST_F(ClosePort_, ReturnsTrueForARecordThatIsNotListedAndFreesNothing) {
+// A port that is not listed (closed already, or being closed by a Shutdown on
+// another thread) is not ours to close again: not even its device port is.
+TEST_F(ClosePort_, ReturnsTrueForARecordThatIsNotListedAndTouchesNothing) {
   PortRecord* listed = OpenPort("KOVIR1:");
   ASSERT_NE(listed, nullptr);
   PortRecord stranger{};
@@ -347,8 +347,7 @@ TEST_F(ClosePort_, ReturnsTrueForARecordThatIsNotListedAndFreesNothing) {
 
   EXPECT_EQ(ClosePort(&stranger), TRUE);
 
-  EXPECT_EQ(gForeignCloses, 1);
-  EXPECT_EQ(gForeignClosedPort, reinterpret_cast<HANDLE>(0x1234));
+  EXPECT_EQ(gForeignCloses, 0);
   EXPECT_EQ(stranger.signature, PORT_SIGNATURE);
   EXPECT_EQ(ListedPorts(), std::vector<PortRecord*>{listed});
   EXPECT_TRUE(emu::PortOpen("KOVIR1:"));
