@@ -7,10 +7,12 @@
 
 namespace sequence {
 
+const char* const kFaceWords[] = {"win95", "nt"};
 const char* const kModelWords[] = {"KP-210S", "KP-6600S", "DL-9240", "none", "no-key"};
 const int kAppFlags[] = {1, 0, 16, 2};
 const char* const kDeviceWords[] = {"KP-210S", "KP-6600S", "DL-9240", "other-maker", "malformed"};
 const char* const kReplyWords[] = {"all", "busy-status", "no-ink-reply", "silent"};
+const char* const kKindWords[] = {"parallel", "usb", "network"};
 const int kChunkSizes[] = {0, 1, 14, 1000};
 const int kUpdatePeriods[] = {0, 5, 20, 50};
 const char* const kNameWords[] = {"own", "printer0", "printer1", "printer2", "empty", "null"};
@@ -26,14 +28,21 @@ const char* const kSlotWords[] = {
     "ClosePort", "GetPrinterDataFromPort"};
 const char* const kModeWords[] = {"refuse", "short-write", "empty-read", "read-error"};
 const char* const kTimesWords[] = {"once", "twice", "always"};
-const int kControlCodes[] = {17, 0, 5};
+// Windows 95's device-ID code, two others, and the NT family's two device-ID
+// controls (IOCTL_PAR_QUERY_DEVICE_ID, IOCTL_USBPRINT_GET_1284_ID): either face
+// passes any of them on.
+const int kControlCodes[] = {17, 0, 5, 0x0016000C, 0x00220034};
 const int kOutSizes[] = {1024, 16, 0};
 const int kOfflineTimes[] = {0, 100, 600, 1200};
+const char* const kHeldCallWords[] = {"start", "start-flag-up", "write", "read", "getdata", "end"};
+const char* const kCloseWhen[] = {"0", "5", "20", "100", "write", "read"};
 
 namespace {
 
 const char* const kOnOff[] = {"on", "off"};
 const char* const kCase[] = {"same", "lower"};
+const char* const kWhichInstance[] = {"newest", "oldest"};
+const char* const kCloser[] = {"close", "shutdown"};
 
 template <typename T, std::size_t N>
 constexpr int Count(const T (&)[N]) {
@@ -42,6 +51,8 @@ constexpr int Count(const T (&)[N]) {
 
 constexpr ArgForm Port{"port", kPorts};
 constexpr ArgForm Printer{"printer", kPrinters};
+
+const LineForm kFaceForm = {"face", 1, {{"face", Count(kFaceWords), kFaceWords}}};
 
 const LineForm kPrinterForm = {"printer",
                                kPrinterFields,
@@ -57,7 +68,8 @@ const LineForm kPortForm = {"port",
                              {"replies", Count(kReplyWords), kReplyWords},
                              {"delay", 3},
                              {"chunk", Count(kChunkSizes), nullptr, kChunkSizes},
-                             {"updates", Count(kUpdatePeriods), nullptr, kUpdatePeriods}}};
+                             {"updates", Count(kUpdatePeriods), nullptr, kUpdatePeriods},
+                             {"kind", Count(kKindWords), kKindWords}}};
 
 constexpr ArgForm Size{"size", Count(kSizes), nullptr, kSizes};
 
@@ -98,6 +110,14 @@ const LineForm kOpForms[] = {
       {"value", Count(kValueWords), kValueWords},
       {"data", 256},
       {"slot", Count(kSlotWords), kSlotWords}}},
+    {"initialize", 0, {}},
+    {"shutdown", 1, {{"which", Count(kWhichInstance), kWhichInstance}}},
+    {"close-during",
+     4,
+     {Port,
+      {"call", Count(kHeldCallWords), kHeldCallWords},
+      {"when", Count(kCloseWhen), kCloseWhen},
+      {"by", Count(kCloser), kCloser}}},
 };
 static_assert(sizeof kOpForms / sizeof kOpForms[0] == static_cast<std::size_t>(Code::Count));
 
@@ -140,6 +160,10 @@ void WriteSetupLine(std::ostringstream& out, const LineForm& form, int number,
 
 }  // namespace
 
+const LineForm& FaceForm() {
+  return kFaceForm;
+}
+
 const LineForm& PrinterForm() {
   return kPrinterForm;
 }
@@ -155,6 +179,7 @@ const LineForm& OpForm(Code code) {
 Program Decode(const std::uint8_t* data, std::size_t size) {
   Program program;
   Reader in{data, size};
+  program.face = static_cast<Face>(in.Next(kFaceForm.args[0].range));
   for (auto& printer : program.printers) {
     for (int i = 0; i < kPrinterFields; ++i) printer[i] = in.Next(kPrinterForm.args[i].range);
   }
@@ -171,7 +196,7 @@ Program Decode(const std::uint8_t* data, std::size_t size) {
 }
 
 std::vector<std::uint8_t> Encode(const Program& program) {
-  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(program.face)};
   for (const auto& printer : program.printers)
     bytes.insert(bytes.end(), printer.begin(), printer.end());
   for (const auto& port : program.ports) bytes.insert(bytes.end(), port.begin(), port.end());
@@ -185,6 +210,8 @@ std::vector<std::uint8_t> Encode(const Program& program) {
 
 std::string ToText(const Program& program) {
   std::ostringstream out;
+  out << kFaceForm.name << ' '
+      << ArgText(kFaceForm.args[0], static_cast<std::uint8_t>(program.face)) << '\n';
   for (int i = 0; i < kPrinters; ++i) WriteSetupLine(out, kPrinterForm, i, program.printers[i]);
   for (int i = 0; i < kPorts; ++i) WriteSetupLine(out, kPortForm, i, program.ports[i]);
   for (const Op& op : program.ops) out << ToText(op) << '\n';
@@ -213,6 +240,15 @@ bool FromText(const std::string& text, Program& program, std::string& error) {
       return false;
     };
 
+    if (name == kFaceForm.name) {
+      std::string word;
+      std::uint8_t face = 0;
+      if (!(words >> word) || !ParseArg(kFaceForm.args[0], word, face)) {
+        return fail("face needs one of win95, nt");
+      }
+      program.face = static_cast<Face>(face);
+      continue;
+    }
     if (name == kPrinterForm.name || name == kPortForm.name) {
       const bool isPrinter = name == kPrinterForm.name;
       const LineForm& form = isPrinter ? kPrinterForm : kPortForm;

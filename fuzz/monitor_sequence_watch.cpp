@@ -5,6 +5,7 @@
 #include "fuzz/monitor_sequence_watch.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -34,6 +35,7 @@ struct Seen {
   std::map<std::string, bool> deviceDocument;    // port: the monitor opened a device document
   std::map<std::string, std::string> lastChunk;  // port: the last non-empty read's bytes
   std::map<std::string, std::string> arrived;    // port: bytes accepted since taken
+  std::map<std::string, std::array<std::uint64_t, 7>> slotCalls;  // port: calls by emu::Slot
   std::vector<RegistryChange> registry;
   // LanMonExistFlag writes: number, key and the lane of the thread that wrote it.
   struct LanWrite {
@@ -107,6 +109,7 @@ std::function<void()> TakeArmed(Seen& seen, const emu::Call& call, const std::st
 }
 
 void CheckDeviceCall(Seen& seen, const emu::Call& call, const std::string& port) {
+  ++seen.slotCalls[port][static_cast<std::size_t>(call.slot)];
   switch (call.slot) {
     case emu::Slot::StartDocPort:
       if (call.result) seen.deviceDocument[port] = true;
@@ -248,6 +251,7 @@ void WatchNewInput() {
     seen.deviceDocument.clear();
     seen.lastChunk.clear();
     seen.arrived.clear();
+    seen.slotCalls.clear();
     seen.registry.clear();
     seen.lanWrites.clear();
     seen.armed.clear();
@@ -311,6 +315,14 @@ bool LanFlagWrittenBySomeoneElse(const std::string& path, std::uint64_t since, i
   return false;
 }
 
+bool LanFlagWrittenByLane(const std::string& path, std::uint64_t since, int lane) {
+  std::lock_guard<std::mutex> lock(State().mutex);
+  for (const Seen::LanWrite& write : State().lanWrites) {
+    if (write.number > since && write.path == path && write.lane == lane) return true;
+  }
+  return false;
+}
+
 void SetPortOffline(const std::string& portName, int blockMs, int windowMs) {
   Offline& offline = OfflinePorts();
   std::lock_guard<std::mutex> lock(offline.mutex);
@@ -357,6 +369,12 @@ std::vector<RegistryChange> TakeRegistryChanges() {
   std::lock_guard<std::mutex> lock(State().mutex);
   taken.swap(State().registry);
   return taken;
+}
+
+std::uint64_t DeviceCallCount(const std::string& portName, emu::Slot slot) {
+  std::lock_guard<std::mutex> lock(State().mutex);
+  const auto it = State().slotCalls.find(Folded(portName));
+  return it == State().slotCalls.end() ? 0 : it->second[static_cast<std::size_t>(slot)];
 }
 
 std::map<std::string, std::string> TakeArrivedBytes() {

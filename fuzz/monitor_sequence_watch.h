@@ -68,6 +68,8 @@ std::vector<RegistryChange> TakeRegistryChanges();
 // left by one thread knows when another has changed it since.
 std::uint64_t LanFlagWrites();
 bool LanFlagWrittenBySomeoneElse(const std::string& path, std::uint64_t since, int lane);
+// Whether `lane`'s threads wrote it there after number `since`.
+bool LanFlagWrittenByLane(const std::string& path, std::uint64_t since, int lane);
 
 // The port goes off line for at most `windowMs` from now, each read and write
 // blocking `blockMs`; then the watchdog puts it back on line. 0 brings it back now.
@@ -85,6 +87,9 @@ void NoteInkOwed();
 bool InkOwed();
 // Whether a job start's ink query left its reply unread on the back channel.
 bool InkLeftByExchange();
+
+// How many calls of `slot` the port's device has seen in this input.
+std::uint64_t DeviceCallCount(const std::string& portName, emu::Slot slot);
 
 // The bytes each port's device accepted from WritePort calls since the last call,
 // by port name folded to lower case.

@@ -113,6 +113,7 @@ void SetUp(World& world) {
     port.options.replyDelayReads = setup[kDelay];
     port.options.readChunk = static_cast<std::size_t>(kChunkSizes[setup[kChunk]]);
     port.options.statusUpdateEveryMs = static_cast<DWORD>(kUpdatePeriods[setup[kUpdates]]);
+    port.options.kind = static_cast<emu::PortKind>(setup[kKind]);
     emu::AttachPrinter(port.name, port.options);
   }
 }

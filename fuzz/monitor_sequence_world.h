@@ -26,6 +26,7 @@ struct Port {
   int printer = 0;  // the spooler printer the port is opened for
   emu::PrinterOptions options;
   PortRecord* record = nullptr;  // while open
+  HANDLE instance = nullptr;     // NT face: the instance that opened it, while open
   // The printer whose key the document running here (or the last one, until it
   // has ended) uses; none when no key was selected.
   std::optional<std::string> documentPrinter;
