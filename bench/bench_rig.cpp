@@ -1,5 +1,6 @@
-// The bench rig: ports on the sink device monitor, opened and driven through the
-// spooler's table exactly as the tests' fixture does with the test rig's printer.
+// The bench rig: ports on the sink device monitor, opened and driven through
+// either spooler's table exactly as the tests' fixture does with the test rig's
+// printer. The NT face gets every name in UTF-16, as its spooler passes them.
 #include "bench/bench_rig.h"
 
 #ifndef _WIN32
@@ -13,6 +14,7 @@
 
 #include "bench/sink_port.h"
 #include "emulator/status_app.h"
+#include "emulator/wide_text.h"
 #include "platform/diagnostics.h"
 
 namespace bench {
@@ -26,15 +28,49 @@ const MONITOR& Spooler() {
   return table;
 }
 
+const NtSpooler& SpoolerNt() {
+  static const NtSpooler instance = [] {
+    NtSpooler made{};
+    made.table = InitializePrintMonitor2(nullptr, &made.monitor);
+    return made;
+  }();
+  return instance;
+}
+
+WritePortFn SpoolerWrite(Face face) {
+  return face == Face::Nt ? SpoolerNt().table->pfnWritePort : Spooler().pfnWritePort;
+}
+
+namespace {
+
+BOOL OpenThroughFace(const PortSetup& setup, HANDLE* handle) {
+  if (setup.face == Face::Win95) {
+    return Spooler().pfnOpenPortEx(const_cast<LPSTR>(setup.port.c_str()),
+                                   const_cast<LPSTR>(setup.printer.c_str()), handle, SinkMonitor());
+  }
+  emu::WideString port = emu::Wide(setup.port);
+  emu::WideString printer = emu::Wide(setup.printer);
+  return SpoolerNt().table->pfnOpenPortEx(SpoolerNt().monitor, kSinkInstance, port.data(),
+                                          printer.data(), handle, SinkMonitor2());
+}
+
+// The face that opened a port, from its record: the calls after OpenPortEx go
+// through that face's table, as its spooler makes them.
+bool OpenedByNt(const PortRecord* record) {
+  return record->face == FACE_NT;
+}
+
+}  // namespace
+
 PortRecord* OpenBenchPort(const PortSetup& setup) {
   AttachSink(setup.port, setup.deviceId);
   diag::AddSpoolerPrinter(setup.printer.c_str());
   emu::status_app::Install(setup.printer, kMatchedModel, 1, setup.pollEnabled,
                            setup.pollIntervalMs);
   HANDLE handle = nullptr;
-  if (!Spooler().pfnOpenPortEx(const_cast<LPSTR>(setup.port.c_str()),
-                               const_cast<LPSTR>(setup.printer.c_str()), &handle, SinkMonitor())) {
-    std::fprintf(stderr, "OpenPortEx(%s) failed with %lu\n", setup.port.c_str(),
+  if (!OpenThroughFace(setup, &handle)) {
+    std::fprintf(stderr, "OpenPortEx(%s)%s failed with %lu\n", setup.port.c_str(),
+                 setup.face == Face::Nt ? " through the NT face" : "",
                  static_cast<unsigned long>(GetLastError()));
     return nullptr;
   }
@@ -42,13 +78,18 @@ PortRecord* OpenBenchPort(const PortSetup& setup) {
 }
 
 void CloseBenchPort(PortRecord* record, const PortSetup& setup) {
-  if (record != nullptr) Spooler().pfnClosePort(record);
+  if (record != nullptr) {
+    OpenedByNt(record) ? SpoolerNt().table->pfnClosePort(record) : Spooler().pfnClosePort(record);
+  }
   emu::status_app::Uninstall(setup.printer);
   diag::RemoveSpoolerPrinter(setup.printer.c_str());
 }
 
 BOOL StartDocument(PortRecord* record, const PortSetup& setup, DWORD jobId) {
-  return StartDocument(Spooler(), record, setup, jobId);
+  if (setup.face == Face::Win95) return StartDocument(Spooler(), record, setup, jobId);
+  StartSinkDocument(setup.port);
+  emu::WideString printer = emu::Wide(setup.printer);
+  return SpoolerNt().table->pfnStartDocPort(record, printer.data(), jobId, 1, nullptr);
 }
 
 BOOL StartDocument(const MONITOR& table, HANDLE port, const PortSetup& setup, DWORD jobId) {
@@ -57,7 +98,8 @@ BOOL StartDocument(const MONITOR& table, HANDLE port, const PortSetup& setup, DW
 }
 
 BOOL EndDocument(PortRecord* record) {
-  return Spooler().pfnEndDocPort(record);
+  return OpenedByNt(record) ? SpoolerNt().table->pfnEndDocPort(record)
+                            : Spooler().pfnEndDocPort(record);
 }
 
 #ifdef _WIN32

@@ -1,7 +1,8 @@
 // What every benchmark and probe needs to drive the monitor as the spooler does:
-// the spooler's MONITOR table, ports opened on the sink device monitor for a
-// printer the status monitor application has registered, and readings of wall
-// time, CPU time and percentiles.
+// either spooler's table (the Windows 95 face's MONITOR, the NT face's MONITOR2
+// with its monitor handle), ports opened on the sink device monitor for a printer
+// the status monitor application has registered, and readings of wall time, CPU
+// time and percentiles.
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "monitor/monitor.h"
+#include "monitor_nt/monitor_nt.h"
 #include "platform/win32.h"
 #include "port/port_record.h"
 
@@ -27,6 +29,23 @@ constexpr char kOtherMakerDeviceId[] =
 
 // The table InitializeMonitorEx filled; initialised once per process.
 const MONITOR& Spooler();
+// The NT spooler's instance of the monitor: the table InitializePrintMonitor2
+// returned and the monitor handle it gave; made once per process and never shut
+// down (the process ends with it).
+struct NtSpooler {
+  const MONITOR2* table;
+  HANDLE monitor;
+};
+const NtSpooler& SpoolerNt();
+
+// The spooler a port is opened through: the Windows 95 face (ANSI names, the
+// sink's 13-slot table) or the NT face (UTF-16 names, the sink's MONITOR2 and its
+// instance handle, our monitor handle).
+enum class Face { Win95, Nt };
+
+// The face's WritePort, as its spooler's table holds it.
+using WritePortFn = BOOL(WINAPI*)(HANDLE, LPBYTE, DWORD, LPDWORD);
+WritePortFn SpoolerWrite(Face face);
 
 struct PortSetup {
   std::string port;     // e.g. "BENCH1:"
@@ -34,20 +53,22 @@ struct PortSetup {
   std::string deviceId = kMatchedDeviceId;
   DWORD pollEnabled = 1;        // GetRealTimeStatusStartFlag
   DWORD pollIntervalMs = 3000;  // GetRealTimeStatusTime
+  Face face = Face::Win95;
 };
 
 // Attaches a sink printer, registers the printer with the stand-in spooler and the
-// status application, and opens the port through the monitor. Null (with a
+// status application, and opens the port through the setup's face. Null (with a
 // message on stderr) when the monitor refused.
 PortRecord* OpenBenchPort(const PortSetup& setup);
-// Closes the port through the monitor and removes the printer's key.
+// Closes the port through the face that opened it and removes the printer's key.
 void CloseBenchPort(PortRecord* record, const PortSetup& setup);
 
 // Starts the sink's count afresh (Totals), then the document: through the
-// monitor, or through any table with its own port handle (the device monitor's,
-// for a baseline without the monitor).
+// monitor's face that opened the port, or through any table with its own port
+// handle (the device monitor's, for a baseline without the monitor).
 BOOL StartDocument(PortRecord* record, const PortSetup& setup, DWORD jobId);
 BOOL StartDocument(const MONITOR& table, HANDLE port, const PortSetup& setup, DWORD jobId);
+// Through the table of the face that opened the port.
 BOOL EndDocument(PortRecord* record);
 
 // CPU time of the whole process (every thread, user and system), and of the

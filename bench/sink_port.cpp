@@ -31,6 +31,10 @@ MONITOR* SinkMonitor() {
   return emu::DeviceMonitor();
 }
 
+MONITOR2* SinkMonitor2() {
+  return emu::DeviceMonitor2();
+}
+
 void AttachSink(const std::string& portName, const std::string& deviceId) {
   emu::SetCallHook(NoteReads, false);
   emu::PrinterOptions printer;

@@ -19,8 +19,12 @@
 
 namespace bench {
 
-// The rig's device monitor.
+// The rig's device monitor: the Windows 95 table, and the same port monitor
+// through the NT family's MONITOR2, whose pfnOpenPort wants kSinkInstance as the
+// port monitor's instance handle. Both reach the same printers.
 MONITOR* SinkMonitor();
+MONITOR2* SinkMonitor2();
+inline const HANDLE kSinkInstance = emu::kPortMonitorInstance;
 
 // Makes a printer with this device ID available on `portName`; reattaching a
 // name replaces the printer.

@@ -1,9 +1,10 @@
 // kovir_spool: a simulated print spooler for watching the KOVIR language monitor
-// at work. It loads the monitor through InitializeMonitorEx, stacks it on the
-// emulated device monitor and printer (watching its calls to put what crosses
-// the port on a timeline), lets the status application stand-in register the
-// printer, prints one job, and then shows the printer's StMonitor key, the ink
-// levels and whether the job's bytes arrived intact.
+// at work. It loads the monitor through InitializeMonitorEx, as the Windows 95
+// spooler does, or through InitializePrintMonitor2, as the NT family's does
+// (--face nt), stacks it on the emulated device monitor and printer (watching its
+// calls to put what crosses the port on a timeline), lets the status application
+// stand-in register the printer, prints one job, and then shows the printer's
+// StMonitor key, the ink levels and whether the job's bytes arrived intact.
 //
 // Exit status: 0 success, 1 the run failed, 2 a bad command line or job file.
 #include <fmt/format.h>
@@ -40,8 +41,11 @@ std::string Banner(const spool::SpoolOptions& o, std::size_t jobSize) {
   return fmt::format(
       "kovir_spool " KOVIRLM_VERSION_STRING
       " - simulated spooler printing through the KOVIR language monitor\n"
+      "spooler: {}\n"
       "printer \"{}\" on {}, device ID \"{}\"\nstatus application: {}\njob: {}, {} bytes, {}\n"
       "timeline: ms since start; registry lines come from sampling the key every 10 ms\n\n",
+      o.face == spool::SpoolerFace::Nt ? "NT family (InitializePrintMonitor2, UTF-16 names)"
+                                       : "Windows 95 (InitializeMonitorEx, ANSI names)",
       o.printer, o.port, o.deviceId, app, o.jobFile.empty() ? "built-in sample" : o.jobFile,
       jobSize, o.paceKiBPerSecond == 0 ? "unpaced" : fmt::format("{} KiB/s", o.paceKiBPerSecond));
 }
@@ -73,20 +77,20 @@ int main(int argc, char** argv) {
   console.Print(Banner(options, job->size()));
   spool::SetUpScenario(options);
 
-  MONITOR monitor{};
+  spool::LoadedMonitor monitor;
   std::string loaded;
-  error = spool::LoadMonitor(&monitor, &loaded);
+  error = spool::LoadMonitor(options.face, &monitor, &loaded);
   if (!error.empty()) {
     spool::TearDownScenario(options);
     return Fail(1, error);
   }
-  console.Event("spooler", "InitializeMonitorEx -> TRUE (" + loaded + ")");
+  console.Event("spooler", spool::EntryLine(monitor, loaded));
 
   spool::StartPortTap(&console);
   std::string received;
   {
     spool::RegistryWatch watch(options.printer, &console);
-    error = spool::PrintJob(&monitor, emu::DeviceMonitor(), options, *job, console);
+    error = spool::PrintJob(monitor, options, *job, console);
     watch.Stop();
     received = emu::Received(options.port);
   }

@@ -19,6 +19,14 @@ std::vector<WriteSegment> writes;
 TapCounts counts;
 thread_local bool inJobWrite = false;
 
+// The device-ID requests: Windows 95's control code, and the NT family's device
+// I/O controls for a parallel port and a USB printer (whose answer starts with
+// two length bytes, shown as they came).
+bool AsksDeviceId(DWORD controlId) {
+  return controlId == 17 || controlId == IOCTL_PAR_QUERY_DEVICE_ID ||
+         controlId == IOCTL_USBPRINT_GET_1284_ID;
+}
+
 const char* Result(const emu::Call& call) {
   return call.result ? "TRUE" : "FALSE";
 }
@@ -69,7 +77,7 @@ void Watch(const emu::Call& call) {
       std::string line = name + "(control " + std::to_string(call.number) + ") -> " + Result(call);
       if (call.result && call.bytes > 0) {
         const std::string text = Printable(call.data.substr(0, call.data.find('\0')), 120);
-        line = (call.number == 17 ? "device ID read" : line) + ": \"" + text + "\"";
+        line = (AsksDeviceId(call.number) ? "device ID read" : line) + ": \"" + text + "\"";
       }
       return console->Event("port", line);
     }

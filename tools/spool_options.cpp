@@ -71,6 +71,17 @@ void AddOptions(CLI::App& app, SpoolOptions& options) {
       ->disable_flag_override();
   number("--hold-thread-flag", options.holdThreadFlagMs, 0, 600000, "MS",
          "the application's StRealThreadExistFlag stays 1 for\nMS ms, holding StartDocPort back");
+  app.add_option_function<std::string>(
+         "--face",
+         [&options](const std::string& name) {
+           options.face = name == "nt" ? SpoolerFace::Nt : SpoolerFace::Win95;
+         },
+         "the spooler to play: Windows 95's (InitializeMonitorEx,\n"
+         "ANSI names) or the NT family's (InitializePrintMonitor2,\n"
+         "UTF-16 names, Shutdown at the end)")
+      ->type_name("FACE")
+      ->default_str("win95")
+      ->check(CLI::IsMember({"win95", "nt"}));
   text("--out", options.outDir, "DIR", "where StMonitor.reg and received.bin go");
   app.add_flag("--wine", options.wine, "run the Windows build (kovirlm.dll) under Wine")
       ->disable_flag_override();

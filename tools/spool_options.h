@@ -10,6 +10,11 @@
 
 namespace spool {
 
+// The spooler the simulator plays: Windows 95's (InitializeMonitorEx, the 13-slot
+// MONITOR, ANSI names) or the NT family's (InitializePrintMonitor2, MONITOR2 with
+// a monitor handle, UTF-16 names, Shutdown at the end).
+enum class SpoolerFace { Win95, Nt };
+
 struct SpoolOptions {
   std::string model = "KP-210S";
   std::string deviceId;  // the printer's IEEE 1284 device ID (from the model unless given)
@@ -21,6 +26,7 @@ struct SpoolOptions {
   DWORD statusUpdatesMs = 1000;  // the printer volunteers a status update this often (0: never)
   bool statusApp = true;         // false: StMonExistFlag 0, the application is not running
   DWORD holdThreadFlagMs = 0;    // StRealThreadExistFlag stays 1 this long into the job
+  SpoolerFace face = SpoolerFace::Win95;
   std::string outDir = "out";
   bool wine = false;
   bool help = false;

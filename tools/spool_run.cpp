@@ -6,6 +6,7 @@
 
 #include "emulator/device_monitor.h"
 #include "emulator/status_app.h"
+#include "emulator/wide_text.h"
 #include "platform/diagnostics.h"
 #include "status_store/status_key.h"
 #include "tools/port_tap.h"
@@ -13,11 +14,13 @@
 namespace spool {
 namespace {
 
-// The level-1 document information the spooler passes to StartDocPort.
+// The level-1 document information the spooler passes to StartDocPort: ANSI
+// strings from the Windows 95 spooler, UTF-16 from the NT family's (DOC_INFO_1W).
+template <typename Char>
 struct DocInfo1 {
-  LPSTR docName;
-  LPSTR outputFile;
-  LPSTR datatype;
+  Char* docName;
+  Char* outputFile;
+  Char* datatype;
 };
 
 constexpr DWORD kJobId = 1;
@@ -42,8 +45,56 @@ std::thread HoldThreadFlag(const SpoolOptions& options, Console& console) {
   });
 }
 
+// The spooler's calls through the loaded face, with the simulator's UTF-8 names.
+// The NT face is stacked on the emulated device monitor's MONITOR2 and opened
+// with its instance handle and our monitor handle, as the NT spooler does.
+bool IsNt(const LoadedMonitor& monitor) {
+  return monitor.face == SpoolerFace::Nt;
+}
+
+BOOL OpenPort(const LoadedMonitor& monitor, const std::string& portName, const std::string& printer,
+              HANDLE* port) {
+  if (!IsNt(monitor)) {
+    std::string portCopy = portName, printerCopy = printer;
+    return monitor.table.pfnOpenPortEx(portCopy.data(), printerCopy.data(), port,
+                                       emu::DeviceMonitor());
+  }
+  emu::WideString widePort = emu::Wide(portName), widePrinter = emu::Wide(printer);
+  return monitor.table2->pfnOpenPortEx(monitor.instance, emu::kPortMonitorInstance, widePort.data(),
+                                       widePrinter.data(), port, emu::DeviceMonitor2());
+}
+
+BOOL StartDoc(const LoadedMonitor& monitor, HANDLE port, const std::string& printer,
+              const std::string& docName) {
+  if (!IsNt(monitor)) {
+    std::string printerCopy = printer, docCopy = docName, datatype = "RAW";
+    DocInfo1<char> docInfo{docCopy.data(), nullptr, datatype.data()};
+    return monitor.table.pfnStartDocPort(port, printerCopy.data(), kJobId, 1,
+                                         reinterpret_cast<LPBYTE>(&docInfo));
+  }
+  emu::WideString widePrinter = emu::Wide(printer), wideDoc = emu::Wide(docName),
+                  datatype = emu::Wide("RAW");
+  DocInfo1<WCHAR> docInfo{wideDoc.data(), nullptr, datatype.data()};
+  return monitor.table2->pfnStartDocPort(port, widePrinter.data(), kJobId, 1,
+                                         reinterpret_cast<LPBYTE>(&docInfo));
+}
+
+BOOL WritePort(const LoadedMonitor& monitor, HANDLE port, LPBYTE bytes, DWORD count,
+               LPDWORD written) {
+  return IsNt(monitor) ? monitor.table2->pfnWritePort(port, bytes, count, written)
+                       : monitor.table.pfnWritePort(port, bytes, count, written);
+}
+
+BOOL EndDocPort(const LoadedMonitor& monitor, HANDLE port) {
+  return IsNt(monitor) ? monitor.table2->pfnEndDocPort(port) : monitor.table.pfnEndDocPort(port);
+}
+
+BOOL ClosePort(const LoadedMonitor& monitor, HANDLE port) {
+  return IsNt(monitor) ? monitor.table2->pfnClosePort(port) : monitor.table.pfnClosePort(port);
+}
+
 // Writes the job in chunks, at the requested pace, as spooler data.
-std::string WriteJob(MONITOR* monitor, HANDLE port, const SpoolOptions& options,
+std::string WriteJob(const LoadedMonitor& monitor, HANDLE port, const SpoolOptions& options,
                      const std::string& job, Console& console) {
   const std::size_t chunk = options.paceKiBPerSecond == 0 ? 4096 : 1024;
   const auto start = std::chrono::steady_clock::now();
@@ -55,8 +106,8 @@ std::string WriteJob(MONITOR* monitor, HANDLE port, const SpoolOptions& options,
     BOOL ok;
     {
       JobWriteScope spoolerData;
-      ok = monitor->pfnWritePort(
-          port, reinterpret_cast<LPBYTE>(const_cast<char*>(job.data() + done)), count, &written);
+      ok = WritePort(monitor, port, reinterpret_cast<LPBYTE>(const_cast<char*>(job.data() + done)),
+                     count, &written);
     }
     if (!ok || written == 0) {
       console.EndProgress();
@@ -97,13 +148,19 @@ void TearDownScenario(const SpoolOptions& options) {
   diag::RemoveSpoolerPrinter(options.printer.c_str());
 }
 
-std::string PrintJob(MONITOR* monitor, MONITOR* deviceMonitor, const SpoolOptions& options,
+std::string EntryLine(const LoadedMonitor& monitor, const std::string& loaded) {
+  if (!IsNt(monitor)) return "InitializeMonitorEx -> TRUE (" + loaded + ")";
+  return "InitializePrintMonitor2 -> MONITOR2 of " + std::to_string(monitor.table2->cbSize) +
+         " bytes and a monitor handle (" + loaded + ")";
+}
+
+std::string PrintJob(const LoadedMonitor& monitor, const SpoolOptions& options,
                      const std::string& job, Console& console) {
-  std::string portName = options.port;
-  std::string printer = options.printer;
+  const std::string& portName = options.port;
+  const std::string& printer = options.printer;
   HANDLE port = nullptr;
   console.Event("spooler", "OpenPortEx(" + Quoted(portName) + ", " + Quoted(printer) + ")");
-  if (!monitor->pfnOpenPortEx(portName.data(), printer.data(), &port, deviceMonitor)) {
+  if (!OpenPort(monitor, portName, printer, &port)) {
     return "OpenPortEx failed (error " + std::to_string(GetLastError()) + ")";
   }
   console.Event("spooler", "OpenPortEx -> TRUE");
@@ -111,14 +168,11 @@ std::string PrintJob(MONITOR* monitor, MONITOR* deviceMonitor, const SpoolOption
   std::thread holder;
   if (options.holdThreadFlagMs > 0) holder = HoldThreadFlag(options, console);
 
-  std::string docName = options.jobFile.empty() ? "KOVIR demo job" : options.jobFile;
-  std::string datatype = "RAW";
-  DocInfo1 docInfo{docName.data(), nullptr, datatype.data()};
+  const std::string docName = options.jobFile.empty() ? "KOVIR demo job" : options.jobFile;
   console.Event("spooler", "StartDocPort(" + Quoted(printer) + ", job " + std::to_string(kJobId) +
                                ", " + Quoted(docName) + ")");
   const long started = console.ElapsedMs();
-  const BOOL docOpen =
-      monitor->pfnStartDocPort(port, printer.data(), kJobId, 1, reinterpret_cast<LPBYTE>(&docInfo));
+  const BOOL docOpen = StartDoc(monitor, port, printer, docName);
   const DWORD startError = GetLastError();
   console.Event("spooler", std::string("StartDocPort -> ") + Result(docOpen) + " after " +
                                std::to_string(console.ElapsedMs() - started) + " ms");
@@ -128,14 +182,20 @@ std::string PrintJob(MONITOR* monitor, MONITOR* deviceMonitor, const SpoolOption
   if (docOpen) {
     error = WriteJob(monitor, port, options, job, console);
     console.Event("spooler", "EndDocPort");
-    const BOOL ended = monitor->pfnEndDocPort(port);
+    const BOOL ended = EndDocPort(monitor, port);
     console.Event("spooler", std::string("EndDocPort -> ") + Result(ended));
   } else {
     error = "StartDocPort failed (error " + std::to_string(startError) + ")";
   }
   console.Event("spooler", "ClosePort");
-  const BOOL closed = monitor->pfnClosePort(port);
+  const BOOL closed = ClosePort(monitor, port);
   console.Event("spooler", std::string("ClosePort -> ") + Result(closed));
+  if (IsNt(monitor)) {
+    // The NT spooler ends the instance when it stops or no longer needs it.
+    console.Event("spooler", "Shutdown");
+    monitor.table2->pfnShutdown(monitor.instance);
+    console.Event("spooler", "Shutdown returned");
+  }
   return error;
 }
 

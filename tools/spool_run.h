@@ -1,13 +1,14 @@
 // The simulated spooler's part of a run: set up the emulated printer and the
 // status application stand-in, then print one job through the monitor the way
-// the spooler does (OpenPortEx, StartDocPort, WritePort..., EndDocPort,
-// ClosePort), telling the timeline what it does.
+// the spooler of the chosen face does (OpenPortEx, StartDocPort, WritePort...,
+// EndDocPort, ClosePort, and on the NT family Shutdown), telling the timeline
+// what it does.
 #pragma once
 
 #include <string>
 
-#include "port/monitor_table.h"
 #include "tools/console.h"
+#include "tools/monitor_loader.h"
 #include "tools/spool_options.h"
 
 namespace spool {
@@ -19,9 +20,14 @@ void SetUpScenario(const SpoolOptions& options);
 // Removes the printer's key again, leaving the registry as the run found it.
 void TearDownScenario(const SpoolOptions& options);
 
-// Prints `job` through the spooler-side table `monitor`, stacked on
-// `deviceMonitor`. Returns an empty string or a one-line error.
-std::string PrintJob(MONITOR* monitor, MONITOR* deviceMonitor, const SpoolOptions& options,
+// Prints `job` through the loaded monitor, stacked on the emulated device
+// monitor's table of the same face (its MONITOR2 with its instance handle for the
+// NT family). Names go to the NT face in UTF-16. Returns an empty string or a
+// one-line error.
+std::string PrintJob(const LoadedMonitor& monitor, const SpoolOptions& options,
                      const std::string& job, Console& console);
+
+// The face's entry point and what it returned, for the timeline.
+std::string EntryLine(const LoadedMonitor& monitor, const std::string& loaded);
 
 }  // namespace spool

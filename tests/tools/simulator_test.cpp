@@ -60,9 +60,9 @@ TEST(Simulator, HelpExitsZeroWithUsage) {
   const ProgramRun run = RunSpool({"--help"}, Scratch("help"));
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_NE(run.out.find("Usage: kovir_spool"), std::string::npos);
-  for (const char* option :
-       {"--model", "--device-id", "--printer", "--port", "--job", "--poll-interval", "--pace",
-        "--status-updates", "--no-status-app", "--hold-thread-flag", "--out", "--wine", "--help"}) {
+  for (const char* option : {"--model", "--device-id", "--printer", "--port", "--job",
+                             "--poll-interval", "--pace", "--status-updates", "--no-status-app",
+                             "--hold-thread-flag", "--face", "--out", "--wine", "--help"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(run.err, "");
@@ -95,9 +95,17 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-TEST(SimulatorRun, Kp210sSendsCommandAReadsInkAndPublishesStatus) {
-  const RunResult r = RunScenario("kp210s", {"--model", "KP-210S"});
+// Through either spooler's face (--face): the same exchange, the same key.
+class SimulatorRunKp210s : public testing::TestWithParam<std::string> {};
+
+TEST_P(SimulatorRunKp210s, SendsCommandAReadsInkAndPublishesStatus) {
+  const std::string& face = GetParam();
+  const std::string name = face == "win95" ? "kp210s" : "kp210s " + face;
+  const RunResult r = RunScenario(name, {"--model", "KP-210S", "--face", face});
   ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+  EXPECT_TRUE(Contains(r.run.out, face == "nt" ? "InitializePrintMonitor2 -> MONITOR2 of"
+                                               : "InitializeMonitorEx -> TRUE"));
+  EXPECT_EQ(Contains(r.run.out, "spooler    Shutdown returned"), face == "nt");
   EXPECT_TRUE(Contains(r.run.out, "device ID read: \"MFG:KOVIR;CMD:REMOTE1;MDL:KP-210S;"));
   EXPECT_TRUE(Contains(r.run.out, "sent StatusCommandA, 33 bytes: 1b 40 1b 40 1b 28 52"));
   EXPECT_TRUE(Contains(r.run.out, "sent InkQueryCommand, 22 bytes: 1b 28 52"));
@@ -105,7 +113,8 @@ TEST(SimulatorRun, Kp210sSendsCommandAReadsInkAndPublishesStatus) {
 
   // The file is CR LF throughout, as regedit writes it.
   EXPECT_EQ(r.regFile.rfind("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\"
-                            "control\\Print\\Printers\\tools test kp210s\\StMonitor]\r\n",
+                            "control\\Print\\Printers\\tools test " +
+                                name + "\\StMonitor]\r\n",
                             0),
             0u)
       << r.regFile;
@@ -128,6 +137,11 @@ TEST(SimulatorRun, Kp210sSendsCommandAReadsInkAndPublishesStatus) {
             emu::DefaultInkLevels().colours);
   EXPECT_TRUE(Contains(r.run.out, "  BLACK    [##############......]  72%"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Faces, SimulatorRunKp210s, testing::Values("win95", "nt"),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           return info.param;
+                         });
 
 TEST(SimulatorRun, Kp6600sSendsCommandBAndNoInkQuery) {
   const RunResult r = RunScenario("kp6600s", {"--model", "KP-6600S"});

@@ -18,6 +18,7 @@ TEST(SpoolOptions, DefaultsPrintTheSampleOnAKp210sWithTheApplicationRunning) {
   EXPECT_TRUE(parsed.options.statusApp);
   EXPECT_EQ(parsed.options.jobFile, "");
   EXPECT_EQ(parsed.options.pollIntervalMs, 500u);
+  EXPECT_EQ(parsed.options.face, spool::SpoolerFace::Win95);
 }
 
 // The last of a repeated option wins; numbers are decimal even with a leading zero.
@@ -25,7 +26,7 @@ TEST(SpoolOptions, ValuesComeSeparateOrAfterAnEqualsSign) {
   const spool::ParsedOptions parsed = ParseSpoolOptions(
       {"--model=KP-6600SU", "--port", "COM1:", "--port", "COM2:", "--poll-interval=0750", "--pace",
        "0", "--hold-thread-flag", "300", "--no-status-app", "--job", "page.prn", "--out=there",
-       "--status-updates", "0"});
+       "--status-updates", "0", "--face", "win95", "--face=nt"});
   ASSERT_EQ(parsed.error, "");
   const spool::SpoolOptions& o = parsed.options;
   EXPECT_EQ(o.model, "KP-6600SU");
@@ -39,6 +40,7 @@ TEST(SpoolOptions, ValuesComeSeparateOrAfterAnEqualsSign) {
   EXPECT_EQ(o.jobFile, "page.prn");
   EXPECT_EQ(o.outDir, "there");
   EXPECT_EQ(o.statusUpdatesMs, 0u);
+  EXPECT_EQ(o.face, spool::SpoolerFace::Nt);
 }
 
 TEST(SpoolOptions, AnotherMakersDeviceIdNamesModelAndPrinter) {
@@ -87,6 +89,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, SpoolOptionsError,
                                          BadArgs{{"--pace", "0x10"}, "'0x10' is not a number"},
                                          BadArgs{{"--hold-thread-flag", ""}, "'' is not a number"},
                                          BadArgs{{"--wine=yes"}, "wine was given a disallowed"},
+                                         BadArgs{{"--face", "95"}, "--face: 95 not in {win95,nt}"},
                                          BadArgs{{"--device-id", "MFG:ACME;"}, "no MDL field"},
                                          BadArgs{{"--port", ""}, "--port must not be empty"},
                                          BadArgs{{"--printer", "Office\\Laser"},

@@ -45,6 +45,9 @@ compare() {
 # (half a second into the document) and at least one does while the job prints
 # (two seconds at 24 KiB/s), with about a second to spare either way.
 compare KP-210S --model KP-210S --status-updates 1500
+# The same through the NT face: its UTF-16 names and wide registry calls meet
+# Wine's real ones.
+compare KP-210S-nt --model KP-210S --status-updates 1500 --face nt
 # No updates at all: the poller stores the status reply itself, byte for byte.
 compare KP-6600S --model KP-6600S --status-updates 0
 compare other-maker --device-id "MFG:ACME;MDL:Laser 5;CLS:PRINTER;"
