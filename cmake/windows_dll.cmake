@@ -56,42 +56,32 @@ target_compile_options(kovirlm_win95_wide PRIVATE -fno-exceptions ${KOVIRLM_WIN9
 # static constructor and an atexit handler that only the skipped start-up code
 # would run.
 
-set(KOVIRLM_DLL_NAME kovirlm)
-configure_file(${CMAKE_SOURCE_DIR}/monitor/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
-set(KOVIRLM_DLL_NAME kovirlmnt)
-configure_file(${CMAKE_SOURCE_DIR}/monitor/version.rc.in ${CMAKE_BINARY_DIR}/version_nt.rc @ONLY)
+# kovirlm_monitor_dll(NAME DEF VERSION_FLAGS OBJECTS...): a monitor DLL named NAME
+# from the objects given, exporting what DEF lists, entered at DllEntryPoint with
+# no C runtime (above), with its own version resource and PE header versions.
+function(kovirlm_monitor_dll name def version_flags)
+  set(KOVIRLM_DLL_NAME ${name})
+  configure_file(${CMAKE_SOURCE_DIR}/monitor/version.rc.in ${CMAKE_BINARY_DIR}/${name}.rc @ONLY)
+  add_library(${name} SHARED ${ARGN} $<TARGET_OBJECTS:kovirlm_runtime_helpers> ${def}
+              ${CMAKE_BINARY_DIR}/${name}.rc)
+  set_target_properties(${name} PROPERTIES PREFIX "" OUTPUT_NAME ${name}
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+    LINK_DEPENDS ${def})
+  target_link_options(${name} PRIVATE
+    -nostartfiles -nodefaultlibs -Wl,--entry,${KOVIRLM_DLL_ENTRY_SYMBOL}
+    ${KOVIRLM_STDCALL_LINK_FLAGS} -Wl,--no-undefined ${version_flags})
+  target_link_libraries(${name} PRIVATE kernel32 advapi32 winspool gcc)
+endfunction()
 
-add_library(kovirlm SHARED
-  $<TARGET_OBJECTS:kovirlm_core>
-  $<TARGET_OBJECTS:kovirlm_win95_wide>
-  $<TARGET_OBJECTS:kovirlm_runtime_helpers>
-  ${KOVIRLM_DEF_FILE}
-  ${CMAKE_BINARY_DIR}/version.rc)
-set_target_properties(kovirlm PROPERTIES PREFIX "" OUTPUT_NAME kovirlm
-  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
-  LINK_DEPENDS ${KOVIRLM_DEF_FILE})
-target_link_options(kovirlm PRIVATE
-  -nostartfiles -nodefaultlibs -Wl,--entry,${KOVIRLM_DLL_ENTRY_SYMBOL}
-  ${KOVIRLM_STDCALL_LINK_FLAGS} -Wl,--no-undefined ${KOVIRLM_WIN95_VERSION_FLAGS})
-target_link_libraries(kovirlm PRIVATE kernel32 advapi32 winspool gcc)
+kovirlm_monitor_dll(kovirlm ${KOVIRLM_DEF_FILE} "${KOVIRLM_WIN95_VERSION_FLAGS}"
+  $<TARGET_OBJECTS:kovirlm_core> $<TARGET_OBJECTS:kovirlm_win95_wide>)
 
 # kovirlmnt.dll: the NT family's language monitor (Windows 2000 and later), from
 # the same core with the NT face and the real wide calls. It exports DllEntryPoint
 # and InitializePrintMonitor2 (monitor_nt/kovirlmnt.def) and is self-contained as
 # kovirlm.dll is, under the same start-up rules. Every Windows object is compiled
 # for the Windows 2000 API (CMakeLists.txt), so nothing newer is even declared;
-# tests/nt_image.cmake (ctest: nt_image) checks its exports, imports and header.
-# The i686 build is the x86 DLL, the x86-64 build the x64 DLL.
-add_library(kovirlmnt SHARED
-  $<TARGET_OBJECTS:kovirlm_core>
-  $<TARGET_OBJECTS:kovirlm_nt_face>
-  $<TARGET_OBJECTS:kovirlm_runtime_helpers>
-  ${KOVIRLM_NT_DEF_FILE}
-  ${CMAKE_BINARY_DIR}/version_nt.rc)
-set_target_properties(kovirlmnt PROPERTIES PREFIX "" OUTPUT_NAME kovirlmnt
-  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
-  LINK_DEPENDS ${KOVIRLM_NT_DEF_FILE})
-target_link_options(kovirlmnt PRIVATE
-  -nostartfiles -nodefaultlibs -Wl,--entry,${KOVIRLM_DLL_ENTRY_SYMBOL}
-  ${KOVIRLM_STDCALL_LINK_FLAGS} -Wl,--no-undefined ${KOVIRLM_NT_VERSION_FLAGS})
-target_link_libraries(kovirlmnt PRIVATE kernel32 advapi32 winspool gcc)
+# tests/win95_image.cmake (ctest: nt_image) checks its exports, imports and
+# header. The i686 build is the x86 DLL, the x86-64 build the x64 DLL.
+kovirlm_monitor_dll(kovirlmnt ${KOVIRLM_NT_DEF_FILE} "${KOVIRLM_NT_VERSION_FLAGS}"
+  $<TARGET_OBJECTS:kovirlm_core> $<TARGET_OBJECTS:kovirlm_nt_face>)
