@@ -3,8 +3,9 @@
 // InitializePrintMonitor2 for its MONITOR2 table and a monitor handle. The native
 // build calls the linked-in monitor (the same objects as libkovirlm.so; a
 // dlopen'ed copy would bring its own registry, which the status application
-// stand-in could not see). The Windows build loads the real kovirlm.dll with
-// LoadLibraryA and GetProcAddress.
+// stand-in could not see). The Windows build loads the real DLL with LoadLibraryA
+// and GetProcAddress: kovirlm.dll for the Windows 95 face, kovirlmnt.dll for the
+// NT family's.
 #pragma once
 
 #include <string>
