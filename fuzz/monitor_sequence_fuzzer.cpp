@@ -248,10 +248,10 @@ void CheckRegistry(const std::array<PortView, kPorts>& before,
 
 // What a spooler call that ends a document saw before it began.
 struct Ending {
-  const char* call;  // "EndDocPort" or "ClosePort"
-  // The printer whose flag it must leave at 0: EndDocPort's always, ClosePort's
-  // only while a document is in progress (a document refused by the device has
-  // lowered its flag already, and another port may have raised it since).
+  const char* call;  // "EndDocPort", "ClosePort" or "Shutdown"
+  // The printer whose flag it must leave at 0, for either call only while a
+  // document is in progress (a document refused by the device has lowered its
+  // flag already, and another port may have raised it since).
   std::optional<std::string> documentPrinter;
   std::uint64_t lanWrites;  // LanFlagWrites() before it
   int lane;                 // the spooler thread it runs on
@@ -259,7 +259,7 @@ struct Ending {
 
 Ending BeginEnding(Code code, const Port& port, int lane) {
   const bool close = code == Code::Close;
-  const bool running = !close || HasStatusBits(port.record, PS_JOB_ACTIVE);
+  const bool running = HasStatusBits(port.record, PS_JOB_ACTIVE);
   return {close ? "ClosePort" : "EndDocPort", running ? port.documentPrinter : std::nullopt,
           LanFlagWrites(), lane};
 }
@@ -320,16 +320,27 @@ long SettledThreads(long baseline) {
   return threads;
 }
 
-// After a close of the port: its record is no longer listed and its device port
-// is closed. `record` is the port's record still (not dereferenced).
-void CheckClosed(const Port& port, const std::string& closer) {
+// Whether the port is still open at its device though the close did not ask the
+// device to close it. A device that refuses its ClosePort (an injected fault)
+// keeps the port open; the monitor has let it go all the same.
+bool DeviceLeftOpen(const Port& port, std::uint64_t deviceClosesBefore) {
+  return emu::PortOpen(port.name) &&
+         DeviceCallCount(port.name, emu::Slot::ClosePort) == deviceClosesBefore;
+}
+
+// After a close of the port: its record is no longer listed, and its device port
+// is closed or was asked to close. `port.record` is the port's record still (not
+// dereferenced); `deviceClosesBefore`: DeviceCallCount of ClosePort before the close.
+void CheckClosed(const Port& port, const std::string& closer, std::uint64_t deviceClosesBefore) {
   {
     MonitorLockGuard lock;
     for (PortRecord* listed = PortList; listed != nullptr; listed = listed->next) {
       if (listed == port.record) Fail(closer + " left " + port.name + " listed");
     }
   }
-  if (emu::PortOpen(port.name)) Fail(closer + " left " + port.name + " open at its device");
+  if (DeviceLeftOpen(port, deviceClosesBefore)) {
+    Fail(closer + " left " + port.name + " open at its device");
+  }
 }
 
 // ---- a port's own spooler thread -------------------------------------------------
@@ -414,10 +425,11 @@ bool JoinBackground(Port& port, int index) {
 // device). The port's thread shares the lane: both calls are the port's.
 void CloseBesideBackground(Port& port, int index) {
   const Ending ending = BeginEnding(Code::Close, port, index);
+  const std::uint64_t deviceCloses = DeviceCallCount(port.name, emu::Slot::ClosePort);
   SetSpoolerLane(index);
   TraceResult(CloseOn(gSpooler, port.record), " beside the port's own EndDocPort");
   SetSpoolerLane(-1);
-  CheckClosed(port, "ClosePort");
+  CheckClosed(port, "ClosePort", deviceCloses);
   ExpectReturnedSoon(gBackground[index].returned, "EndDocPort", "ClosePort", port);
   port.record = nullptr;
   port.instance = nullptr;
@@ -458,12 +470,18 @@ Step ShutDown(World& world, HANDLE instance) {
     // that never raised its flag (the close ended its wait), so the flag there is
     // not this close's to answer for; the close-during checks what its call and
     // close wrote.
-    endings.emplace_back(i, i == gHeldPort ? Ending{"Shutdown", std::nullopt, 0, -1}
-                                           : BeginEnding(Code::Close, port, -1));
+    Ending ending =
+        i == gHeldPort ? Ending{"", std::nullopt, 0, -1} : BeginEnding(Code::Close, port, -1);
+    ending.call = "Shutdown";
+    endings.emplace_back(i, ending);
     if (!AtWork(i) && port.record->pollerThread != nullptr) ++pollers;
     step.shutPorts.push_back(i);
   }
   const long threadsAfter = threadsBefore - pollers;
+  std::array<std::uint64_t, kPorts> deviceCloses{};
+  for (int i = 0; i < kPorts; ++i) {
+    deviceCloses[i] = DeviceCallCount(world.ports[i].name, emu::Slot::ClosePort);
+  }
   ShutdownInstance(gSpooler, instance);
   Trace("-> shut down, " + std::to_string(endings.size()) + " of its ports closed");
   // A call that was at work on one of its ports has returned with it.
@@ -480,8 +498,11 @@ Step ShutDown(World& world, HANDLE instance) {
     for (PortRecord* record = PortList; record != nullptr; record = record->next) {
       if (record->monitorInstance == instance) Fail("Shutdown left a port of its instance listed");
     }
-    for (const Port& port : world.ports) {
+    for (int i = 0; i < kPorts; ++i) {
+      const Port& port = world.ports[i];
       if (port.record == nullptr || port.instance == instance) continue;
+      // A port in its own ClosePort is unlisted by that call.
+      if (gBackground[i].thread.joinable() && gBackground[i].code == Code::Close) continue;
       bool listed = false;
       for (PortRecord* record = PortList; record != nullptr; record = record->next) {
         listed = listed || record == port.record;
@@ -491,7 +512,9 @@ Step ShutDown(World& world, HANDLE instance) {
   }
   for (auto& [index, ending] : endings) {
     Port& port = world.ports[index];
-    if (emu::PortOpen(port.name)) Fail("Shutdown left " + port.name + " open at its device");
+    if (DeviceLeftOpen(port, deviceCloses[index])) {
+      Fail("Shutdown left " + port.name + " open at its device");
+    }
     CheckEnded(port, nullptr, ending);
     port.record = nullptr;
     port.instance = nullptr;
@@ -593,8 +616,9 @@ Step CloseDuringCall(World& world, const Op& op, std::size_t index, Port& port) 
   if (byShutdown) {
     step.shutPorts = ShutDown(world, port.instance).shutPorts;
   } else {
+    const std::uint64_t deviceCloses = DeviceCallCount(port.name, emu::Slot::ClosePort);
     TraceResult(CloseOn(gSpooler, record), " (the close)");
-    CheckClosed(port, closer);
+    CheckClosed(port, closer, deviceCloses);
   }
   ExpectReturnedSoon(returned, call, closer, port);
   caller.join();
@@ -875,22 +899,23 @@ int SpoolerPortOf(const Op& op) {
 bool gShutdownDuringClose = false;
 
 std::vector<int> PortsWaitedFor(const World& world, const Op& op) {
-  if (op.code == Code::Shutdown) {
-    if (gShutdownDuringClose) return {};
-    std::vector<int> ports;
-    const HANDLE instance = ShutdownTarget(op);
-    for (int i = 0; i < kPorts; ++i) {
-      if (instance != nullptr && world.ports[i].instance == instance &&
-          gBackground[i].code == Code::Close) {
-        ports.push_back(i);
-      }
-    }
-    return ports;
-  }
+  std::vector<int> ports;
   const int port = SpoolerPortOf(op);
-  if (port < 0) return {};
-  if (op.code == Code::Close && gBackground[port].code == Code::End) return {};
-  return {port};
+  if (port >= 0 && !(op.code == Code::Close && gBackground[port].code == Code::End)) {
+    ports.push_back(port);
+  }
+  // The instance a Shutdown stops, a close-during's by Shutdown included.
+  HANDLE instance = op.code == Code::Shutdown ? ShutdownTarget(op) : nullptr;
+  if (op.code == Code::CloseDuring && op.arg[3] == 1 && gSpooler.face == Face::Nt) {
+    instance = world.ports[op.arg[0]].instance;
+  }
+  for (int i = 0; i < kPorts; ++i) {
+    if (instance != nullptr && !gShutdownDuringClose && i != port &&
+        world.ports[i].instance == instance && gBackground[i].code == Code::Close) {
+      ports.push_back(i);
+    }
+  }
+  return ports;
 }
 
 // The longest block of a port other than `port` that is off line now, or 0 when
