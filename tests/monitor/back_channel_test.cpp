@@ -21,7 +21,7 @@ std::string Pattern(std::size_t size) {
   return bytes;
 }
 
-class BackChannel : public monitor_test::MonitorTest {
+class BackChannelFixture : public monitor_test::MonitorTest {
  protected:
   void SetUp() override {
     MonitorTest::SetUp();
@@ -34,6 +34,8 @@ class BackChannel : public monitor_test::MonitorTest {
   static constexpr const char* kPort = "KOVIR1:";
   PortRecord* record_ = nullptr;
 };
+using BackChannel = monitor_test::BothFaces<BackChannelFixture>;
+KOVIRLM_BOTH_FACES(BackChannel);
 
 struct DrainCase {
   std::size_t queued;
@@ -44,7 +46,7 @@ struct DrainCase {
 
 // Only the last chunk reaches the reply buffer: behind its terminator the buffer
 // stays as the caller left it, nothing of an earlier, longer chunk.
-TEST_F(BackChannel, ReadPrinterReplyDrainsTheQueueAndDeliversTheLastNonEmptyChunk) {
+TEST_P(BackChannel, ReadPrinterReplyDrainsTheQueueAndDeliversTheLastNonEmptyChunk) {
   const std::size_t overTheCap = (MAX_REPLY_CHUNKS + 1) * REPLY_CHUNK_SIZE;
   const DrainCase cases[] = {
       {5000, {2047, 2047, 906}, 906},
@@ -87,7 +89,7 @@ TEST_F(BackChannel, ReadPrinterReplyDrainsTheQueueAndDeliversTheLastNonEmptyChun
   }
 }
 
-TEST_F(BackChannel, ReadPrinterReplyStopsAfterAShortChunk) {
+TEST_P(BackChannel, ReadPrinterReplyStopsAfterAShortChunk) {
   emu::PrinterOptions slow;
   slow.readChunk = 100;  // the port hands out at most 100 bytes a read
   emu::SetPrinterOptions(kPort, slow);
@@ -102,7 +104,7 @@ TEST_F(BackChannel, ReadPrinterReplyStopsAfterAShortChunk) {
   EXPECT_EQ(emu::PendingBackChannel(kPort), 350u);
 }
 
-TEST_F(BackChannel, AFailedReadDeliversAnEmptyReply) {
+TEST_P(BackChannel, AFailedReadDeliversAnEmptyReply) {
   emu::QueueBackChannel(kPort, "waiting");
   emu::InjectFault(emu::Slot::ReadPort, emu::Fault::ReadError, 1);
   char reply[REPLY_BUFFER_SIZE];
@@ -122,8 +124,9 @@ BOOL WINAPI ScribblingReadPort(HANDLE port, LPBYTE buffer, DWORD size, LPDWORD r
   return result;
 }
 
-TEST_F(BackChannel, AnEmptyReadThatScribblesOnItsBufferLeavesTheFullChunkIntact) {
+TEST_P(BackChannel, AnEmptyReadThatScribblesOnItsBufferLeavesTheFullChunkIntact) {
   record_->deviceMonitor.pfnReadPort = ScribblingReadPort;
+  record_->deviceMonitor2.pfnReadPort = ScribblingReadPort;
   const std::string queued = Pattern(REPLY_CHUNK_SIZE);
   emu::QueueBackChannel(kPort, queued);
   char reply[REPLY_BUFFER_SIZE];
@@ -133,7 +136,7 @@ TEST_F(BackChannel, AnEmptyReadThatScribblesOnItsBufferLeavesTheFullChunkIntact)
   EXPECT_EQ(std::string(reply), queued);
 }
 
-TEST_F(BackChannel, TheChannelHasOneHolderAtATime) {
+TEST_P(BackChannel, TheChannelHasOneHolderAtATime) {
   ASSERT_TRUE(ClaimBackChannel(record_, CHANNEL_EXCHANGE));
   EXPECT_FALSE(ClaimBackChannel(record_, CHANNEL_POLLER));
   EXPECT_FALSE(ClaimBackChannel(record_, CHANNEL_EXCHANGE));
@@ -151,7 +154,7 @@ struct StopCase {
 
 // A stop ends a poller's drain after the chunk in hand; the exchange's drain, and
 // a running poller's, go on while chunks come full.
-TEST_F(BackChannel, AStopEndsThePollersDrainBetweenChunks) {
+TEST_P(BackChannel, AStopEndsThePollersDrainBetweenChunks) {
   const StopCase cases[] = {
       {CHANNEL_POLLER, 0, 1}, {CHANNEL_POLLER, PS_POLLER_RUN, 3}, {CHANNEL_EXCHANGE, 0, 3}};
   for (const StopCase& c : cases) {
@@ -195,7 +198,7 @@ DWORD WINAPI ClaimAndRelease(LPVOID parameter) {
   return 0;
 }
 
-TEST_F(BackChannel, ClaimsFromTwoThreadsAtOnceNeverBothHoldTheChannel) {
+TEST_P(BackChannel, ClaimsFromTwoThreadsAtOnceNeverBothHoldTheChannel) {
   std::atomic<int> inside{0}, overlaps{0}, ready{0};
   Claimer claimers[] = {{record_, CHANNEL_EXCHANGE, &inside, &overlaps, &ready},
                         {record_, CHANNEL_POLLER, &inside, &overlaps, &ready}};
@@ -211,7 +214,7 @@ TEST_F(BackChannel, ClaimsFromTwoThreadsAtOnceNeverBothHoldTheChannel) {
 
 // Only the holder gives the channel back: a read or a write on its behalf leaves
 // the claim as it was.
-TEST_F(BackChannel, AReplyReadAndACommandWriteLeaveTheClaimAlone) {
+TEST_P(BackChannel, AReplyReadAndACommandWriteLeaveTheClaimAlone) {
   emu::QueueBackChannel(kPort, "reply");
   const BYTE command[] = {0x1B, 'S', 'T'};
   char reply[REPLY_BUFFER_SIZE];
@@ -234,7 +237,7 @@ struct CommandCase {
   std::size_t bytesOnTheWire;
 };
 
-TEST_F(BackChannel, SendPrinterCommandIsTrueOnlyWhenEveryByteWasWritten) {
+TEST_P(BackChannel, SendPrinterCommandIsTrueOnlyWhenEveryByteWasWritten) {
   const CommandCase cases[] = {
       {"all written", emu::Fault::None, TRUE, 6},
       {"half written", emu::Fault::ShortWrite, FALSE, 3},

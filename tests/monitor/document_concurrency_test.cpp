@@ -23,7 +23,6 @@ namespace {
 namespace app = emu::status_app;
 using monitor_test::kPrintersKey;
 using monitor_test::MonitorTest;
-using monitor_test::Spooler;
 using monitor_test::StoreValuesIn;
 
 // The bytes of document `round` on `port`, distinct for every port and round.
@@ -35,9 +34,10 @@ std::string DocumentBytes(const std::string& port, int round) {
   return bytes;
 }
 
-using DocumentConcurrency = MonitorTest;
+using DocumentConcurrency = monitor_test::BothFaces<MonitorTest>;
+KOVIRLM_BOTH_FACES(DocumentConcurrency);
 
-TEST_F(DocumentConcurrency, TwoPortsPrintingWhileTheStatusKeyIsInUseTouchOnlyTheirOwnKeys) {
+TEST_P(DocumentConcurrency, TwoPortsPrintingWhileTheStatusKeyIsInUseTouchOnlyTheirOwnKeys) {
   const std::string first = "DocRace.Kp", second = "DocRace.KpSecond";
   const std::string bystander = "DocRace.Kp.Bystander";
   // A registered model without the ink query: the pollers poll every 100 ms.
@@ -67,10 +67,9 @@ TEST_F(DocumentConcurrency, TwoPortsPrintingWhileTheStatusKeyIsInUseTouchOnlyThe
   std::atomic<int> failures{0};
   std::vector<std::thread> spoolers;
   for (Port& port : ports) {
-    spoolers.emplace_back([&port, &failures, &statusCommand] {
-      LPSTR printer = const_cast<LPSTR>(port.printer->c_str());
+    spoolers.emplace_back([&port, &failures, &statusCommand, spool = Spool()] {
       for (int round = 0; round < kDocuments; ++round) {
-        if (!Spooler().pfnStartDocPort(port.record, printer, round + 1, 1, nullptr)) {
+        if (!spool.StartDoc(port.record, port.printer, round + 1)) {
           failures.fetch_add(1);
           continue;
         }
@@ -80,8 +79,7 @@ TEST_F(DocumentConcurrency, TwoPortsPrintingWhileTheStatusKeyIsInUseTouchOnlyThe
         for (std::size_t at = 0; at < bytes.size(); at += 37) {
           DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(37, bytes.size() - at));
           DWORD written = 0;
-          if (!Spooler().pfnWritePort(port.record, reinterpret_cast<LPBYTE>(&bytes[at]), chunk,
-                                      &written) ||
+          if (!spool.Write(port.record, reinterpret_cast<LPBYTE>(&bytes[at]), chunk, &written) ||
               written != chunk) {
             failures.fetch_add(1);
           }
@@ -95,7 +93,7 @@ TEST_F(DocumentConcurrency, TwoPortsPrintingWhileTheStatusKeyIsInUseTouchOnlyThe
             failures.fetch_add(1);
           }
         }
-        Spooler().pfnEndDocPort(port.record);
+        spool.EndDoc(port.record);
       }
     });
   }
@@ -115,7 +113,7 @@ TEST_F(DocumentConcurrency, TwoPortsPrintingWhileTheStatusKeyIsInUseTouchOnlyThe
 // blocks for 5 s when A's EndDocPort comes. Meanwhile port B's whole document,
 // open to close, waits for none of it: a bound well under the block, generous for a
 // loaded machine under Wine.
-TEST_F(DocumentConcurrency, AnOffLinePortsEndDocPortHoldsUpNoOtherPort) {
+TEST_P(DocumentConcurrency, AnOffLinePortsEndDocPortHoldsUpNoOtherPort) {
   const std::string a = "DocRace.OffLine", b = "DocRace.OffLineOther";
   Register(a, "KP-100", 1, 1, 100);
   Register(b, "KP-100", 1, 1, 100);

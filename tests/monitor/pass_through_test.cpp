@@ -11,13 +11,10 @@
 
 namespace {
 
-using monitor_test::MonitorTest;
 using monitor_test::OpenDeviceDocument;
-using monitor_test::Spooler;
 
-constexpr DWORD kDeviceIdControl = 17;
-
-using PassThrough = MonitorTest;
+using PassThrough = monitor_test::BothFaces<monitor_test::MonitorTest>;
+KOVIRLM_BOTH_FACES(PassThrough);
 
 // Every operation that talks to the device, tried on a port without a device
 // document: each must fail (or deliver nothing) without a single device call.
@@ -26,37 +23,37 @@ struct GatedCase {
   std::function<void(PortRecord*)> tryIt;
 };
 
-TEST_F(PassThrough, NoDeviceCallWhileNoDeviceDocumentIsOpen) {
+TEST_P(PassThrough, NoDeviceCallWhileNoDeviceDocumentIsOpen) {
   const GatedCase cases[] = {
       {"WritePort",
-       [](PortRecord* record) {
+       [this](PortRecord* record) {
          BYTE data[] = {'j', 'o', 'b'};
          DWORD written = 77;
-         EXPECT_EQ(Spooler().pfnWritePort(record, data, sizeof data, &written), FALSE);
+         EXPECT_EQ(Spool().Write(record, data, sizeof data, &written), FALSE);
          EXPECT_EQ(written, 0u);
        }},
       {"ReadPort",
-       [](PortRecord* record) {
+       [this](PortRecord* record) {
          BYTE buffer[16];
          DWORD read = 77;
-         EXPECT_EQ(Spooler().pfnReadPort(record, buffer, sizeof buffer, &read), FALSE);
+         EXPECT_EQ(Spool().Read(record, buffer, sizeof buffer, &read), FALSE);
          EXPECT_EQ(read, 0u);
        }},
       {"GetPrinterDataFromPort",
-       [](PortRecord* record) {
+       [this](PortRecord* record) {
          char out[64];
          DWORD returned = 77;
-         EXPECT_EQ(Spooler().pfnGetPrinterDataFromPort(record, kDeviceIdControl, nullptr, nullptr,
-                                                       0, out, sizeof out, &returned),
+         EXPECT_EQ(Spool().GetData(record, Spool().DeviceIdControl(), nullptr, nullptr, 0, out,
+                                   sizeof out, &returned),
                    FALSE);
        }},
       {"SendPrinterCommand",
-       [](PortRecord* record) {
+       [this](PortRecord* record) {
          const BYTE command[] = {0x1B, 'S'};
          EXPECT_EQ(SendPrinterCommand(record, command, sizeof command), FALSE);
        }},
       {"ReadPrinterReply",
-       [](PortRecord* record) {
+       [this](PortRecord* record) {
          char reply[REPLY_BUFFER_SIZE];
          std::memset(reply, '#', sizeof reply);
          DWORD count = 77;
@@ -79,11 +76,11 @@ TEST_F(PassThrough, NoDeviceCallWhileNoDeviceDocumentIsOpen) {
     }
     ASSERT_TRUE(OpenDeviceDocument(record));
     ClearStatusBits(record, PS_DEVICE_DOC_OPEN);  // as before the device's EndDocPort
-    record->deviceMonitor.pfnEndDocPort(record->devicePort);
+    DeviceEndDoc(record);
   }
 }
 
-TEST_F(PassThrough, GetPrinterDataFromPortRefusesControlCodeZeroEvenWithADocumentOpen) {
+TEST_P(PassThrough, GetPrinterDataFromPortRefusesControlCodeZeroEvenWithADocumentOpen) {
   PortRecord* record = OpenWithDocument("KOVIR1:");
   ASSERT_NE(record, nullptr);
   emu::ClearCalls();
@@ -91,9 +88,8 @@ TEST_F(PassThrough, GetPrinterDataFromPortRefusesControlCodeZeroEvenWithADocumen
   DWORD returned = 77;
   SetLastError(ERROR_SUCCESS);
 
-  EXPECT_EQ(Spooler().pfnGetPrinterDataFromPort(record, 0, const_cast<LPSTR>("Name"), nullptr, 0,
-                                                out, sizeof out, &returned),
-            FALSE);
+  const std::string name = "Name";
+  EXPECT_EQ(Spool().GetData(record, 0, &name, nullptr, 0, out, sizeof out, &returned), FALSE);
 
   EXPECT_TRUE(emu::Calls().empty());
   EXPECT_STREQ(out, "untouched");
@@ -101,7 +97,7 @@ TEST_F(PassThrough, GetPrinterDataFromPortRefusesControlCodeZeroEvenWithADocumen
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS)) << "a refusal sets no error";
 }
 
-TEST_F(PassThrough, GetPrinterDataFromPortRefusesWhenTheDeviceMonitorHasNoSuchSlot) {
+TEST_P(PassThrough, GetPrinterDataFromPortRefusesWhenTheDeviceMonitorHasNoSuchSlot) {
   emu::SetDeviceDataSupported(false);  // before the open: the record copies the table then
   PortRecord* record = OpenWithDocument("KOVIR1:");
   ASSERT_NE(record, nullptr);
@@ -109,13 +105,13 @@ TEST_F(PassThrough, GetPrinterDataFromPortRefusesWhenTheDeviceMonitorHasNoSuchSl
   char out[256];
   DWORD returned = 0;
 
-  EXPECT_EQ(Spooler().pfnGetPrinterDataFromPort(record, kDeviceIdControl, nullptr, nullptr, 0, out,
-                                                sizeof out, &returned),
+  EXPECT_EQ(Spool().GetData(record, Spool().DeviceIdControl(), nullptr, nullptr, 0, out, sizeof out,
+                            &returned),
             FALSE);
   EXPECT_TRUE(emu::Calls().empty());
 }
 
-TEST_F(PassThrough, GetPrinterDataFromPortPassesEveryArgumentAndTheAnswerThrough) {
+TEST_P(PassThrough, GetPrinterDataFromPortPassesEveryArgumentAndTheAnswerThrough) {
   emu::PrinterOptions options;
   options.deviceId = "MFG:KOVIR;MDL:KP-100;CLS:PRINTER;";
   PortRecord* record = OpenWithDocument("KOVIR1:", monitor_test::kDefaultPrinter, options);
@@ -125,17 +121,17 @@ TEST_F(PassThrough, GetPrinterDataFromPortPassesEveryArgumentAndTheAnswerThrough
   char out[300];
   DWORD returned = 0;
 
-  EXPECT_EQ(
-      Spooler().pfnGetPrinterDataFromPort(record, kDeviceIdControl, const_cast<LPSTR>("DeviceId"),
-                                          in, sizeof in, out, sizeof out, &returned),
-      TRUE);
+  const std::string name = "DeviceId";
+  EXPECT_EQ(Spool().GetData(record, Spool().DeviceIdControl(), &name, in, sizeof in, out,
+                            sizeof out, &returned),
+            TRUE);
 
   EXPECT_EQ(std::string(out, returned), options.deviceId);
   const std::vector<emu::Call> calls = emu::Calls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].slot, emu::Slot::GetPrinterDataFromPort);
   EXPECT_EQ(calls[0].handle, record->devicePort);
-  EXPECT_EQ(calls[0].number, kDeviceIdControl);
+  EXPECT_EQ(calls[0].number, Spool().DeviceIdControl());
   EXPECT_EQ(calls[0].text, "DeviceId");
   EXPECT_TRUE(calls[0].inBuffer);
   EXPECT_EQ(calls[0].inSize, sizeof in);
@@ -143,12 +139,12 @@ TEST_F(PassThrough, GetPrinterDataFromPortPassesEveryArgumentAndTheAnswerThrough
 
   // The device monitor's refusal reaches the spooler as it is.
   emu::InjectFault(emu::Slot::GetPrinterDataFromPort, emu::Fault::Refuse, 1);
-  EXPECT_EQ(Spooler().pfnGetPrinterDataFromPort(record, kDeviceIdControl, nullptr, nullptr, 0, out,
-                                                sizeof out, &returned),
+  EXPECT_EQ(Spool().GetData(record, Spool().DeviceIdControl(), nullptr, nullptr, 0, out, sizeof out,
+                            &returned),
             FALSE);
 }
 
-TEST_F(PassThrough, WritePortForwardsEveryByteExactlyAndInOrder) {
+TEST_P(PassThrough, WritePortForwardsEveryByteExactlyAndInOrder) {
   PortRecord* record = OpenWithDocument("KOVIR1:");
   ASSERT_NE(record, nullptr);
   emu::ClearReceived("KOVIR1:");
@@ -161,8 +157,8 @@ TEST_F(PassThrough, WritePortForwardsEveryByteExactlyAndInOrder) {
   for (std::size_t size : {1u, 0u, 255u, 256u, 2u, 1000u}) {
     size = std::min(size, job.size() - offset);
     DWORD written = 77;
-    EXPECT_EQ(Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(&job[offset]),
-                                     static_cast<DWORD>(size), &written),
+    EXPECT_EQ(Spool().Write(record, reinterpret_cast<LPBYTE>(&job[offset]),
+                            static_cast<DWORD>(size), &written),
               TRUE);
     EXPECT_EQ(written, size);
     expected.append(job, offset, size);
@@ -172,25 +168,25 @@ TEST_F(PassThrough, WritePortForwardsEveryByteExactlyAndInOrder) {
   EXPECT_EQ(emu::Received("KOVIR1:"), expected);
 }
 
-TEST_F(PassThrough, WritePortHandsBackTheDeviceMonitorsCountAndResult) {
+TEST_P(PassThrough, WritePortHandsBackTheDeviceMonitorsCountAndResult) {
   PortRecord* record = OpenWithDocument("KOVIR1:");
   ASSERT_NE(record, nullptr);
   BYTE data[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   DWORD written = 0;
 
   emu::InjectFault(emu::Slot::WritePort, emu::Fault::ShortWrite, 1);
-  EXPECT_EQ(Spooler().pfnWritePort(record, data, sizeof data, &written), TRUE);
+  EXPECT_EQ(Spool().Write(record, data, sizeof data, &written), TRUE);
   EXPECT_EQ(written, 5u);
 
   emu::InjectFault(emu::Slot::WritePort, emu::Fault::Refuse, 1);
   SetLastError(ERROR_SUCCESS);
-  EXPECT_EQ(Spooler().pfnWritePort(record, data, sizeof data, &written), FALSE);
+  EXPECT_EQ(Spool().Write(record, data, sizeof data, &written), FALSE);
   EXPECT_EQ(written, 0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(emu::Received("KOVIR1:"), std::string("\x01\x02\x03\x04\x05", 5));
 }
 
-TEST_F(PassThrough, ReadPortDeliversWhatThePrinterQueued) {
+TEST_P(PassThrough, ReadPortDeliversWhatThePrinterQueued) {
   PortRecord* record = OpenWithDocument("KOVIR1:");
   ASSERT_NE(record, nullptr);
   const std::string said("status\0OK", 9);
@@ -198,7 +194,7 @@ TEST_F(PassThrough, ReadPortDeliversWhatThePrinterQueued) {
   BYTE buffer[64];
   DWORD read = 0;
 
-  EXPECT_EQ(Spooler().pfnReadPort(record, buffer, sizeof buffer, &read), TRUE);
+  EXPECT_EQ(Spool().Read(record, buffer, sizeof buffer, &read), TRUE);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), read), said);
   const std::vector<emu::Call> calls = emu::CallsTo(emu::Slot::ReadPort);
   ASSERT_EQ(calls.size(), 1u);

@@ -14,9 +14,10 @@ using monitor_test::MonitorTest;
 using monitor_test::StandInPoller;
 using monitor_test::StartStandInPoller;
 
-using StopStatusPoller_ = MonitorTest;
+using StopStatusPoller_ = monitor_test::BothFaces<MonitorTest>;
+KOVIRLM_BOTH_FACES(StopStatusPoller_);
 
-TEST_F(StopStatusPoller_, ClearsTheBitWaitsForTheThreadAndClosesItsHandle) {
+TEST_P(StopStatusPoller_, ClearsTheBitWaitsForTheThreadAndClosesItsHandle) {
   PortRecord* record = OpenPort("KOVIR1:");
   ASSERT_NE(record, nullptr);
   SetStatusBits(record, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN);
@@ -46,7 +47,7 @@ TEST_F(StopStatusPoller_, ClearsTheBitWaitsForTheThreadAndClosesItsHandle) {
   }
 }
 
-TEST_F(StopStatusPoller_, StopsAPollerThatHasNotStartedRunningYet) {
+TEST_P(StopStatusPoller_, StopsAPollerThatHasNotStartedRunningYet) {
   PortRecord* record = OpenPort("KOVIR1:");
   ASSERT_NE(record, nullptr);
   StandInPoller poller;
@@ -56,7 +57,7 @@ TEST_F(StopStatusPoller_, StopsAPollerThatHasNotStartedRunningYet) {
   EXPECT_EQ(record->pollerThread, nullptr);
 }
 
-TEST_F(StopStatusPoller_, IsNotFooledByAThreadThatEndsWithExitCodeStillActive) {
+TEST_P(StopStatusPoller_, IsNotFooledByAThreadThatEndsWithExitCodeStillActive) {
   PortRecord* record = OpenPort("KOVIR1:");
   ASSERT_NE(record, nullptr);
   StandInPoller poller;
@@ -78,7 +79,7 @@ DWORD WINAPI SleepsUntilWoken(LPVOID parameter) {
   return 0;
 }
 
-TEST_F(StopStatusPoller_, WakesAPollerWaitingOnTheStopEvent) {
+TEST_P(StopStatusPoller_, WakesAPollerWaitingOnTheStopEvent) {
   PortRecord* record = OpenPort("KOVIR1:");
   ASSERT_NE(record, nullptr);
   SetStatusBits(record, PS_POLLER_RUN);
@@ -97,7 +98,7 @@ TEST_F(StopStatusPoller_, WakesAPollerWaitingOnTheStopEvent) {
   EXPECT_EQ(WaitForSingleObject(record->pollerStopEvent, 0), WAIT_OBJECT_0);
 }
 
-TEST_F(StopStatusPoller_, WithNoThreadOnlyClearsTheBit) {
+TEST_P(StopStatusPoller_, WithNoThreadOnlyClearsTheBit) {
   PortRecord* record = OpenPort("KOVIR1:");
   ASSERT_NE(record, nullptr);
   SetStatusBits(record, PS_POLLER_RUN | PS_PRINTER_MATCHED);  // a poller whose thread never came

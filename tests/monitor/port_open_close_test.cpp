@@ -19,7 +19,7 @@ using monitor_test::ListedPorts;
 using monitor_test::MonitorTest;
 using monitor_test::OpenDeviceDocument;
 using monitor_test::Signalled;
-using monitor_test::Spooler;
+using monitor_test::SpoolerFace;
 using monitor_test::StandInPoller;
 using monitor_test::StartStandInPoller;
 
@@ -29,16 +29,17 @@ std::vector<emu::Slot> DeviceSlotsCalled() {
   return slots;
 }
 
-HANDLE OpenThroughSpooler(const char* port, const char* printer, BOOL* result) {
+HANDLE OpenThroughSpooler(SpoolerFace spool, const std::string& port, const std::string& printer,
+                          BOOL* result) {
   HANDLE handle = reinterpret_cast<HANDLE>(0x5EED);  // must stay untouched on failure
-  *result = Spooler().pfnOpenPortEx(const_cast<LPSTR>(port), const_cast<LPSTR>(printer), &handle,
-                                    emu::DeviceMonitor());
+  *result = spool.OpenPort(port, &printer, &handle);
   return handle;
 }
 
-using OpenPortEx_ = MonitorTest;
+using OpenPortEx_ = monitor_test::BothFaces<MonitorTest>;
+KOVIRLM_BOTH_FACES(OpenPortEx_);
 
-TEST_F(OpenPortEx_, ListsARecordThatHoldsThePortAndACopyOfTheDeviceTable) {
+TEST_P(OpenPortEx_, ListsARecordThatHoldsThePortAndACopyOfTheDeviceTable) {
   const std::string port = "KOVIR1:";
   const std::string printer = "KOVIR Open Fields";
   PortRecord* record = OpenPort(port, printer);
@@ -50,17 +51,26 @@ TEST_F(OpenPortEx_, ListsARecordThatHoldsThePortAndACopyOfTheDeviceTable) {
   std::memcpy(signatureBytes, &record->signature, 2);
   EXPECT_EQ(signatureBytes[0], 0x50);  // 'P'
   EXPECT_EQ(signatureBytes[1], 0x4F);  // 'O'
-  // The port name lives right behind the fixed fields, in the same block.
-  EXPECT_EQ(record->portName.ansi, reinterpret_cast<char*>(record + 1));
+  // The port name lives right behind the fixed fields, in the same block, in the
+  // face's form.
+  const bool nt = face_ == monitor_test::Face::Nt;
+  EXPECT_EQ(nt ? static_cast<const void*>(record->portName.wide) : record->portName.ansi,
+            static_cast<const void*>(record + 1));
   EXPECT_EQ(monitor_test::Text(record->portName), port);
-  EXPECT_EQ(record->size, sizeof(PortRecord) + port.size() + 1);
+  EXPECT_EQ(record->size, sizeof(PortRecord) + (port.size() + 1) * (nt ? sizeof(WCHAR) : 1));
   EXPECT_EQ(monitor_test::Text(record->printerName), printer);
   EXPECT_EQ(record->next, nullptr);
   EXPECT_EQ(record->status.load(), 0u);
   EXPECT_EQ(record->pollerThread, nullptr);
 
   EXPECT_EQ(record->devicePort, emu::PortHandle(port));
-  EXPECT_EQ(std::memcmp(&record->deviceMonitor, emu::DeviceMonitor(), sizeof(MONITOR)), 0);
+  if (nt) {
+    EXPECT_EQ(
+        std::memcmp(&record->deviceMonitor2, emu::DeviceMonitor2(), emu::DeviceMonitor2()->cbSize),
+        0);
+  } else {
+    EXPECT_EQ(std::memcmp(&record->deviceMonitor, emu::DeviceMonitor(), sizeof(MONITOR)), 0);
+  }
   const std::vector<emu::Call> calls = emu::Calls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].slot, emu::Slot::OpenPort);
@@ -71,7 +81,7 @@ TEST_F(OpenPortEx_, ListsARecordThatHoldsThePortAndACopyOfTheDeviceTable) {
   }
 }
 
-TEST_F(OpenPortEx_, GivesEveryRecordAStopEventOfItsOwnThatIsNotSignalled) {
+TEST_P(OpenPortEx_, GivesEveryRecordAStopEventOfItsOwnThatIsNotSignalled) {
   PortRecord* first = OpenPort("KOVIR1:");
   PortRecord* second = OpenPort("KOVIR2:");
   ASSERT_NE(first, nullptr);
@@ -83,7 +93,7 @@ TEST_F(OpenPortEx_, GivesEveryRecordAStopEventOfItsOwnThatIsNotSignalled) {
   EXPECT_NE(first->pollerStopEvent, second->pollerStopEvent);
 }
 
-TEST_F(OpenPortEx_, AppendsNewRecordsAtTheTailAndClosingUnlinksFromAnyPlace) {
+TEST_P(OpenPortEx_, AppendsNewRecordsAtTheTailAndClosingUnlinksFromAnyPlace) {
   PortRecord* a = OpenPort("KOVIR1:");
   PortRecord* b = OpenPort("KOVIR2:");
   PortRecord* c = OpenPort("KOVIR3:");
@@ -100,7 +110,7 @@ TEST_F(OpenPortEx_, AppendsNewRecordsAtTheTailAndClosingUnlinksFromAnyPlace) {
   EXPECT_EQ(ListedPorts(), (std::vector<PortRecord*>{c, e}));
 }
 
-TEST_F(OpenPortEx_, ReopeningANameThatDiffersOnlyInCaseFailsWithErrorBusyAndChangesNothing) {
+TEST_P(OpenPortEx_, ReopeningANameThatDiffersOnlyInCaseFailsWithErrorBusyAndChangesNothing) {
   PortRecord* record = OpenPort("Kovir1:");
   ASSERT_NE(record, nullptr);
   const HANDLE devicePort = record->devicePort;
@@ -112,7 +122,7 @@ TEST_F(OpenPortEx_, ReopeningANameThatDiffersOnlyInCaseFailsWithErrorBusyAndChan
     SCOPED_TRACE(name);
     SetLastError(ERROR_SUCCESS);
     BOOL opened = TRUE;
-    const HANDLE handle = OpenThroughSpooler(name, "Another Printer", &opened);
+    const HANDLE handle = OpenThroughSpooler(Spool(), name, "Another Printer", &opened);
     EXPECT_EQ(opened, FALSE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x5EED));
@@ -129,7 +139,7 @@ TEST_F(OpenPortEx_, ReopeningANameThatDiffersOnlyInCaseFailsWithErrorBusyAndChan
 
 // Some port monitors let a port be opened twice (network ports do), so only our
 // own list keeps a second open of the name out, even one racing with the first.
-TEST_F(OpenPortEx_, TwoOpensOfOneNameAtOnceNeverBothSucceedEvenWhereTheDeviceShares) {
+TEST_P(OpenPortEx_, TwoOpensOfOneNameAtOnceNeverBothSucceedEvenWhereTheDeviceShares) {
   emu::SetSharedOpens(true);
   emu::AttachPrinter("KOVIR1:");
   for (int round = 0; round < 200; ++round) {
@@ -140,7 +150,7 @@ TEST_F(OpenPortEx_, TwoOpensOfOneNameAtOnceNeverBothSucceedEvenWhereTheDeviceSha
     for (int i = 0; i < 2; ++i) {
       racers[i] = std::thread([&, i] {
         for (++ready; ready < 2;) std::this_thread::yield();
-        handles[i] = OpenThroughSpooler("KOVIR1:", "KOVIR Racer", &opened[i]);
+        handles[i] = OpenThroughSpooler(Spool(), "KOVIR1:", "KOVIR Racer", &opened[i]);
       });
     }
     for (std::thread& racer : racers) racer.join();
@@ -156,7 +166,7 @@ struct FailedOpenCase {
   DWORD deviceError;
 };
 
-TEST_F(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThePortReopenable) {
+TEST_P(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThePortReopenable) {
   const FailedOpenCase cases[] = {
       {"device refuses the port", true, true, ERROR_ACCESS_DENIED},
       {"no printer on the port", false, false, ERROR_FILE_NOT_FOUND},
@@ -171,7 +181,7 @@ TEST_F(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThe
     const LeakProbe leaks;
 
     BOOL opened = TRUE;
-    const HANDLE handle = OpenThroughSpooler("KOVIR7:", printer, &opened);
+    const HANDLE handle = OpenThroughSpooler(Spool(), "KOVIR7:", printer, &opened);
     EXPECT_EQ(opened, FALSE);
     EXPECT_EQ(GetLastError(), c.deviceError);
     EXPECT_EQ(handle, reinterpret_cast<HANDLE>(0x5EED));
@@ -180,7 +190,7 @@ TEST_F(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThe
 
     // The same name opens once the device monitor agrees.
     emu::AttachPrinter("KOVIR7:");
-    const HANDLE reopened = OpenThroughSpooler("kovir7:", printer, &opened);
+    const HANDLE reopened = OpenThroughSpooler(Spool(), "kovir7:", printer, &opened);
     ASSERT_EQ(opened, TRUE);
     EXPECT_EQ(ListedPorts(), std::vector<PortRecord*>{static_cast<PortRecord*>(reopened)});
     EXPECT_TRUE(ClosePort(static_cast<PortRecord*>(reopened)));
@@ -188,7 +198,7 @@ TEST_F(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThe
   if (spoolerKnowsPrinter) diag::RemoveSpoolerPrinter(printer);
 }
 
-TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind) {
+TEST_P(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind) {
   const char* printer = "KOVIR Event Failure";
   const bool spoolerKnowsPrinter = diag::AddSpoolerPrinter(printer);
   emu::AttachPrinter("KOVIR1:");
@@ -201,7 +211,7 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
     if (!planned) GTEST_SKIP() << "allocation cannot be made to fail";
 
     BOOL opened = TRUE;
-    const HANDLE handle = OpenThroughSpooler("KOVIR1:", printer, &opened);
+    const HANDLE handle = OpenThroughSpooler(Spool(), "KOVIR1:", printer, &opened);
     diag::FailEventCreation(-1);
 
     EXPECT_EQ(opened, FALSE);
@@ -212,15 +222,16 @@ TEST_F(OpenPortEx_, AnEventThatCannotBeCreatedFailsTheOpenAndLeavesNothingBehind
     leaks.ExpectNothingLeaked();
   }
   BOOL opened = FALSE;
-  const HANDLE handle = OpenThroughSpooler("KOVIR1:", printer, &opened);
+  const HANDLE handle = OpenThroughSpooler(Spool(), "KOVIR1:", printer, &opened);
   ASSERT_EQ(opened, TRUE);
   EXPECT_TRUE(ClosePort(static_cast<PortRecord*>(handle)));
   if (spoolerKnowsPrinter) diag::RemoveSpoolerPrinter(printer);
 }
 
-using ClosePort_ = MonitorTest;
+using ClosePort_ = monitor_test::BothFaces<MonitorTest>;
+KOVIRLM_BOTH_FACES(ClosePort_);
 
-TEST_F(ClosePort_, ClosesTheDevicePortForgetsTheRecordAndGivesBackWhatItOwned) {
+TEST_P(ClosePort_, ClosesTheDevicePortForgetsTheRecordAndGivesBackWhatItOwned) {
   const LeakProbe leaks;
   PortRecord* record = OpenPort("KOVIR1:", "KOVIR Close Port");
   ASSERT_NE(record, nullptr);
@@ -239,7 +250,7 @@ TEST_F(ClosePort_, ClosesTheDevicePortForgetsTheRecordAndGivesBackWhatItOwned) {
   leaks.ExpectNothingLeaked();
 }
 
-TEST_F(ClosePort_, WithARunningPollerStopsItAndWaitsForItBeforeEndingTheDocumentAndClosing) {
+TEST_P(ClosePort_, WithARunningPollerStopsItAndWaitsForItBeforeEndingTheDocumentAndClosing) {
   struct AtPollerExit {
     bool portOpen = false;
     bool documentOpen = false;
@@ -280,7 +291,7 @@ TEST_F(ClosePort_, WithARunningPollerStopsItAndWaitsForItBeforeEndingTheDocument
 // without a document (no spooler call leaves one: a poller runs only within a
 // document) has no device document to end: the device hears only pfnClosePort,
 // and the poller is stopped before its record is freed.
-TEST_F(ClosePort_, WithADocumentEndsItFirstAndWithOnlyAPollerClosesTheDevicePortAlone) {
+TEST_P(ClosePort_, WithADocumentEndsItFirstAndWithOnlyAPollerClosesTheDevicePortAlone) {
   const char* printer = "KOVIR Close Mid-Job";
   Register(printer, "KP-100");
   for (const bool document : {false, true}) {
@@ -316,11 +327,11 @@ TEST_F(ClosePort_, WithADocumentEndsItFirstAndWithOnlyAPollerClosesTheDevicePort
 
 // Freeing a record stops a poller still on it, rather than waiting for a thread
 // that was never told to end.
-TEST_F(ClosePort_, FreeingARecordWithAPollerStillOnItStopsThePollerFirst) {
+TEST_P(ClosePort_, FreeingARecordWithAPollerStillOnItStopsThePollerFirst) {
   PortRecord* record = OpenPort("KOVIR1:");
   StandInPoller poller;
   ASSERT_TRUE(record != nullptr && StartStandInPoller(record, poller));
-  record->deviceMonitor.pfnClosePort(record->devicePort);
+  DeviceClose(record);
   EXPECT_TRUE(monitor_test::FinishesWithin(10000, [record] { DeletePortRecord(record); }));
   EXPECT_TRUE(poller.ended);
 }
@@ -335,13 +346,14 @@ BOOL WINAPI ForeignClosePort(HANDLE) {
 
 // A port that is not listed (closed already, or being closed by a Shutdown on
 // another thread) is not ours to close again: not even its device port is.
-TEST_F(ClosePort_, ReturnsTrueForARecordThatIsNotListedAndTouchesNothing) {
+TEST_P(ClosePort_, ReturnsTrueForARecordThatIsNotListedAndTouchesNothing) {
   PortRecord* listed = OpenPort("KOVIR1:");
   ASSERT_NE(listed, nullptr);
   PortRecord stranger{};
   stranger.signature = PORT_SIGNATURE;
   stranger.devicePort = reinterpret_cast<HANDLE>(0x1234);
   stranger.deviceMonitor.pfnClosePort = ForeignClosePort;
+  stranger.deviceMonitor2.pfnClosePort = ForeignClosePort;
   gForeignCloses = 0;
   const LeakProbe leaks;
 
@@ -361,16 +373,15 @@ constexpr char kPrinter[] = "KOVIR Port Cycles";
 
 // One port's life. Cycle i goes through a different mix: a refused first open,
 // a device document, a running poller.
-void Cycle(int i) {
-  LPSTR port = const_cast<LPSTR>(i % 2 == 0 ? "KOVIR1:" : "kovir1:");
+void Cycle(SpoolerFace spool, int i) {
+  const std::string port = i % 2 == 0 ? "KOVIR1:" : "kovir1:";
+  const std::string printer = kPrinter;
   HANDLE handle = nullptr;
   if (i % 10 == 3) {
     emu::InjectFault(emu::Slot::OpenPort, emu::Fault::Refuse, 1);
-    ASSERT_FALSE(
-        Spooler().pfnOpenPortEx(port, const_cast<LPSTR>(kPrinter), &handle, emu::DeviceMonitor()));
+    ASSERT_FALSE(spool.OpenPort(port, &printer, &handle));
   }
-  ASSERT_TRUE(
-      Spooler().pfnOpenPortEx(port, const_cast<LPSTR>(kPrinter), &handle, emu::DeviceMonitor()));
+  ASSERT_TRUE(spool.OpenPort(port, &printer, &handle));
   auto* record = static_cast<PortRecord*>(handle);
   if (i % 3 != 0) {
     ASSERT_TRUE(OpenDeviceDocument(record));
@@ -379,23 +390,24 @@ void Cycle(int i) {
   if (i % 2 != 0) {
     ASSERT_TRUE(StartStandInPoller(record, poller));
   }
-  ASSERT_TRUE(Spooler().pfnClosePort(record));
+  ASSERT_TRUE(spool.Close(record));
   ASSERT_TRUE(poller.ended || i % 2 == 0);
   emu::ClearCalls();  // keep the rig's log short
 }
 
-using PortCycles = MonitorTest;
+using PortCycles = monitor_test::BothFaces<MonitorTest>;
+KOVIRLM_BOTH_FACES(PortCycles);
 
-TEST_F(PortCycles, AThousandOpenCloseCyclesLeaveNoHeapBlockHandleOrThreadBehind) {
+TEST_P(PortCycles, AThousandOpenCloseCyclesLeaveNoHeapBlockHandleOrThreadBehind) {
   emu::AttachPrinter("KOVIR1:");
   const bool spoolerKnowsPrinter = diag::AddSpoolerPrinter(kPrinter);
   // One cycle first, so that whatever the platform sets up once is in the baseline.
-  Cycle(1);
+  Cycle(Spool(), 1);
   const LeakProbe leaks;
 
   for (int i = 0; i < kCycles && !HasFatalFailure(); ++i) {
     SCOPED_TRACE(i);
-    Cycle(i);
+    Cycle(Spool(), i);
   }
 
   EXPECT_TRUE(ListedPorts().empty());

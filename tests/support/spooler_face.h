@@ -62,16 +62,21 @@ struct SpoolerFace {
 
   BOOL OpenPort(const std::string& port, const std::string* printer, HANDLE* handle,
                 HANDLE instance = nullptr) const {
+    return OpenPort(&port, printer, handle, instance);
+  }
+  BOOL OpenPort(const std::string* port, const std::string* printer, HANDLE* handle,
+                HANDLE instance = nullptr) const {
     if (face == Face::Win95) {
-      return Spooler().pfnOpenPortEx(const_cast<LPSTR>(port.c_str()),
+      return Spooler().pfnOpenPortEx(port ? const_cast<LPSTR>(port->c_str()) : nullptr,
                                      printer ? const_cast<LPSTR>(printer->c_str()) : nullptr,
                                      handle, emu::DeviceMonitor());
     }
-    emu::WideString widePort = emu::Wide(port);
+    emu::WideString widePort = port ? emu::Wide(*port) : emu::WideString();
     emu::WideString widePrinter = printer ? emu::Wide(*printer) : emu::WideString();
     return SpoolerNt().table->pfnOpenPortEx(
-        instance ? instance : SpoolerNt().handle, emu::kPortMonitorInstance, widePort.data(),
-        printer ? widePrinter.data() : nullptr, handle, emu::DeviceMonitor2());
+        instance ? instance : SpoolerNt().handle, emu::kPortMonitorInstance,
+        port ? widePort.data() : nullptr, printer ? widePrinter.data() : nullptr, handle,
+        emu::DeviceMonitor2());
   }
   BOOL StartDoc(HANDLE port, const std::string* printer, DWORD jobId) const {
     if (face == Face::Win95) {
@@ -91,6 +96,22 @@ struct SpoolerFace {
   BOOL Read(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD read) const {
     return face == Face::Win95 ? Spooler().pfnReadPort(port, buffer, count, read)
                                : SpoolerNt().table->pfnReadPort(port, buffer, count, read);
+  }
+  // The control code that asks for the device ID: 17 on Windows 95, the parallel
+  // port's request on the NT family (the rig's printers sit on parallel ports
+  // unless a test says otherwise).
+  DWORD DeviceIdControl() const { return face == Face::Win95 ? 17 : IOCTL_PAR_QUERY_DEVICE_ID; }
+  BOOL GetData(HANDLE port, DWORD control, const std::string* valueName, LPVOID in, DWORD inSize,
+               LPVOID out, DWORD outSize, LPDWORD returned) const {
+    if (face == Face::Win95) {
+      return Spooler().pfnGetPrinterDataFromPort(
+          port, control, valueName ? const_cast<LPSTR>(valueName->c_str()) : nullptr,
+          static_cast<LPSTR>(in), inSize, static_cast<LPSTR>(out), outSize, returned);
+    }
+    emu::WideString wideName = valueName ? emu::Wide(*valueName) : emu::WideString();
+    return SpoolerNt().table->pfnGetPrinterDataFromPort(
+        port, control, valueName ? wideName.data() : nullptr, static_cast<LPWSTR>(in), inSize,
+        static_cast<LPWSTR>(out), outSize, returned);
   }
   BOOL EndDoc(HANDLE port) const {
     return face == Face::Win95 ? Spooler().pfnEndDocPort(port)
