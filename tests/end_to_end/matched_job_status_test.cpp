@@ -121,10 +121,10 @@ std::string FullChunkThenShortReply() {
   return chunk + "HELLO";
 }
 
-class InkQuery : public MatchedJobFixture, public testing::WithParamInterface<InkCase> {};
+class InkQuery : public monitor_test::CasesOnBothFaces<MatchedJobFixture, InkCase> {};
 
 TEST_P(InkQuery, StoresOnlyAnInkReplyAndAlwaysRestoresPolling) {
-  const InkCase& c = GetParam();
+  const InkCase& c = Case();
   OpenPrinter("KP-210S", kQuietInterval, c.options);
   if (!c.queuedBeforeJob.empty()) emu::QueueBackChannel(kPort, c.queuedBeforeJob);
   if (c.emptyReads != 0) {
@@ -142,7 +142,7 @@ TEST_P(InkQuery, StoresOnlyAnInkReplyAndAlwaysRestoresPolling) {
   EXPECT_TRUE(HasStatusBits(record_, PS_POLLER_RUN));
 }
 
-INSTANTIATE_TEST_SUITE_P(
+KOVIRLM_CASES_ON_BOTH_FACES(
     Replies, InkQuery,
     testing::Values(
         InkCase{"PrinterNotReady", With([](emu::PrinterOptions& o) { o.inkReady = false; }), "",
@@ -167,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
         InkCase{"NoStatusReplyInTenReads", {}, "", false, kEarlierInk, 10, 0},
         InkCase{"InkReplyOnTheTenthRead", {}, "", true, kNewInk, 9, 1},
         InkCase{"NoInkReplyInTenReads", {}, "", true, kEarlierInk, 10, 1}),
-    [](const testing::TestParamInfo<InkCase>& info) { return info.param.name; });
+    [](const InkCase& param) { return param.name; });
 
 TEST_P(MatchedJobTest, OtherStatusModelGetsCommandBAndPollerButNoInkQuery) {
   emu::PrinterOptions options;

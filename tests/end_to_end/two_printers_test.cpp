@@ -21,7 +21,6 @@
 namespace {
 
 namespace app = emu::status_app;
-using monitor_test::Spooler;
 using monitor_test::WaitUntil;
 
 constexpr char kPortA[] = "LPT7:";
@@ -69,22 +68,22 @@ void PrintTo(const OverlapCase& c, std::ostream* out) {
 // printer, for the device write slot that sees A's ink command.
 PortRecord* gRecordB = nullptr;
 std::string gPrinterB;
+monitor_test::SpoolerFace gSpoolB{monitor_test::Face::Win95};
 BOOL gStartedB = FALSE;
 
 BOOL WINAPI StartBWithInkCommand(HANDLE port, LPBYTE buffer, DWORD count, LPDWORD written) {
   if (count == InkQueryCommand.size()) {
-    gStartedB = Spooler().pfnStartDocPort(gRecordB, gPrinterB.data(), 2, 1, nullptr);
+    gStartedB = gSpoolB.StartDoc(gRecordB, &gPrinterB, 2);
   }
   return emu::DeviceMonitor()->pfnWritePort(port, buffer, count, written);
 }
 
-class TwoPrinters : public monitor_test::MonitorTest,
-                    public testing::WithParamInterface<OverlapCase> {
+class TwoPrinters : public monitor_test::CasesOnBothFaces<monitor_test::MonitorTest, OverlapCase> {
  protected:
   void SetUp() override {
     MonitorTest::SetUp();
     // The second name and the bystander's extend the first.
-    printerA_ = std::string("TwoPrinters.") + GetParam().name + ".Kp";
+    printerA_ = std::string("TwoPrinters.") + Case().name + ".Kp";
     printerB_ = printerA_ + "Second";
     bystander_ = printerA_ + ".Bystander";
   }
@@ -123,10 +122,13 @@ class TwoPrinters : public monitor_test::MonitorTest,
       case Act::StartBDuringAsInkQuery:
         gRecordB = recordB_;
         gPrinterB = printerB_;
+        gSpoolB = Spool();
         gStartedB = FALSE;
         recordA_->deviceMonitor.pfnWritePort = StartBWithInkCommand;
+        recordA_->deviceMonitor2.pfnWritePort = StartBWithInkCommand;
         EXPECT_TRUE(StartDoc(recordA_, printerA_));
         recordA_->deviceMonitor.pfnWritePort = emu::DeviceMonitor()->pfnWritePort;
+        recordA_->deviceMonitor2.pfnWritePort = emu::DeviceMonitor2()->pfnWritePort;
         EXPECT_TRUE(gStartedB) << "no ink query on A";
         break;
     }
@@ -148,7 +150,7 @@ class TwoPrinters : public monitor_test::MonitorTest,
 };
 
 TEST_P(TwoPrinters, EachPrintersKeyHoldsOnlyItsOwnDocumentsAndReplies) {
-  const OverlapCase& c = GetParam();
+  const OverlapCase& c = Case();
   Register(bystander_, "KP-6600S");
   app::DeleteValue(bystander_, VALUE_STATUS_MONITOR);
   app::DeleteValue(bystander_, VALUE_STATUS_THREAD);
@@ -167,7 +169,7 @@ TEST_P(TwoPrinters, EachPrintersKeyHoldsOnlyItsOwnDocumentsAndReplies) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
+KOVIRLM_CASES_ON_BOTH_FACES(
     Overlaps, TwoPrinters,
     testing::Values(
         OverlapCase{"EndingOneLeavesTheOthersFlag",
@@ -191,6 +193,6 @@ INSTANTIATE_TEST_SUITE_P(
                     {{Act::StartBDuringAsInkQuery, "", {1, {}, kNewInk}, {1, {}, kInkB}},
                      {Act::EndA, "", {0, {}, kNewInk}, {1, {}, kInkB}},
                      {Act::EndB, "", {0, {}, kNewInk}, {0, {}, kInkB}}}}),
-    [](const testing::TestParamInfo<OverlapCase>& info) { return info.param.name; });
+    [](const OverlapCase& c) { return c.name; });
 
 }  // namespace

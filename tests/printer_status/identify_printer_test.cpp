@@ -18,7 +18,7 @@ namespace {
 
 constexpr char kDeviceId[] = "MFG:KOVIR;CMD:X;MDL:KP-210S;";
 
-class IdentifyPrinterTest : public monitor_test::MonitorTest {
+class IdentifyPrinterTestFixture : public monitor_test::MonitorTest {
  protected:
   // A port in the state IdentifyPrinter meets at document start: the device
   // document open and the status key of a printer named after the test and
@@ -36,7 +36,14 @@ class IdentifyPrinterTest : public monitor_test::MonitorTest {
     options.deviceId = deviceId;
     return OpenAtJobStart(port, printer, options);
   }
+
+  // The bytes the face asks the device for.
+  DWORD IdBufferSize() const {
+    return face_ == monitor_test::Face::Nt ? NT_DEVICE_ID_BUFFER_SIZE : DEVICE_ID_BUFFER_SIZE;
+  }
 };
+using IdentifyPrinterTest = monitor_test::BothFaces<IdentifyPrinterTestFixture>;
+KOVIRLM_BOTH_FACES(IdentifyPrinterTest);
 
 struct IdentifyCase {
   std::string deviceId;
@@ -45,8 +52,9 @@ struct IdentifyCase {
   const char* why;
 };
 
-TEST_F(IdentifyPrinterTest, MatchesMakerAndRegisteredModel) {
+TEST_P(IdentifyPrinterTest, MatchesMakerAndRegisteredModel) {
   const std::string longModel(300, 'L');
+  const DWORD buffer = IdBufferSize();
   const IdentifyCase cases[] = {
       {"MFG:KOVIR;CMD:X;MDL:KP-210S;", "KP-210S", true, "maker and model match"},
       {"MFG:KOVIR;CMD:X;MDL:KP-210S;", "kp-210s", false, "the model comparison is exact"},
@@ -66,14 +74,14 @@ TEST_F(IdentifyPrinterTest, MatchesMakerAndRegisteredModel) {
       {"MFG:KOVIR;MDL:" + longModel + ";", longModel, false,
        "a model too long to keep whole never matches it"},
       // A reply that fills the whole device-ID buffer is parsed within it.
-      {"MFG:KOVIR;MDL:KP-210S;CLS:" + std::string(DEVICE_ID_BUFFER_SIZE - 26, 'P'), "KP-210S", true,
-       "exactly 1024 bytes, no terminator"},
-      {"MFG:KOVIR;MDL:KP-210S;CLS:" + std::string(2 * DEVICE_ID_BUFFER_SIZE, 'P'), "KP-210S", true,
+      {"MFG:KOVIR;MDL:KP-210S;CLS:" + std::string(buffer - 26, 'P'), "KP-210S", true,
+       "exactly the buffer, no terminator"},
+      {"MFG:KOVIR;MDL:KP-210S;CLS:" + std::string(2 * buffer, 'P'), "KP-210S", true,
        "longer than the buffer"},
-      {"CLS:" + std::string(DEVICE_ID_BUFFER_SIZE - 4, 'P') + ";MFG:KOVIR;MDL:KP-210S;", "KP-210S",
-       false, "the fields behind the first 1024 bytes are not seen"},
-      {"MDL:KP-210S;MFG:" + std::string(DEVICE_ID_BUFFER_SIZE - 21, 'x') + "KOVIR", "KP-210S", true,
-       "the maker's name in the very last bytes: all 1024 are kept"},
+      {"CLS:" + std::string(buffer - 4, 'P') + ";MFG:KOVIR;MDL:KP-210S;", "KP-210S", false,
+       "the fields behind the buffer are not seen"},
+      {"MDL:KP-210S;MFG:" + std::string(buffer - 21, 'x') + "KOVIR", "KP-210S", true,
+       "the maker's name in the very last bytes: the whole buffer is kept"},
   };
   int n = 0;
   for (const IdentifyCase& c : cases) {
@@ -83,14 +91,13 @@ TEST_F(IdentifyPrinterTest, MatchesMakerAndRegisteredModel) {
         OpenIdentifying("IDP" + number + ":", c.deviceId, c.registered, " " + number);
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(IdentifyPrinter(record), c.identified ? TRUE : FALSE);
-    if (c.deviceId.size() >= DEVICE_ID_BUFFER_SIZE) {
-      EXPECT_EQ(emu::CallsTo(emu::Slot::GetPrinterDataFromPort).back().bytes,
-                DEVICE_ID_BUFFER_SIZE);
+    if (c.deviceId.size() >= buffer) {
+      EXPECT_EQ(emu::CallsTo(emu::Slot::GetPrinterDataFromPort).back().bytes, buffer);
     }
   }
 }
 
-TEST_F(IdentifyPrinterTest, AsksTheDeviceMonitorsOwnSlotForTheDeviceId) {
+TEST_P(IdentifyPrinterTest, AsksTheDeviceMonitorsOwnSlotForTheDeviceId) {
   PortRecord* record = OpenIdentifying("IDPASK:", kDeviceId);
   ASSERT_NE(record, nullptr);
   // Our own GetPrinterDataFromPort answers only while the record says a device
@@ -103,15 +110,15 @@ TEST_F(IdentifyPrinterTest, AsksTheDeviceMonitorsOwnSlotForTheDeviceId) {
   const std::vector<emu::Call> calls = emu::CallsTo(emu::Slot::GetPrinterDataFromPort);
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].handle, record->devicePort);
-  EXPECT_EQ(calls[0].number, DEVICE_ID_CONTROL_CODE);
+  EXPECT_EQ(calls[0].number, Spool().DeviceIdControl());
   EXPECT_EQ(calls[0].text, "");  // no value name
   EXPECT_FALSE(calls[0].inBuffer);
   EXPECT_EQ(calls[0].inSize, 0u);
-  EXPECT_EQ(calls[0].outSize, DEVICE_ID_BUFFER_SIZE);
+  EXPECT_EQ(calls[0].outSize, IdBufferSize());
   EXPECT_STREQ(record->modelName, "KP-210S");
 }
 
-TEST_F(IdentifyPrinterTest, DeviceIdWithoutModelIsNotIdentifiedRightAfterAModel) {
+TEST_P(IdentifyPrinterTest, DeviceIdWithoutModelIsNotIdentifiedRightAfterAModel) {
   PortRecord* record = OpenIdentifying("IDPNOMDL:", kDeviceId);
   ASSERT_NE(record, nullptr);
   ASSERT_EQ(IdentifyPrinter(record), TRUE);
@@ -121,7 +128,7 @@ TEST_F(IdentifyPrinterTest, DeviceIdWithoutModelIsNotIdentifiedRightAfterAModel)
   EXPECT_STREQ(record->modelName, "");
 }
 
-TEST_F(IdentifyPrinterTest, DeviceIdWithoutModelDoesNotBorrowAnotherPortsModel) {
+TEST_P(IdentifyPrinterTest, DeviceIdWithoutModelDoesNotBorrowAnotherPortsModel) {
   PortRecord* first = OpenIdentifying("IDPFIRST:", kDeviceId, "KP-210S", " matched");
   PortRecord* second = OpenIdentifying("IDPSECOND:", "MFG:KOVIR;CMD:X;", "KP-210S", " other");
   ASSERT_TRUE(first != nullptr && second != nullptr);
@@ -133,17 +140,17 @@ TEST_F(IdentifyPrinterTest, DeviceIdWithoutModelDoesNotBorrowAnotherPortsModel) 
   EXPECT_STREQ(second->modelName, "");
 }
 
-TEST_F(IdentifyPrinterTest, DeviceMonitorWithoutDeviceDataNeverIdentifies) {
+TEST_P(IdentifyPrinterTest, DeviceMonitorWithoutDeviceDataNeverIdentifies) {
   emu::SetDeviceDataSupported(false);  // before the port copies the table
   PortRecord* record = OpenIdentifying("IDPNULL:", kDeviceId);
   ASSERT_NE(record, nullptr);
-  ASSERT_EQ(record->deviceMonitor.pfnGetPrinterDataFromPort, nullptr);
+  ASSERT_FALSE(HasDevicePrinterData(record));
 
   EXPECT_EQ(IdentifyPrinter(record), FALSE);
   EXPECT_TRUE(emu::CallsTo(emu::Slot::GetPrinterDataFromPort).empty());
 }
 
-TEST_F(IdentifyPrinterTest, RefusedOrEmptyQueryNeverIdentifies) {
+TEST_P(IdentifyPrinterTest, RefusedOrEmptyQueryNeverIdentifies) {
   PortRecord* record = OpenIdentifying("IDPFAULT:", kDeviceId);
   ASSERT_NE(record, nullptr);
   for (const emu::Fault fault : {emu::Fault::Refuse, emu::Fault::EmptyRead}) {
@@ -151,14 +158,15 @@ TEST_F(IdentifyPrinterTest, RefusedOrEmptyQueryNeverIdentifies) {
     // Identified just before, so the record still holds the registered model.
     ASSERT_EQ(IdentifyPrinter(record), TRUE);
     emu::InjectFault(emu::Slot::GetPrinterDataFromPort, fault);
+    emu::ClearCalls();
     EXPECT_EQ(IdentifyPrinter(record), FALSE);
     EXPECT_STREQ(record->modelName, "");
-    EXPECT_EQ(emu::CallsTo(emu::Slot::GetPrinterDataFromPort).back().result,
+    EXPECT_EQ(emu::CallsTo(emu::Slot::GetPrinterDataFromPort).front().result,
               DWORD{fault != emu::Fault::Refuse});
   }
 }
 
-TEST_F(IdentifyPrinterTest, NoStatusKeySelectedNeverIdentifies) {
+TEST_P(IdentifyPrinterTest, NoStatusKeySelectedNeverIdentifies) {
   PortRecord* record = OpenIdentifying("IDPNOKEY:", kDeviceId);
   ASSERT_NE(record, nullptr);
   ClearStatusKey(record->statusKey);

@@ -61,11 +61,11 @@ void PrintTo(const ModelCase& c, std::ostream* out) {
   *out << c.model;
 }
 
-class CommandForModel : public JobStartExchangeFixture,
-                        public testing::WithParamInterface<ModelCase> {};
+class CommandForModel : public monitor_test::CasesOnBothFaces<JobStartExchangeFixture, ModelCase> {
+};
 
 TEST_P(CommandForModel, SendsTheModelsCommandsAndStartsThePoller) {
-  const ModelCase& c = GetParam();
+  const ModelCase& c = Case();
   OpenJob(c.model, DeviceIdFor(c.model));
 
   JobStartExchange(record_);
@@ -76,15 +76,15 @@ TEST_P(CommandForModel, SendsTheModelsCommandsAndStartsThePoller) {
   EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
 }
 
-INSTANTIATE_TEST_SUITE_P(
+KOVIRLM_CASES_ON_BOTH_FACES(
     Models, CommandForModel,
     testing::Values(ModelCase{"KP-6600SU", {Bytes(StatusCommandB)}},
                     ModelCase{"KP-6600S-II", {Bytes(StatusCommandB)}},
                     ModelCase{"DL-9240", {Bytes(StatusCommandB)}},
                     ModelCase{"KP-100", {Bytes(StatusCommandA)}},
                     ModelCase{"KP-210S", {Bytes(StatusCommandA), Bytes(InkQueryCommand)}}),
-    [](const testing::TestParamInfo<ModelCase>& info) {
-      std::string name = info.param.model;
+    [](const ModelCase& param) {
+      std::string name = param.model;
       for (char& c : name) {
         if (c == '-') c = '_';
       }
@@ -103,11 +103,11 @@ void PrintTo(const NotIdentifiedCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class NotIdentified : public JobStartExchangeFixture,
-                      public testing::WithParamInterface<NotIdentifiedCase> {};
+class NotIdentified
+    : public monitor_test::CasesOnBothFaces<JobStartExchangeFixture, NotIdentifiedCase> {};
 
 TEST_P(NotIdentified, SendsNothingAndClearsMatchedAndPollerBits) {
-  const NotIdentifiedCase& c = GetParam();
+  const NotIdentifiedCase& c = Case();
   emu::SetDeviceDataSupported(c.deviceData);
   OpenJob(c.registered, c.deviceId);
   // Left from an earlier document; no poller thread is behind them.
@@ -122,20 +122,20 @@ TEST_P(NotIdentified, SendsNothingAndClearsMatchedAndPollerBits) {
   EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
 }
 
-INSTANTIATE_TEST_SUITE_P(
+KOVIRLM_CASES_ON_BOTH_FACES(
     Printers, NotIdentified,
     testing::Values(NotIdentifiedCase{"OtherMaker", "KP-210S", "MFG:ACME;MDL:KP-210S;", true},
                     NotIdentifiedCase{"ModelCaseDiffers", "kp-210s", "MFG:KOVIR;MDL:KP-210S;",
                                       true},
                     NotIdentifiedCase{"OtherModel", "KP-6600S", "MFG:KOVIR;MDL:KP-210S;", true},
                     NotIdentifiedCase{"NoDeviceData", "KP-210S", "MFG:KOVIR;MDL:KP-210S;", false}),
-    [](const testing::TestParamInfo<NotIdentifiedCase>& info) { return info.param.name; });
+    [](const NotIdentifiedCase& param) { return param.name; });
 
-class StatusMonitorAbsent : public JobStartExchangeFixture,
-                            public testing::WithParamInterface<DWORD> {};
+class StatusMonitorAbsent : public monitor_test::CasesOnBothFaces<JobStartExchangeFixture, DWORD> {
+};
 
 TEST_P(StatusMonitorAbsent, MatchedPrinterGetsNoCommandAndNoPoller) {
-  OpenJob("KP-210S", DeviceIdFor("KP-210S"), GetParam());
+  OpenJob("KP-210S", DeviceIdFor("KP-210S"), Case());
 
   JobStartExchange(record_);
 
@@ -147,7 +147,8 @@ TEST_P(StatusMonitorAbsent, MatchedPrinterGetsNoCommandAndNoPoller) {
   EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), kEarlierPollFlag);
 }
 
-INSTANTIATE_TEST_SUITE_P(Flags, StatusMonitorAbsent, testing::Values(0u, 16u));
+KOVIRLM_CASES_ON_BOTH_FACES(Flags, StatusMonitorAbsent, testing::Values(0u, 16u),
+                            [](DWORD flag) { return "StMonExistFlag" + std::to_string(flag); });
 
 using JobStartExchangeTest = monitor_test::BothFaces<JobStartExchangeFixture>;
 KOVIRLM_BOTH_FACES(JobStartExchangeTest);
@@ -250,13 +251,12 @@ void PrintTo(const PauseCase& c, std::ostream* out) {
   *out << c.name;
 }
 
-class InkQueryPause : public JobStartExchangeFixture,
-                      public testing::WithParamInterface<PauseCase> {};
+class InkQueryPause : public monitor_test::CasesOnBothFaces<JobStartExchangeFixture, PauseCase> {};
 
 // The poller polls every 300 ms, so one that polled during the query would read
 // before the exchange's ink reply read (500 ms after the ink command).
 TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
-  const PauseCase& c = GetParam();
+  const PauseCase& c = Case();
   OpenJob("KP-210S", DeviceIdFor("KP-210S"), 1, {}, 300);
   if (c.flag) {
     app::SetDword(printer_, VALUE_POLL_ENABLED, *c.flag);
@@ -264,7 +264,9 @@ TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
     app::DeleteValue(printer_, VALUE_POLL_ENABLED);
   }
   record_->deviceMonitor.pfnWritePort = WatchingWrite;
+  record_->deviceMonitor2.pfnWritePort = WatchingWrite;
   record_->deviceMonitor.pfnReadPort = WatchingRead;
+  record_->deviceMonitor2.pfnReadPort = WatchingRead;
   recordAtInkQuery = record_;
   printerAtInkQuery = printer_;
   flagAtInkQuery.reset();
@@ -303,7 +305,7 @@ TEST_P(InkQueryPause, PollingIsPausedForTheInkQueryAndThenRestored) {
       << "the poller read the printer before the exchange's last read";
 }
 
-INSTANTIATE_TEST_SUITE_P(
+KOVIRLM_CASES_ON_BOTH_FACES(
     Flags, InkQueryPause,
     testing::Values(PauseCase{"FlagSet", kEarlierPollFlag, kEarlierPollFlag},
                     PauseCase{"FlagOff", 0u, 0u},
@@ -314,6 +316,6 @@ INSTANTIATE_TEST_SUITE_P(
                     PauseCase{"AppPausesPolling", kEarlierPollFlag, 0, 0},
                     PauseCase{"AppStartsPollingAtTheStatusRead", kEarlierPollFlag, 1, std::nullopt,
                               std::nullopt, 1}),
-    [](const testing::TestParamInfo<PauseCase>& info) { return info.param.name; });
+    [](const PauseCase& param) { return param.name; });
 
 }  // namespace

@@ -82,9 +82,9 @@ constexpr DWORD kStopMs = 400;
 
 constexpr char kPort[] = "LPT7:";
 
-class StatusPollerTest : public monitor_test::PrinterTest {
+class StatusPollerTestFixture : public monitor_test::PrinterTest {
  protected:
-  StatusPollerTest() : PrinterTest("Poller ") {}
+  StatusPollerTestFixture() : PrinterTest("Poller ") {}
 
   void SetUp() override {
     PrinterTest::SetUp();
@@ -111,6 +111,7 @@ class StatusPollerTest : public monitor_test::PrinterTest {
     ASSERT_TRUE(StartDoc(record_, printer_));
     ASSERT_FALSE(HasStatusBits(record_, PS_POLLER_RUN));
     record_->deviceMonitor.pfnReadPort = LoggedRead;
+    record_->deviceMonitor2.pfnReadPort = LoggedRead;
   }
 
   void StartPoller() {
@@ -142,8 +143,10 @@ class StatusPollerTest : public monitor_test::PrinterTest {
   std::optional<std::string> publishedBeforeRead_;
   HANDLE readStarted_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 };
+using StatusPollerTest = monitor_test::BothFaces<StatusPollerTestFixture>;
+KOVIRLM_BOTH_FACES(StatusPollerTest);
 
-TEST_F(StatusPollerTest, DisabledPollingNeverReadsAndStillStopsPromptly) {
+TEST_P(StatusPollerTest, DisabledPollingNeverReadsAndStillStopsPromptly) {
   OpenJob(0, 200);
   emu::QueueBackChannel(kPort, emu::MakeStatusUpdate(1));
   StartPoller();
@@ -156,7 +159,7 @@ TEST_F(StatusPollerTest, DisabledPollingNeverReadsAndStillStopsPromptly) {
   EXPECT_EQ(record_->pollerThread, nullptr);
 }
 
-TEST_F(StatusPollerTest, FirstPollComesOneIntervalAfterStart) {
+TEST_P(StatusPollerTest, FirstPollComesOneIntervalAfterStart) {
   OpenJob(1, 600);
   emu::QueueBackChannel(kPort, emu::MakeStatusUpdate(1));
   StartPoller();
@@ -168,7 +171,7 @@ TEST_F(StatusPollerTest, FirstPollComesOneIntervalAfterStart) {
   EXPECT_GE(MsBetween(started_, reads[0].at), 590);
 }
 
-TEST_F(StatusPollerTest, ReplyOnThirdReadIsStoredAfterTwoPauses) {
+TEST_P(StatusPollerTest, ReplyOnThirdReadIsStoredAfterTwoPauses) {
   emu::PrinterOptions options;
   options.replyDelayReads = 2;
   OpenJob(1, 200, options);
@@ -189,7 +192,7 @@ TEST_F(StatusPollerTest, ReplyOnThirdReadIsStoredAfterTwoPauses) {
 
 // A poll of ten empty reads publishes nothing and ends; the reply that becomes
 // readable at the eleventh read is taken by the next poll, a whole interval later.
-TEST_F(StatusPollerTest, TenEmptyReadsStoreNothingAndEndThePoll) {
+TEST_P(StatusPollerTest, TenEmptyReadsStoreNothingAndEndThePoll) {
   emu::PrinterOptions options;
   options.replyDelayReads = 10;
   OpenJob(1, 1500, options);
@@ -214,7 +217,7 @@ TEST_F(StatusPollerTest, TenEmptyReadsStoreNothingAndEndThePoll) {
   EXPECT_EQ(publishedBeforeRead_, "earlier status");
 }
 
-TEST_F(StatusPollerTest, StopDuringReadStillStoresWhatThatReadDelivered) {
+TEST_P(StatusPollerTest, StopDuringReadStillStoresWhatThatReadDelivered) {
   OpenJob(1, 200);
   const std::string update = emu::MakeStatusUpdate(7);
   emu::QueueBackChannel(kPort, update);
@@ -232,7 +235,7 @@ TEST_F(StatusPollerTest, StopDuringReadStillStoresWhatThatReadDelivered) {
   EXPECT_EQ(ReadsStarted(), 1u);
 }
 
-TEST_F(StatusPollerTest, StopBetweenReadsEndsThePollWithoutStoring) {
+TEST_P(StatusPollerTest, StopBetweenReadsEndsThePollWithoutStoring) {
   OpenJob(1, 200);
   StartPoller();
   ASSERT_TRUE(WaitUntil([&] { return Reads().size() == 1; }));
@@ -246,7 +249,7 @@ TEST_F(StatusPollerTest, StopBetweenReadsEndsThePollWithoutStoring) {
 // While the job-start exchange holds the back channel a due poll reads nothing,
 // it polls as soon as the channel is free (not a whole interval after it found
 // the channel held), and a stop ends its wait at once.
-TEST_F(StatusPollerTest, APollWaitsWhileTheExchangeHoldsTheChannelAndPollsAfter) {
+TEST_P(StatusPollerTest, APollWaitsWhileTheExchangeHoldsTheChannelAndPollsAfter) {
   constexpr DWORD kInterval = 2000;
   OpenJob(1, kInterval);
   emu::QueueBackChannel(kPort, emu::MakeStatusUpdate(1));
@@ -282,7 +285,7 @@ void StopAtThePollersSettingsLoad(HKEY, const char*, const char* value) {
   diag::SetTickCountStart(GetTickCount() + 100000);
 }
 
-TEST_F(StatusPollerTest, APollStoppedBeforeItReadsGivesTheChannelBack) {
+TEST_P(StatusPollerTest, APollStoppedBeforeItReadsGivesTheChannelBack) {
   OpenJob(1, 60000);
   stopAtLoad = record_;
   if (!diag::SetRegistryChangeHook(StopAtThePollersSettingsLoad)) {
@@ -302,7 +305,7 @@ TEST_F(StatusPollerTest, APollStoppedBeforeItReadsGivesTheChannelBack) {
 // The start tick is taken just before GetTickCount wraps and the interval ends
 // after it: an elapsed time computed any way but as an unsigned difference either
 // polls at once or never.
-TEST_F(StatusPollerTest, TickCounterWrapNeitherStallsNorHurriesThePoll) {
+TEST_P(StatusPollerTest, TickCounterWrapNeitherStallsNorHurriesThePoll) {
   OpenJob(1, 400);
   if (!diag::SetTickCountStart(0xFFFFFFFFu - 150)) {
     GTEST_SKIP() << "the tick counter cannot be moved on this platform";
@@ -316,7 +319,7 @@ TEST_F(StatusPollerTest, TickCounterWrapNeitherStallsNorHurriesThePoll) {
   EXPECT_TRUE(WaitUntil([&] { return Published() == emu::MakeStatusUpdate(2); }, 10000));
 }
 
-TEST_F(StatusPollerTest, SettingsChangedMidJobTakeEffectWithoutRestart) {
+TEST_P(StatusPollerTest, SettingsChangedMidJobTakeEffectWithoutRestart) {
   emu::PrinterOptions options;
   options.statusUpdateEveryMs = 50;  // every poll finds an update
   OpenJob(0, 600000, options);
@@ -344,7 +347,7 @@ TEST_F(StatusPollerTest, SettingsChangedMidJobTakeEffectWithoutRestart) {
   EXPECT_EQ(record_->pollerThread, thread);
 }
 
-TEST_F(StatusPollerTest, ThreadThatCannotBeCreatedLeavesNothingToStop) {
+TEST_P(StatusPollerTest, ThreadThatCannotBeCreatedLeavesNothingToStop) {
   OpenJob(1, 200);
   if (!diag::FailNextThreadCreation()) {
     GTEST_SKIP() << "thread creation cannot be made to fail on this platform";
@@ -363,6 +366,7 @@ TEST_F(StatusPollerTest, ThreadThatCannotBeCreatedLeavesNothingToStop) {
   EXPECT_TRUE(monitor_test::FinishesWithin(5000, [this] { EndDoc(record_); }));
   ASSERT_TRUE(StartDoc(record_, printer_, 2));
   record_->deviceMonitor.pfnReadPort = LoggedRead;
+  record_->deviceMonitor2.pfnReadPort = LoggedRead;
   emu::QueueBackChannel(kPort, emu::MakeStatusUpdate(1));
   StartPoller();
   EXPECT_TRUE(WaitUntil([&] { return Published() == emu::MakeStatusUpdate(1); }, 10000));

@@ -27,6 +27,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/port_list.h"
@@ -344,7 +345,29 @@ class BothFaces : public Fixture, public ::testing::WithParamInterface<Face> {
   BothFaces() { this->face_ = this->GetParam(); }
 };
 
+// A suite with cases of its own runs each case through both faces: its fixture
+// derives from CasesOnBothFaces<Fixture, Case>, Case() is the test's case, and
+// KOVIRLM_CASES_ON_BOTH_FACES(Prefix, Suite, cases, name) instantiates it from the
+// generator `cases`, each test named name(case) then the face ("..._Nt").
+template <typename Fixture, typename CaseType>
+class CasesOnBothFaces : public Fixture,
+                         public ::testing::WithParamInterface<std::tuple<CaseType, Face>> {
+ protected:
+  CasesOnBothFaces() { this->face_ = std::get<1>(this->GetParam()); }
+  const CaseType& Case() const { return std::get<0>(this->GetParam()); }
+};
+
 }  // namespace monitor_test
+
+#define KOVIRLM_CASES_ON_BOTH_FACES(Prefix, Suite, cases, name)                                 \
+  INSTANTIATE_TEST_SUITE_P(                                                                     \
+      Prefix, Suite,                                                                            \
+      ::testing::Combine(cases,                                                                 \
+                         ::testing::Values(monitor_test::Face::Win95, monitor_test::Face::Nt)), \
+      [](const auto& info) {                                                                    \
+        return std::string(name(std::get<0>(info.param))) +                                     \
+               (std::get<1>(info.param) == monitor_test::Face::Nt ? "_Nt" : "_Win95");          \
+      })
 
 #define KOVIRLM_BOTH_FACES(Suite)                                                                \
   INSTANTIATE_TEST_SUITE_P(, Suite,                                                              \
