@@ -175,6 +175,11 @@ const bool sanitizerThreadStarted = [] {
 }  // namespace
 
 long CountLiveThreads() {
+  // The tasks are listed under the lock, so that a thread which starts and ends
+  // between the listing and the lock cannot have its id forgotten as gone while
+  // its task still winds down (it would then count as live).
+  EndedThreads& ended = Ended();
+  std::lock_guard<std::mutex> lock(ended.mutex);
   DIR* dir = opendir("/proc/self/task");
   if (dir == nullptr) return 0;
   std::set<long> present;
@@ -183,8 +188,6 @@ long CountLiveThreads() {
     present.insert(std::strtol(entry->d_name, nullptr, 10));
   }
   closedir(dir);
-  EndedThreads& ended = Ended();
-  std::lock_guard<std::mutex> lock(ended.mutex);
   long live = 0;
   for (auto it = ended.ids.begin(); it != ended.ids.end();) {
     // Forget ended threads whose task has gone, so their ids can be reused.
