@@ -1,7 +1,9 @@
 // The shipped library itself, loaded the way the spooler loads it: by file name,
 // its two exports looked up by name, the table filled by its own
 // InitializeMonitorEx, and a document driven through that table onto the
-// emulated device monitor, which lives here in the test executable.
+// emulated device monitor, which lives here in the test executable. The port
+// tests run through the NT family's library too (kovirlmnt.dll; natively the same
+// library, which carries both faces), by its InitializePrintMonitor2.
 //
 // Natively the library carries its own copy of our Win32 layer (its last-error
 // code, heap and registry are not the test's); under Wine both sides share the
@@ -16,9 +18,11 @@
 
 #include "emulator/device_monitor.h"
 #include "emulator/status_app.h"
+#include "emulator/wide_text.h"
 #include "platform/win32.h"
 #include "port/monitor_table.h"
 #include "tests/support/monitor_slots.h"
+#include "tests/support/spooler_face.h"
 
 #ifndef _WIN32
 #include <dlfcn.h>
@@ -28,11 +32,13 @@ namespace {
 
 using EntryPointFn = BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID);
 using InitializeFn = BOOL(WINAPI*)(LPSTR, MONITOR*);
+using InitializeNtFn = LPMONITOR2(WINAPI*)(PMONITORINIT, PHANDLE);
+using monitor_test::Face;
 
 #ifdef _WIN32
 using ModuleHandle = HMODULE;
-ModuleHandle Load() {
-  return LoadLibraryA(KOVIRLM_LIBRARY_PATH);
+ModuleHandle Load(const char* path) {
+  return LoadLibraryA(path);
 }
 void* Find(ModuleHandle module, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(module, name));
@@ -49,8 +55,8 @@ bool InModule(ModuleHandle module, const void* address) {
 using ModuleHandle = void*;
 // dlopen searches the library path for a bare name; the test runs in the build
 // folder, next to the library.
-ModuleHandle Load() {
-  return dlopen((std::string("./") + KOVIRLM_LIBRARY_PATH).c_str(), RTLD_NOW);
+ModuleHandle Load(const char* path) {
+  return dlopen((std::string("./") + path).c_str(), RTLD_NOW);
 }
 void* Find(ModuleHandle module, const char* name) {
   return dlsym(module, name);
@@ -64,13 +70,17 @@ bool InModule(ModuleHandle, const void* address) {
 
 // Loaded once and never unloaded, as the spooler keeps a monitor for its life.
 ModuleHandle Library() {
-  static ModuleHandle module = Load();
+  static ModuleHandle module = Load(KOVIRLM_LIBRARY_PATH);
+  return module;
+}
+ModuleHandle NtLibrary() {
+  static ModuleHandle module = Load(KOVIRLM_NT_LIBRARY_PATH);
   return module;
 }
 
 template <typename Fn>
-Fn Export(const char* name) {
-  void* address = Find(Library(), name);
+Fn Export(const char* name, ModuleHandle module = Library()) {
+  void* address = Find(module, name);
   Fn fn = nullptr;
   static_assert(sizeof fn == sizeof address);
   std::memcpy(&fn, &address, sizeof fn);
@@ -89,6 +99,17 @@ const MONITOR& LibraryTable() {
     return filled;
   }();
   return table;
+}
+
+// The NT library's MONITOR2 and monitor handle, from its one InitializePrintMonitor2.
+const monitor_test::NtInstance& NtLibraryInstance() {
+  static const monitor_test::NtInstance instance = [] {
+    monitor_test::NtInstance made{};
+    auto initialize = Export<InitializeNtFn>("InitializePrintMonitor2", NtLibrary());
+    if (initialize != nullptr) made.table = initialize(nullptr, &made.handle);
+    return made;
+  }();
+  return instance;
 }
 
 TEST(Library, LoadsByFileNameAndExportsItsTwoEntryPointsUndecorated) {
@@ -132,11 +153,18 @@ TEST(Library, InitializeMonitorExFillsSevenSlotsWithItsOwnCodeAndNullsTheRest) {
   EXPECT_EQ(seen.size(), filled.size());
 }
 
-class LibraryPort : public ::testing::Test {
+// The port calls through the face's library: the Windows 95 library's MONITOR
+// with ANSI names, or the NT library's MONITOR2 with UTF-16 names.
+class LibraryPort : public ::testing::TestWithParam<Face> {
  protected:
   void SetUp() override {
-    ASSERT_NE(Library(), nullptr);
-    ASSERT_NE(LibraryTable().pfnOpenPortEx, nullptr);
+    if (GetParam() == Face::Win95) {
+      ASSERT_NE(Library(), nullptr);
+      ASSERT_NE(LibraryTable().pfnOpenPortEx, nullptr);
+    } else {
+      ASSERT_NE(NtLibrary(), nullptr) << KOVIRLM_NT_LIBRARY_PATH << " did not load";
+      ASSERT_NE(NtLibraryInstance().table, nullptr);
+    }
     emu::Reset();
     emu::AttachPrinter(kPort);
   }
@@ -145,39 +173,66 @@ class LibraryPort : public ::testing::Test {
     emu::Reset();
   }
 
-  static BOOL Open(const char* port, HANDLE* handle) {
-    return LibraryTable().pfnOpenPortEx(const_cast<LPSTR>(port), const_cast<LPSTR>(kPrinter),
-                                        handle, emu::DeviceMonitor());
+  bool Nt() const { return GetParam() == Face::Nt; }
+  const MONITOR2& Table2() const { return *NtLibraryInstance().table; }
+
+  BOOL Open(const char* port, HANDLE* handle) const {
+    if (!Nt()) {
+      return LibraryTable().pfnOpenPortEx(const_cast<LPSTR>(port), const_cast<LPSTR>(kPrinter),
+                                          handle, emu::DeviceMonitor());
+    }
+    emu::WideString widePort = emu::Wide(port), widePrinter = emu::Wide(kPrinter);
+    return Table2().pfnOpenPortEx(NtLibraryInstance().handle, emu::kPortMonitorInstance,
+                                  widePort.data(), widePrinter.data(), handle,
+                                  emu::DeviceMonitor2());
+  }
+  BOOL StartDoc(HANDLE port, DWORD jobId) const {
+    if (!Nt()) {
+      return LibraryTable().pfnStartDocPort(port, const_cast<LPSTR>(kPrinter), jobId, 1, nullptr);
+    }
+    emu::WideString widePrinter = emu::Wide(kPrinter);
+    return Table2().pfnStartDocPort(port, widePrinter.data(), jobId, 1, nullptr);
+  }
+  BOOL Write(HANDLE port, LPBYTE bytes, DWORD count, LPDWORD written) const {
+    return Nt() ? Table2().pfnWritePort(port, bytes, count, written)
+                : LibraryTable().pfnWritePort(port, bytes, count, written);
+  }
+  BOOL EndDoc(HANDLE port) const {
+    return Nt() ? Table2().pfnEndDocPort(port) : LibraryTable().pfnEndDocPort(port);
+  }
+  BOOL Close(HANDLE port) const {
+    return Nt() ? Table2().pfnClosePort(port) : LibraryTable().pfnClosePort(port);
   }
 
   static constexpr const char* kPort = "KOVIRLIB:";
   static constexpr const char* kPrinter = "KOVIR Library Test";
 };
 
-TEST_F(LibraryPort, PassesADocumentThroughToTheDeviceMonitorByteForByte) {
-  const MONITOR& table = LibraryTable();
+KOVIRLM_BOTH_FACES(LibraryPort);
+
+TEST_P(LibraryPort, PassesADocumentThroughToTheDeviceMonitorByteForByte) {
   HANDLE port = nullptr;
   ASSERT_EQ(Open(kPort, &port), TRUE);
 
   BYTE early[] = {'x'};
   DWORD written = 77;
-  EXPECT_EQ(table.pfnWritePort(port, early, sizeof early, &written), FALSE);
+  EXPECT_EQ(Write(port, early, sizeof early, &written), FALSE);
   EXPECT_EQ(written, 0u) << "a write before the document must not reach the printer";
 
-  ASSERT_EQ(table.pfnStartDocPort(port, const_cast<LPSTR>(kPrinter), 7, 1, nullptr), TRUE);
+  ASSERT_EQ(StartDoc(port, 7), TRUE);
   std::string job = "\x1B%-12345X@PJL JOB\r\n";
   for (int i = 0; i < 256; ++i) job.push_back(static_cast<char>(i));
   std::size_t sent = 0;
   for (std::size_t chunk : {5u, 100u, 500u}) {
     chunk = std::min(chunk, job.size() - sent);
-    EXPECT_EQ(table.pfnWritePort(port, reinterpret_cast<LPBYTE>(&job[sent]),
-                                 static_cast<DWORD>(chunk), &written),
-              TRUE);
+    EXPECT_EQ(
+        Write(port, reinterpret_cast<LPBYTE>(&job[sent]), static_cast<DWORD>(chunk), &written),
+        TRUE);
     EXPECT_EQ(written, chunk);
     sent += chunk;
   }
-  EXPECT_EQ(table.pfnEndDocPort(port), TRUE);
-  EXPECT_EQ(table.pfnClosePort(port), TRUE);
+  EXPECT_EQ(EndDoc(port), TRUE);
+  EXPECT_EQ(Close(port), TRUE);
 
   EXPECT_EQ(emu::Received(kPort), job);
   EXPECT_FALSE(emu::PortOpen(kPort));
@@ -197,7 +252,7 @@ TEST_F(LibraryPort, PassesADocumentThroughToTheDeviceMonitorByteForByte) {
   EXPECT_EQ(starts[0].number, 7u);
 }
 
-TEST_F(LibraryPort, RefusesASecondOpenOfTheSamePortInAnyLetterCase) {
+TEST_P(LibraryPort, RefusesASecondOpenOfTheSamePortInAnyLetterCase) {
   HANDLE port = nullptr;
   ASSERT_EQ(Open(kPort, &port), TRUE);
   HANDLE again = nullptr;
@@ -208,11 +263,11 @@ TEST_F(LibraryPort, RefusesASecondOpenOfTheSamePortInAnyLetterCase) {
 #endif
   EXPECT_EQ(again, nullptr);
   EXPECT_EQ(emu::CallsTo(emu::Slot::OpenPort).size(), 1u);
-  EXPECT_EQ(LibraryTable().pfnClosePort(port), TRUE);
+  EXPECT_EQ(Close(port), TRUE);
 
   // Closed, it opens again.
   ASSERT_EQ(Open("kovirlib:", &again), TRUE);
-  EXPECT_EQ(LibraryTable().pfnClosePort(again), TRUE);
+  EXPECT_EQ(Close(again), TRUE);
 }
 
 #ifdef _WIN32

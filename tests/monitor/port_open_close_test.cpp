@@ -298,7 +298,8 @@ TEST_P(ClosePort_, WithADocumentEndsItFirstAndWithOnlyAPollerClosesTheDevicePort
     SCOPED_TRACE(document ? "a document, no poller" : "a running poller, no document");
     PortRecord* record = document ? OpenWithDocument("KOVIR1:") : OpenPort("KOVIR1:");
     ASSERT_NE(record, nullptr);
-    if (document) SelectStatusKey(record->statusKey, printer);  // as StartDocPort leaves it
+    if (document)
+      monitor_test::SelectKey(record->statusKey, printer, face_);  // as StartDocPort leaves it
     SetLanMonitorFlag(record->statusKey, TRUE);
     StandInPoller poller;
     poller.lingerMs = 300;

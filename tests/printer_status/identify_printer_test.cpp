@@ -36,11 +36,6 @@ class IdentifyPrinterTestFixture : public monitor_test::MonitorTest {
     options.deviceId = deviceId;
     return OpenAtJobStart(port, printer, options);
   }
-
-  // The bytes the face asks the device for.
-  DWORD IdBufferSize() const {
-    return face_ == monitor_test::Face::Nt ? NT_DEVICE_ID_BUFFER_SIZE : DEVICE_ID_BUFFER_SIZE;
-  }
 };
 using IdentifyPrinterTest = monitor_test::BothFaces<IdentifyPrinterTestFixture>;
 KOVIRLM_BOTH_FACES(IdentifyPrinterTest);
@@ -54,7 +49,7 @@ struct IdentifyCase {
 
 TEST_P(IdentifyPrinterTest, MatchesMakerAndRegisteredModel) {
   const std::string longModel(300, 'L');
-  const DWORD buffer = IdBufferSize();
+  const DWORD buffer = Spool().DeviceIdBufferSize();
   const IdentifyCase cases[] = {
       {"MFG:KOVIR;CMD:X;MDL:KP-210S;", "KP-210S", true, "maker and model match"},
       {"MFG:KOVIR;CMD:X;MDL:KP-210S;", "kp-210s", false, "the model comparison is exact"},
@@ -114,7 +109,7 @@ TEST_P(IdentifyPrinterTest, AsksTheDeviceMonitorsOwnSlotForTheDeviceId) {
   EXPECT_EQ(calls[0].text, "");  // no value name
   EXPECT_FALSE(calls[0].inBuffer);
   EXPECT_EQ(calls[0].inSize, 0u);
-  EXPECT_EQ(calls[0].outSize, IdBufferSize());
+  EXPECT_EQ(calls[0].outSize, Spool().DeviceIdBufferSize());
   EXPECT_STREQ(record->modelName, "KP-210S");
 }
 

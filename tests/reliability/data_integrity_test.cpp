@@ -82,9 +82,11 @@ TEST(CompactPrinter, CountsAndDigestsWhatAFullPrinterKeeps) {
   emu::Reset();
 }
 
-class DataIntegrity : public ReliabilityTest {};
+class DataIntegrityFixture : public ReliabilityTest {};
+using DataIntegrity = monitor_test::BothFaces<DataIntegrityFixture>;
+KOVIRLM_BOTH_FACES(DataIntegrity);
 
-TEST_F(DataIntegrity, RandomJobArrivesByteExactWhileThePollerRunsAndThePrinterTalks) {
+TEST_P(DataIntegrity, RandomJobArrivesByteExactWhileThePollerRunsAndThePrinterTalks) {
   const std::uint64_t total = Scaled<std::uint64_t>(24, 256) << 20;
   std::string printer = InstallPrinter("", "KP-6600S", 20);
   emu::PrinterOptions options{
@@ -93,7 +95,7 @@ TEST_F(DataIntegrity, RandomJobArrivesByteExactWhileThePollerRunsAndThePrinterTa
   ASSERT_NE(record, nullptr);
   const diag::ResourceCounts before = diag::CurrentResourceCounts();
 
-  ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr));
+  ASSERT_TRUE(Spool().StartDoc(record, &printer, 1));
   ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
   emu::ClearReceived(kPort);
   const auto start = std::chrono::steady_clock::now();
@@ -111,8 +113,8 @@ TEST_F(DataIntegrity, RandomJobArrivesByteExactWhileThePollerRunsAndThePrinterTa
     random.Fill(piece.data(), size);
     digest = emu::Digest(digest, piece.data(), size);
     DWORD written = 0;
-    ASSERT_TRUE(Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(piece.data()),
-                                       static_cast<DWORD>(size), &written));
+    ASSERT_TRUE(Spool().Write(record, reinterpret_cast<LPBYTE>(piece.data()),
+                              static_cast<DWORD>(size), &written));
     ASSERT_EQ(written, size);
     sent += size;
     if (!pollerSeenMidJob && sent >= total / 2) {
@@ -124,7 +126,7 @@ TEST_F(DataIntegrity, RandomJobArrivesByteExactWhileThePollerRunsAndThePrinterTa
   }
   EXPECT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
   const std::size_t pollerReads = emu::CallsTo(emu::Slot::ReadPort).size();
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
   const long long ms = MsSince(start);
 
   EXPECT_EQ(emu::ReceivedCount(kPort), total);

@@ -78,8 +78,7 @@ class FaultMatrix : public ReliabilityTest {
   // OpenPortEx as the spooler calls it, on the printer as it is now.
   BOOL Open(PortRecord*& record) {
     HANDLE handle = nullptr;
-    const BOOL opened = Spooler().pfnOpenPortEx(const_cast<LPSTR>(kPort), printer_.data(), &handle,
-                                                emu::DeviceMonitor());
+    const BOOL opened = Spool().OpenPort(kPort, &printer_, &handle);
     record = opened ? static_cast<PortRecord*>(handle) : nullptr;
     return opened;
   }
@@ -104,7 +103,7 @@ class FaultMatrix : public ReliabilityTest {
     if (record == nullptr) record = OpenOrFail();
     ASSERT_NE(record, nullptr);
     ExpectJobWorks(record, kPort, printer_, matched);
-    EXPECT_TRUE(Spooler().pfnClosePort(record));
+    EXPECT_TRUE(Spool().Close(record));
     EXPECT_TRUE(monitor_test::ListedPorts().empty());
     EXPECT_FALSE(emu::PortOpen(kPort));
     leaks_.ExpectNothingLeaked();
@@ -119,10 +118,10 @@ class FaultMatrix : public ReliabilityTest {
 // ---------------------------------------------------------------------------
 // pfnOpenPort, called by OpenPortEx.
 
-class OpenPortFaults : public FaultMatrix, public testing::WithParamInterface<FaultCase> {};
+class OpenPortFaults : public monitor_test::CasesOnBothFaces<FaultMatrix, FaultCase> {};
 
 TEST_P(OpenPortFaults, RefusedOpenListsNothingAndTheNextOpenWorks) {
-  const FaultCase& f = GetParam();
+  const FaultCase& f = Case();
   Prepare("KP-6600S", kQuiet);
   emu::InjectFault(Slot::OpenPort, f.fault, f.times);
   const int refusals = f.times == kAlways ? 3 : f.times;
@@ -139,16 +138,16 @@ TEST_P(OpenPortFaults, RefusedOpenListsNothingAndTheNextOpenWorks) {
   ExpectRecovery(nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, OpenPortFaults, testing::ValuesIn(kRefusals),
-                         [](const auto& info) { return Label(info.param, "OpenPort"); });
+KOVIRLM_CASES_ON_BOTH_FACES(Faults, OpenPortFaults, testing::ValuesIn(kRefusals),
+                            [](const auto& param) { return Label(param, "OpenPort"); });
 
 // ---------------------------------------------------------------------------
 // pfnStartDocPort, called by StartDocPort (and once more after a 500 ms pause).
 
-class StartDocFaults : public FaultMatrix, public testing::WithParamInterface<FaultCase> {};
+class StartDocFaults : public monitor_test::CasesOnBothFaces<FaultMatrix, FaultCase> {};
 
 TEST_P(StartDocFaults, OneRefusalIsRetriedTwoFailTheDocumentCleanly) {
-  const FaultCase& f = GetParam();
+  const FaultCase& f = Case();
   PortRecord* record = PrepareOpen("KP-6600S", kQuiet);
   ASSERT_NE(record, nullptr);
   emu::InjectFault(Slot::StartDocPort, f.fault, f.times);
@@ -164,7 +163,7 @@ TEST_P(StartDocFaults, OneRefusalIsRetriedTwoFailTheDocumentCleanly) {
     EXPECT_TRUE(started);
     EXPECT_TRUE(HasStatusBits(record, PS_DEVICE_DOC_OPEN | PS_POLLER_RUN));
     EXPECT_EQ(LanFlag(printer_), 1u);
-    EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+    EXPECT_TRUE(Spool().EndDoc(record));
   } else {
     EXPECT_FALSE(started);
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -177,8 +176,8 @@ TEST_P(StartDocFaults, OneRefusalIsRetriedTwoFailTheDocumentCleanly) {
   ExpectRecovery(record);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, StartDocFaults, testing::ValuesIn(kRefusals),
-                         [](const auto& info) { return Label(info.param, "StartDoc"); });
+KOVIRLM_CASES_ON_BOTH_FACES(Faults, StartDocFaults, testing::ValuesIn(kRefusals),
+                            [](const auto& param) { return Label(param, "StartDoc"); });
 
 // ---------------------------------------------------------------------------
 // pfnWritePort, called by SendPrinterCommand at the job start: the status command
@@ -191,11 +190,10 @@ struct CommandWriteCase {
   Wire wire;  // what the printer received by the end of StartDocPort
 };
 
-class CommandWriteFaults : public FaultMatrix,
-                           public testing::WithParamInterface<CommandWriteCase> {};
+class CommandWriteFaults : public monitor_test::CasesOnBothFaces<FaultMatrix, CommandWriteCase> {};
 
 TEST_P(CommandWriteFaults, AnIncompleteCommandStartsNothingThatDependsOnIt) {
-  const CommandWriteCase& c = GetParam();
+  const CommandWriteCase& c = Case();
   PortRecord* record = PrepareOpen("KP-210S", kQuiet);
   ASSERT_NE(record, nullptr);
   emu::InjectFault(Slot::WritePort, c.f.fault, c.f.times, c.f.after);
@@ -217,19 +215,19 @@ TEST_P(CommandWriteFaults, AnIncompleteCommandStartsNothingThatDependsOnIt) {
   EXPECT_FALSE(Ink().has_value());
   // Polling is paused only during an ink query, and put back.
   EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), 1u);
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
   ExpectRecovery(record);
 }
 
-INSTANTIATE_TEST_SUITE_P(
+KOVIRLM_CASES_ON_BOTH_FACES(
     Faults, CommandWriteFaults,
     testing::Values(CommandWriteCase{{Fault::Refuse, 1, 0}, Wire::Nothing},
                     CommandWriteCase{{Fault::Refuse, kAlways, 0}, Wire::Nothing},
                     CommandWriteCase{{Fault::ShortWrite, 1, 0}, Wire::HalfStatus},
                     CommandWriteCase{{Fault::Refuse, 1, 1}, Wire::Status},
                     CommandWriteCase{{Fault::ShortWrite, 1, 1}, Wire::StatusHalfInk}),
-    [](const auto& info) {
-      return Label(info.param.f, info.param.f.after == 0 ? "StatusCommand" : "InkQuery");
+    [](const auto& param) {
+      return Label(param.f, param.f.after == 0 ? "StatusCommand" : "InkQuery");
     });
 
 // ---------------------------------------------------------------------------
@@ -243,10 +241,10 @@ struct ReplyReadCase {
   bool inkStored;
 };
 
-class ReplyReadFaults : public FaultMatrix, public testing::WithParamInterface<ReplyReadCase> {};
+class ReplyReadFaults : public monitor_test::CasesOnBothFaces<FaultMatrix, ReplyReadCase> {};
 
 TEST_P(ReplyReadFaults, AFailedReadIsRetriedAndTenGiveUpWithPollingRestored) {
-  const ReplyReadCase& c = GetParam();
+  const ReplyReadCase& c = Case();
   PortRecord* record = PrepareOpen("KP-210S", kQuiet);
   ASSERT_NE(record, nullptr);
   emu::InjectFault(Slot::ReadPort, c.f.fault, c.f.times, c.f.after);
@@ -262,11 +260,11 @@ TEST_P(ReplyReadFaults, AFailedReadIsRetriedAndTenGiveUpWithPollingRestored) {
     EXPECT_EQ(*Ink(), "IQ:" + emu::MakeInkData(emu::DefaultInkLevels()));
   }
   EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), 1u);
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
   ExpectRecovery(record);
 }
 
-INSTANTIATE_TEST_SUITE_P(
+KOVIRLM_CASES_ON_BOTH_FACES(
     Faults, ReplyReadFaults,
     testing::Values(ReplyReadCase{{Fault::EmptyRead, 1, 0}, true, true},
                     ReplyReadCase{{Fault::ReadError, 1, 0}, true, true},
@@ -274,8 +272,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ReplyReadCase{{Fault::ReadError, kAlways, 0}, false, false},
                     ReplyReadCase{{Fault::ReadError, 1, 1}, true, true},
                     ReplyReadCase{{Fault::EmptyRead, kAlways, 1}, true, false}),
-    [](const auto& info) {
-      return Label(info.param.f, info.param.f.after == 0 ? "StatusReply" : "InkReply");
+    [](const auto& param) {
+      return Label(param.f, param.f.after == 0 ? "StatusReply" : "InkReply");
     });
 
 // ---------------------------------------------------------------------------
@@ -287,10 +285,10 @@ struct PollerReadCase {
   bool publishes;  // while the fault lasts
 };
 
-class PollerReadFaults : public FaultMatrix, public testing::WithParamInterface<PollerReadCase> {};
+class PollerReadFaults : public monitor_test::CasesOnBothFaces<FaultMatrix, PollerReadCase> {};
 
 TEST_P(PollerReadFaults, FailedReadsPublishNothingAndTheStopStillComesAtOnce) {
-  const PollerReadCase& c = GetParam();
+  const PollerReadCase& c = Case();
   PortRecord* record = PrepareOpen("KP-6600S", kBrisk, {.statusUpdateEveryMs = 20});
   ASSERT_NE(record, nullptr);
   emu::InjectFault(Slot::ReadPort, c.f.fault, c.f.times);
@@ -312,7 +310,7 @@ TEST_P(PollerReadFaults, FailedReadsPublishNothingAndTheStopStillComesAtOnce) {
   // The poller is between reads of a poll (or about to be): the stop must not
   // wait for the rest of the poll.
   const auto stop = std::chrono::steady_clock::now();
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
   EXPECT_LT(MsSince(stop), 4000);
   EXPECT_EQ(record->pollerThread, nullptr);
   if (!c.publishes) {
@@ -321,13 +319,13 @@ TEST_P(PollerReadFaults, FailedReadsPublishNothingAndTheStopStillComesAtOnce) {
   ExpectRecovery(record);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, PollerReadFaults,
-                         testing::Values(PollerReadCase{{Fault::EmptyRead, 1}, true},
-                                         PollerReadCase{{Fault::ReadError, 1}, true},
-                                         PollerReadCase{{Fault::OverReport, kAlways}, true},
-                                         PollerReadCase{{Fault::EmptyRead, kAlways}, false},
-                                         PollerReadCase{{Fault::ReadError, kAlways}, false}),
-                         [](const auto& info) { return Label(info.param.f, "Poller"); });
+KOVIRLM_CASES_ON_BOTH_FACES(Faults, PollerReadFaults,
+                            testing::Values(PollerReadCase{{Fault::EmptyRead, 1}, true},
+                                            PollerReadCase{{Fault::ReadError, 1}, true},
+                                            PollerReadCase{{Fault::OverReport, kAlways}, true},
+                                            PollerReadCase{{Fault::EmptyRead, kAlways}, false},
+                                            PollerReadCase{{Fault::ReadError, kAlways}, false}),
+                            [](const auto& param) { return Label(param.f, "Poller"); });
 
 // ---------------------------------------------------------------------------
 // The spooler's own calls passed through: pfnWritePort, pfnReadPort and
@@ -345,7 +343,7 @@ struct PassThroughCase {
   Count secondCount;
 };
 
-class PassThroughFaults : public FaultMatrix, public testing::WithParamInterface<PassThroughCase> {
+class PassThroughFaults : public monitor_test::CasesOnBothFaces<FaultMatrix, PassThroughCase> {
  protected:
   // One call of the case's slot: its result, its count, its error.
   struct Outcome {
@@ -360,18 +358,18 @@ class PassThroughFaults : public FaultMatrix, public testing::WithParamInterface
     SetLastError(0);
     if (slot == Slot::WritePort) {
       std::string copy = data;
-      out.result = Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(copy.data()),
-                                          static_cast<DWORD>(copy.size()), &out.count);
+      out.result = Spool().Write(record, reinterpret_cast<LPBYTE>(copy.data()),
+                                 static_cast<DWORD>(copy.size()), &out.count);
     } else if (slot == Slot::ReadPort) {
       char buffer[512] = {};
       out.count = 12345;
-      out.result = Spooler().pfnReadPort(record, reinterpret_cast<LPBYTE>(buffer), sizeof buffer,
-                                         &out.count);
+      out.result =
+          Spool().Read(record, reinterpret_cast<LPBYTE>(buffer), sizeof buffer, &out.count);
       if (out.count <= sizeof buffer) out.bytes.assign(buffer, out.count);
     } else {
       char buffer[1024] = {};
-      out.result = Spooler().pfnGetPrinterDataFromPort(record, 17, nullptr, nullptr, 0, buffer,
-                                                       sizeof buffer, &out.count);
+      out.result = Spool().GetData(record, Spool().DeviceIdControl(), nullptr, nullptr, 0, buffer,
+                                   sizeof buffer, &out.count);
       if (out.count <= sizeof buffer) out.bytes.assign(buffer, out.count);
     }
     out.error = GetLastError();
@@ -386,7 +384,7 @@ DWORD Expected(Count count, std::size_t all) {
 }
 
 TEST_P(PassThroughFaults, TheSpoolerSeesTheDevicesAnswerAndTheNextCallWorks) {
-  const PassThroughCase& c = GetParam();
+  const PassThroughCase& c = Case();
   PortRecord* record = PrepareOpen("KP-6600S", kQuiet);
   ASSERT_NE(record, nullptr);
   ASSERT_TRUE(StartDoc(record, printer_, 9));
@@ -423,7 +421,7 @@ TEST_P(PassThroughFaults, TheSpoolerSeesTheDevicesAnswerAndTheNextCallWorks) {
       EXPECT_EQ(two.bytes, id);
     }
   }
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
   ExpectRecovery(record);
 }
 
@@ -442,14 +440,14 @@ const PassThroughCase kPassThroughCases[] = {
     {kGetData, {Fault::Refuse, kAlways}, FALSE, Count::Zero, FALSE, Count::Zero},
 };
 
-INSTANTIATE_TEST_SUITE_P(Faults, PassThroughFaults, testing::ValuesIn(kPassThroughCases),
-                         [](const auto& info) {
-                           return Label(info.param.f, emu::SlotName(info.param.slot));
-                         });
+KOVIRLM_CASES_ON_BOTH_FACES(Faults, PassThroughFaults, testing::ValuesIn(kPassThroughCases),
+                            [](const auto& param) {
+                              return Label(param.f, emu::SlotName(param.slot));
+                            });
 
 // ---------------------------------------------------------------------------
 // pfnGetPrinterDataFromPort, called by IdentifyPrinter at the job start: refused,
-// empty, missing, or answering device IDs at the edges of the 1024-byte buffer.
+// empty, missing, or answering device IDs at the edges of the face's buffer.
 
 enum class IdSetup { Fault, NoSlot, DeviceId };
 
@@ -457,31 +455,36 @@ struct IdentifyCase {
   const char* name;
   IdSetup setup;
   FaultCase f;
-  std::string deviceId;  // for IdSetup::DeviceId
+  std::string (*deviceId)(DWORD buffer);  // for IdSetup::DeviceId
   bool matched;
 };
 
-// A 1024-byte device ID that ends in its MDL value, without ';' or NUL: it fills
-// the device-ID buffer exactly.
-std::string FullBufferId(const std::string& model) {
+std::string NoDeviceId(DWORD) {
+  return "";
+}
+
+// A device ID of exactly the buffer's size that ends in its MDL value, without ';'
+// or NUL.
+std::string FullBufferId(DWORD buffer) {
   std::string id = "MFG:KOVIR;CMD:REMOTE1;DES:";
-  const std::string tail = ";MDL:" + model;
-  id += std::string(1024 - id.size() - tail.size(), 'd');
+  const std::string tail = ";MDL:KP-6600S";
+  id += std::string(buffer - id.size() - tail.size(), 'd');
   return id + tail;
 }
 
-// 1500 bytes whose MDL field starts beyond byte 1024: the device cuts it off.
-std::string OverlongId(const std::string& model) {
-  std::string id = "MFG:KOVIR;DES:" + std::string(1200, 'x') + ";MDL:" + model + ";";
-  return id + std::string(1500 - id.size(), 'y');
+// 476 bytes longer than the buffer, the MDL field starting beyond it: the device
+// cuts it off.
+std::string OverlongId(DWORD buffer) {
+  std::string id = "MFG:KOVIR;DES:" + std::string(buffer + 176, 'x') + ";MDL:KP-6600S;";
+  return id + std::string(buffer + 476 - id.size(), 'y');
 }
 
-class IdentifyFaults : public FaultMatrix, public testing::WithParamInterface<IdentifyCase> {};
+class IdentifyFaults : public monitor_test::CasesOnBothFaces<FaultMatrix, IdentifyCase> {};
 
 TEST_P(IdentifyFaults, AnUnreadableDeviceIdMatchesNothingAndTheJobStillPrints) {
-  const IdentifyCase& c = GetParam();
+  const IdentifyCase& c = Case();
   emu::PrinterOptions options;
-  if (c.setup == IdSetup::DeviceId) options.deviceId = c.deviceId;
+  if (c.setup == IdSetup::DeviceId) options.deviceId = c.deviceId(Spool().DeviceIdBufferSize());
   Prepare("KP-6600S", kQuiet, options);
   if (c.setup == IdSetup::NoSlot) emu::SetDeviceDataSupported(false);
   PortRecord* record = OpenOrFail();
@@ -499,30 +502,29 @@ TEST_P(IdentifyFaults, AnUnreadableDeviceIdMatchesNothingAndTheJobStillPrints) {
   if (c.setup == IdSetup::NoSlot) {
     char buffer[64];
     DWORD returned = 0;
-    EXPECT_FALSE(Spooler().pfnGetPrinterDataFromPort(record, 17, nullptr, nullptr, 0, buffer,
-                                                     sizeof buffer, &returned));
+    EXPECT_FALSE(Spool().GetData(record, Spool().DeviceIdControl(), nullptr, nullptr, 0, buffer,
+                                 sizeof buffer, &returned));
   }
   char page[] = "page";
   DWORD written = 0;
-  EXPECT_TRUE(Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(page), 4, &written));
+  EXPECT_TRUE(Spool().Write(record, reinterpret_cast<LPBYTE>(page), 4, &written));
   EXPECT_EQ(written, 4u);
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
   // Without the slot, the port still prints, unidentified.
   ExpectRecovery(record, c.setup != IdSetup::NoSlot && (c.setup == IdSetup::Fault || c.matched));
 }
 
-INSTANTIATE_TEST_SUITE_P(
+KOVIRLM_CASES_ON_BOTH_FACES(
     Faults, IdentifyFaults,
     testing::Values(
-        IdentifyCase{"RefuseOnce", IdSetup::Fault, {Fault::Refuse, 1}, "", false},
-        IdentifyCase{"RefuseAlways", IdSetup::Fault, {Fault::Refuse, kAlways}, "", false},
-        IdentifyCase{"EmptyReadOnce", IdSetup::Fault, {Fault::EmptyRead, 1}, "", false},
-        IdentifyCase{"NullSlot", IdSetup::NoSlot, {}, "", false},
-        IdentifyCase{"EmptyDeviceId", IdSetup::DeviceId, {}, "", false},
-        IdentifyCase{
-            "FullBufferUnterminated", IdSetup::DeviceId, {}, FullBufferId("KP-6600S"), true},
-        IdentifyCase{"ModelBeyondTheBuffer", IdSetup::DeviceId, {}, OverlongId("KP-6600S"), false}),
-    [](const auto& info) { return std::string(info.param.name); });
+        IdentifyCase{"RefuseOnce", IdSetup::Fault, {Fault::Refuse, 1}, NoDeviceId, false},
+        IdentifyCase{"RefuseAlways", IdSetup::Fault, {Fault::Refuse, kAlways}, NoDeviceId, false},
+        IdentifyCase{"EmptyReadOnce", IdSetup::Fault, {Fault::EmptyRead, 1}, NoDeviceId, false},
+        IdentifyCase{"NullSlot", IdSetup::NoSlot, {}, NoDeviceId, false},
+        IdentifyCase{"EmptyDeviceId", IdSetup::DeviceId, {}, NoDeviceId, false},
+        IdentifyCase{"FullBufferUnterminated", IdSetup::DeviceId, {}, FullBufferId, true},
+        IdentifyCase{"ModelBeyondTheBuffer", IdSetup::DeviceId, {}, OverlongId, false}),
+    [](const auto& param) { return std::string(param.name); });
 
 // ---------------------------------------------------------------------------
 // pfnEndDocPort (from EndDocPort, and from ClosePort with a poller running) and
@@ -539,10 +541,10 @@ struct TeardownCase {
   int times;
 };
 
-class TeardownFaults : public FaultMatrix, public testing::WithParamInterface<TeardownCase> {};
+class TeardownFaults : public monitor_test::CasesOnBothFaces<FaultMatrix, TeardownCase> {};
 
 TEST_P(TeardownFaults, TheMonitorLetsGoWhateverTheDeviceAnswers) {
-  const TeardownCase& c = GetParam();
+  const TeardownCase& c = Case();
   PortRecord* record = PrepareOpen("KP-6600S", kBrisk, {.statusUpdateEveryMs = 20});
   ASSERT_NE(record, nullptr);
   if (c.step != Teardown::CloseIdle) {
@@ -552,7 +554,7 @@ TEST_P(TeardownFaults, TheMonitorLetsGoWhateverTheDeviceAnswers) {
   emu::InjectFault(c.slot, Fault::Refuse, c.times);
 
   if (c.step == Teardown::EndDoc) {
-    EXPECT_TRUE(monitor_test::FinishesWithin(10000, [&] { Spooler().pfnEndDocPort(record); }));
+    EXPECT_TRUE(monitor_test::FinishesWithin(10000, [&] { Spool().EndDoc(record); }));
     EXPECT_EQ(record->pollerThread, nullptr);
     EXPECT_FALSE(HasStatusBits(record, PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN | PS_POLLER_RUN));
     EXPECT_EQ(LanFlag(printer_), 0u);
@@ -566,13 +568,13 @@ TEST_P(TeardownFaults, TheMonitorLetsGoWhateverTheDeviceAnswers) {
     EXPECT_EQ(LanFlag(printer_), 0u);
     // The spooler's EndDocPort for that document reaches the device again.
     emu::ClearFaults();
-    EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+    EXPECT_TRUE(Spool().EndDoc(record));
     EXPECT_FALSE(emu::DocumentOpen(kPort));
     ExpectRecovery(record);
     return;
   }
 
-  EXPECT_TRUE(monitor_test::FinishesWithin(10000, [&] { Spooler().pfnClosePort(record); }));
+  EXPECT_TRUE(monitor_test::FinishesWithin(10000, [&] { Spool().Close(record); }));
   EXPECT_TRUE(monitor_test::ListedPorts().empty());
   const std::vector<emu::Call> calls = emu::Calls();
   if (c.step != Teardown::CloseIdle) {
@@ -608,7 +610,7 @@ const TeardownCase kTeardownCases[] = {
     {"CloseMidJobRefuseOnce", Teardown::CloseMidJobDeviceRefuses, Slot::ClosePort, 1},
 };
 
-INSTANTIATE_TEST_SUITE_P(Faults, TeardownFaults, testing::ValuesIn(kTeardownCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+KOVIRLM_CASES_ON_BOTH_FACES(Faults, TeardownFaults, testing::ValuesIn(kTeardownCases),
+                            [](const auto& param) { return std::string(param.name); });
 
 }  // namespace

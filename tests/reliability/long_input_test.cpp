@@ -28,9 +28,11 @@ void ExpectStoredAsString(const std::string& printer, const char* value, const s
   EXPECT_EQ(app::Describe(printer, value)->type, static_cast<DWORD>(REG_SZ));
 }
 
-class LongInput : public ReliabilityTest {};
+class LongInputFixture : public ReliabilityTest {};
+using LongInput = monitor_test::BothFaces<LongInputFixture>;
+KOVIRLM_BOTH_FACES(LongInput);
 
-TEST_F(LongInput, PrinterNameOfTwoThousandCharactersPrintsWithNoKeyAnywhere) {
+TEST_P(LongInput, PrinterNameOfTwoThousandCharactersPrintsWithNoKeyAnywhere) {
   // A name this long names no key the monitor could build. The key of its first
   // 965 characters (what a cut path would open) is set up to catch a stray write.
   std::string name = printer_ + " ";
@@ -51,7 +53,7 @@ TEST_F(LongInput, PrinterNameOfTwoThousandCharactersPrintsWithNoKeyAnywhere) {
   EXPECT_TRUE(monitor_test::StoreValuesIn(monitor_test::kPrintersKey).empty());
 }
 
-TEST_F(LongInput, PortNameOfFiveThousandCharactersIsOnePortInAnyLetterCase) {
+TEST_P(LongInput, PortNameOfFiveThousandCharactersIsOnePortInAnyLetterCase) {
   const std::string printer = InstallPrinter("", "KP-6600S", kQuiet);
   std::string port = "KOVIR-";
   for (int i = 0; port.size() < 5000; ++i) port += static_cast<char>('a' + i % 26);
@@ -59,14 +61,14 @@ TEST_F(LongInput, PortNameOfFiveThousandCharactersIsOnePortInAnyLetterCase) {
   PortRecord* record = OpenPort(port, printer, {.deviceId = DeviceIdFor("KP-6600S")});
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(monitor_test::Text(record->portName), port);
-  EXPECT_EQ(record->size, sizeof(PortRecord) + 5001);
+  EXPECT_EQ(record->size,
+            sizeof(PortRecord) + 5001 * (face_ == monitor_test::Face::Nt ? sizeof(WCHAR) : 1));
 
   std::string upper = port;
   for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
   HANDLE handle = nullptr;
   SetLastError(0);
-  EXPECT_FALSE(Spooler().pfnOpenPortEx(upper.data(), const_cast<LPSTR>(printer.c_str()), &handle,
-                                       emu::DeviceMonitor()));
+  EXPECT_FALSE(Spool().OpenPort(upper, &printer, &handle));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
   EXPECT_EQ(monitor_test::ListedPorts().size(), 1u);
 
@@ -75,34 +77,33 @@ TEST_F(LongInput, PortNameOfFiveThousandCharactersIsOnePortInAnyLetterCase) {
   EXPECT_TRUE(monitor_test::ListedPorts().empty());
 }
 
-TEST_F(LongInput, MissingAndEmptyNamesPrintWithNoKeyAndNoCrash) {
+TEST_P(LongInput, MissingAndEmptyNamesPrintWithNoKeyAndNoCrash) {
   // No printer name at the open, none at the document, then an empty one: no key
   // can be built for either, so the jobs pass unidentified.
   emu::AttachPrinter("", {.deviceId = DeviceIdFor("KP-6600S")});
   HANDLE handle = nullptr;
-  ASSERT_TRUE(
-      Spooler().pfnOpenPortEx(const_cast<LPSTR>(""), nullptr, &handle, emu::DeviceMonitor()));
+  ASSERT_TRUE(Spool().OpenPort("", nullptr, &handle));
   auto* record = static_cast<PortRecord*>(handle);
   EXPECT_TRUE(IsNullText(record->printerName));
-  EXPECT_TRUE(Spooler().pfnStartDocPort(record, nullptr, 1, 1, nullptr));
+  EXPECT_TRUE(Spool().StartDoc(record, nullptr, 1));
   EXPECT_FALSE(HasStatusBits(record, PS_PRINTER_MATCHED | PS_POLLER_RUN));
   char page[] = "page";
   DWORD written = 0;
-  EXPECT_TRUE(Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(page), 4, &written));
-  EXPECT_TRUE(Spooler().pfnWritePort(record, nullptr, 0, &written));
+  EXPECT_TRUE(Spool().Write(record, reinterpret_cast<LPBYTE>(page), 4, &written));
+  EXPECT_TRUE(Spool().Write(record, nullptr, 0, &written));
   EXPECT_EQ(written, 0u);
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
   EXPECT_EQ(emu::Received(""), "page");
   ExpectJobWorks(record, "", "", false);
   ExpectJobWorks(record, "", "", false);  // now with the empty name as the key's
   // A document without a name after one with a name: the record keeps the name.
-  EXPECT_TRUE(Spooler().pfnStartDocPort(record, nullptr, 4, 1, nullptr));
+  EXPECT_TRUE(Spool().StartDoc(record, nullptr, 4));
   EXPECT_TRUE(monitor_test::Text(record->printerName).empty());
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
   EXPECT_TRUE(monitor_test::StoreValuesIn(monitor_test::kPrintersKey).empty());
   EXPECT_TRUE(ClosePort(record));
   // No port name at all: the device monitor's refusal, and nothing listed.
-  EXPECT_FALSE(Spooler().pfnOpenPortEx(nullptr, nullptr, &handle, emu::DeviceMonitor()));
+  EXPECT_FALSE(Spool().OpenPort(static_cast<const std::string*>(nullptr), nullptr, &handle));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_TRUE(monitor_test::ListedPorts().empty());
 }
@@ -114,10 +115,10 @@ struct LongModelCase {
   bool matched;
 };
 
-class LongModel : public ReliabilityTest, public testing::WithParamInterface<LongModelCase> {};
+class LongModel : public monitor_test::CasesOnBothFaces<ReliabilityTest, LongModelCase> {};
 
 TEST_P(LongModel, ModelOfAThousandCharactersIsCutNotOverrun) {
-  const LongModelCase& c = GetParam();
+  const LongModelCase& c = Case();
   const std::string printer = InstallPrinter("", c.registered, kQuiet);
   const std::string id = "MFG:KOVIR;MDL:" + c.deviceModel + ";";
   ASSERT_LE(id.size(), 1024u);
@@ -132,14 +133,14 @@ const std::string kThousand = [] {
   return model;
 }();
 
-INSTANTIATE_TEST_SUITE_P(
+KOVIRLM_CASES_ON_BOTH_FACES(
     Bad, LongModel,
     testing::Values(LongModelCase{"RegisteredWhole", kThousand, kThousand, false},
                     LongModelCase{"RegisteredShort", kThousand, "KP-6600S", false},
                     // What is kept of the model is its first 255 characters; a
                     // registration of exactly those is the one that matches.
                     LongModelCase{"RegisteredAsKept", kThousand, kThousand.substr(0, 255), true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.name); });
 
 // ---------------------------------------------------------------------------
 // Replies that reach the poller: the printer's back channel holds exactly what a
@@ -152,24 +153,24 @@ struct PolledReplyCase {
   std::string published;  // RealTimeStatusStrings afterwards, up to its first NUL
 };
 
-class PolledReply : public ReliabilityTest, public testing::WithParamInterface<PolledReplyCase> {};
+class PolledReply : public monitor_test::CasesOnBothFaces<ReliabilityTest, PolledReplyCase> {};
 
 TEST_P(PolledReply, TheLastChunkIsPublishedWithinItsBuffer) {
-  const PolledReplyCase& c = GetParam();
+  const PolledReplyCase& c = Case();
   const std::string printer = InstallPrinter("", "KP-6600S", 100);
   PortRecord* record =
       OpenPort(kPort, printer, {.deviceId = DeviceIdFor("KP-6600S"), .answersCommands = false});
   ASSERT_NE(record, nullptr);
   emu::QueueBackChannel(kPort, c.queued);
   std::string name = printer;
-  ASSERT_TRUE(Spooler().pfnStartDocPort(record, name.data(), 1, 1, nullptr));
+  ASSERT_TRUE(Spool().StartDoc(record, &name, 1));
   ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
 
   ASSERT_TRUE(WaitUntil([&] { return app::PublishedStatus(printer).has_value(); }));
   EXPECT_EQ(app::PublishedStatus(printer), c.published);
   ExpectStoredAsString(printer, VALUE_STATUS_STRING, c.published);
   EXPECT_EQ(emu::PendingBackChannel(kPort), 0u);
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
 }
 
 std::string Pattern(std::size_t size, char first) {
@@ -178,7 +179,7 @@ std::string Pattern(std::size_t size, char first) {
   return bytes;
 }
 
-INSTANTIATE_TEST_SUITE_P(
+KOVIRLM_CASES_ON_BOTH_FACES(
     Bad, PolledReply,
     testing::Values(
         // A full chunk, then an empty read: the full chunk is the reply.
@@ -192,13 +193,13 @@ INSTANTIATE_TEST_SUITE_P(
         PolledReplyCase{"AllNul", std::string(300, '\0'), ""},
         PolledReplyCase{"AllNulFullChunk", std::string(2047, '\0'), ""},
         PolledReplyCase{"NulInside", "STATUS" + std::string(5, '\0') + "hidden", "STATUS"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.name); });
 
 // ---------------------------------------------------------------------------
 // NULs in the replies of the job-start exchange. The printer says exactly what
 // is queued, one reply per read (readChunk), and answers nothing itself.
 
-class ExchangeReplies : public ReliabilityTest {
+class ExchangeRepliesFixture : public ReliabilityTest {
  protected:
   // A KP-210S whose back channel holds `replies`, each of `size` bytes and read
   // once, with a document started on it: the port, or null (with a failure).
@@ -212,18 +213,20 @@ class ExchangeReplies : public ReliabilityTest {
       emu::QueueBackChannel(kPort, reply);
     }
     if (record == nullptr) return nullptr;
-    const BOOL started = Spooler().pfnStartDocPort(record, printer_.data(), 1, 1, nullptr);
+    const BOOL started = Spool().StartDoc(record, &printer_, 1);
     EXPECT_TRUE(started) << "error " << GetLastError();
     return started ? record : nullptr;
   }
 };
+using ExchangeReplies = monitor_test::BothFaces<ExchangeRepliesFixture>;
+KOVIRLM_BOTH_FACES(ExchangeReplies);
 
 std::string Padded(std::string reply, char pad = '\0') {
   reply.resize(64, pad);
   return reply;
 }
 
-TEST_F(ExchangeReplies, StatusReplyOfNulsCountsAsNoneAndTheNextOneIsUsed) {
+TEST_P(ExchangeReplies, StatusReplyOfNulsCountsAsNoneAndTheNextOneIsUsed) {
   const std::string ink = Padded(std::string("IQ:\x05\x00", 5) + "BLACK=50%;");
   PortRecord* record =
       StartWith({std::string(64, '\0'), Padded(emu::MakeStatusReply(true), ' '), ink});
@@ -232,18 +235,18 @@ TEST_F(ExchangeReplies, StatusReplyOfNulsCountsAsNoneAndTheNextOneIsUsed) {
             (std::vector<std::string>{Bytes(StatusCommandA), Bytes(InkQueryCommand)}));
   EXPECT_EQ(app::PublishedInkLevel(printer_), "IQ:BLACK=50%;");
   EXPECT_EQ(app::ReadDword(printer_, VALUE_POLL_ENABLED), 1u);
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
 }
 
-TEST_F(ExchangeReplies, InkReplyOfMarkerAndNulsStoresTheMarkerAlone) {
+TEST_P(ExchangeReplies, InkReplyOfMarkerAndNulsStoresTheMarkerAlone) {
   PortRecord* record = StartWith({Padded(emu::MakeStatusReply(true), ' '), Padded("IQ:")});
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(app::PublishedInkLevel(printer_), "IQ:");
   ExpectStoredAsString(printer_, VALUE_INK_LEVEL, "IQ:");
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
 }
 
-TEST_F(ExchangeReplies, FullSizeInkReplyWithAMarkerInItsLastBytesIsStoredWhole) {
+TEST_P(ExchangeReplies, FullSizeInkReplyWithAMarkerInItsLastBytesIsStoredWhole) {
   // The longest reply one read can deliver (2046 bytes here: a read of 2047 would
   // be followed by another), ending in a marker with nothing behind it.
   std::string status = emu::MakeStatusReply(true);
@@ -254,7 +257,7 @@ TEST_F(ExchangeReplies, FullSizeInkReplyWithAMarkerInItsLastBytesIsStoredWhole) 
   PortRecord* record = StartWith({status, ink}, 2046);
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(app::PublishedInkLevel(printer_), "IQ:" + data + "IQ:");
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
 }
 
 }  // namespace

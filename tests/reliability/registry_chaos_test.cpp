@@ -56,10 +56,10 @@ struct OddValueCase {
   bool commandSent;               // the job start still sent the status command
 };
 
-class OddValues : public ReliabilityTest, public testing::WithParamInterface<OddValueCase> {};
+class OddValues : public monitor_test::CasesOnBothFaces<ReliabilityTest, OddValueCase> {};
 
 TEST_P(OddValues, EachReaderFallsBackAndTheJobPrints) {
-  const OddValueCase& c = GetParam();
+  const OddValueCase& c = Case();
   std::string printer = InstallPrinter("", kModel, kQuiet);
   if (c.type == kDeleted) {
     app::DeleteValue(printer, c.value);
@@ -71,7 +71,7 @@ TEST_P(OddValues, EachReaderFallsBackAndTheJobPrints) {
 
   bool started = false;
   ASSERT_TRUE(monitor_test::FinishesWithin(10000, [&] {
-    started = Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr) != FALSE;
+    started = Spool().StartDoc(record, &printer, 1) != FALSE;
   })) << "StartDocPort hung";
   EXPECT_TRUE(started);
   EXPECT_EQ(!emu::Commands(kPort).empty(), c.commandSent);
@@ -82,9 +82,9 @@ TEST_P(OddValues, EachReaderFallsBackAndTheJobPrints) {
   }
   std::string page = "page\x1b@";
   DWORD written = 0;
-  EXPECT_TRUE(Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(page.data()),
-                                     static_cast<DWORD>(page.size()), &written));
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().Write(record, reinterpret_cast<LPBYTE>(page.data()),
+                            static_cast<DWORD>(page.size()), &written));
+  EXPECT_TRUE(Spool().EndDoc(record));
   EXPECT_EQ(emu::Received(kPort).substr(emu::Received(kPort).size() - page.size()), page);
 
   if (c.restored) {
@@ -135,20 +135,22 @@ const OddValueCase kOddValues[] = {
     {"ModelAsDword", VALUE_REGISTERED_MODEL, REG_DWORD, Dword(1), kAsStored, false},
 };
 
-INSTANTIATE_TEST_SUITE_P(Chaos, OddValues, testing::ValuesIn(kOddValues),
-                         [](const auto& info) { return std::string(info.param.name); });
+KOVIRLM_CASES_ON_BOTH_FACES(Chaos, OddValues, testing::ValuesIn(kOddValues),
+                            [](const auto& param) { return std::string(param.name); });
 
 // ---------------------------------------------------------------------------
 // The key going and coming while a job runs.
 
-class KeyLifetime : public ReliabilityTest {};
+class KeyLifetimeFixture : public ReliabilityTest {};
+using KeyLifetime = monitor_test::BothFaces<KeyLifetimeFixture>;
+KOVIRLM_BOTH_FACES(KeyLifetime);
 
-TEST_F(KeyLifetime, KeyDeletedMidJobIsNeverRecreatedAndPublishingResumesWhenItReturns) {
+TEST_P(KeyLifetime, KeyDeletedMidJobIsNeverRecreatedAndPublishingResumesWhenItReturns) {
   std::string printer = InstallPrinter("", kModel, 100);
   PortRecord* record =
       OpenPort(kPort, printer, {.deviceId = DeviceIdFor(kModel), .statusUpdateEveryMs = 20});
   ASSERT_NE(record, nullptr);
-  ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 1, 1, nullptr));
+  ASSERT_TRUE(Spool().StartDoc(record, &printer, 1));
   ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
   ASSERT_TRUE(WaitUntil([&] { return app::PublishedStatus(printer).has_value(); }));
 
@@ -162,7 +164,7 @@ TEST_F(KeyLifetime, KeyDeletedMidJobIsNeverRecreatedAndPublishingResumesWhenItRe
   EXPECT_TRUE(WaitUntil([&] { return app::PublishedStatus(printer).has_value(); }));
 
   app::Uninstall(printer);
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
   EXPECT_EQ(record->pollerThread, nullptr);
   EXPECT_FALSE(app::KeyExists(printer));  // LanMonExistFlag found no key to go to
   ExpectNothingWrittenAbove(printer);
@@ -171,17 +173,17 @@ TEST_F(KeyLifetime, KeyDeletedMidJobIsNeverRecreatedAndPublishingResumesWhenItRe
   ExpectJobWorks(record, kPort, printer, true);
 }
 
-TEST_F(KeyLifetime, KeyCreatedMidJobGetsOnlyTheEndOfTheJob) {
+TEST_P(KeyLifetime, KeyCreatedMidJobGetsOnlyTheEndOfTheJob) {
   const std::string printer = printer_;  // no key when the job starts: forgotten at set-up
   PortRecord* record = OpenPort(kPort, printer, {.deviceId = DeviceIdFor(kModel)});
   ASSERT_NE(record, nullptr);
   std::string name = printer;
-  ASSERT_TRUE(Spooler().pfnStartDocPort(record, name.data(), 1, 1, nullptr));
+  ASSERT_TRUE(Spool().StartDoc(record, &name, 1));
   EXPECT_FALSE(HasStatusBits(record, PS_PRINTER_MATCHED | PS_POLLER_RUN));
   EXPECT_FALSE(app::KeyExists(printer));
 
   app::Install(printer, kModel, 1, 1, kQuiet);
-  EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+  EXPECT_TRUE(Spool().EndDoc(record));
 
   // Of the monitor's values only the one EndDocPort writes was added.
   const std::vector<std::string> values = StoreValuesIn(app::KeyPath(printer));
@@ -264,7 +266,7 @@ DWORD WINAPI StirTheKey(LPVOID parameter) {
   return 0;
 }
 
-TEST_F(KeyLifetime, FlagsStirredManyTimesASecondNeverCostAByteOrTouchAnotherKey) {
+TEST_P(KeyLifetime, FlagsStirredManyTimesASecondNeverCostAByteOrTouchAnotherKey) {
   std::string printer = InstallPrinter("", kModel, 20);
   // A bystander: registered, never printed to. Its values must stay as they are.
   const std::string bystander = InstallPrinter(" bystander", "KP-210S", 3000);
@@ -289,9 +291,8 @@ TEST_F(KeyLifetime, FlagsStirredManyTimesASecondNeverCostAByteOrTouchAnotherKey)
     SCOPED_TRACE(job);
     emu::ClearReceived(kPort);
     bool started = false;
-    ASSERT_TRUE(monitor_test::FinishesWithin(20000, [&] {
-      started = Spooler().pfnStartDocPort(record, printer.data(), job, 1, nullptr) != FALSE;
-    }));
+    ASSERT_TRUE(monitor_test::FinishesWithin(
+        20000, [&] { started = Spool().StartDoc(record, &printer, job) != FALSE; }));
     ASSERT_TRUE(started);
     if (HasStatusBits(record, PS_POLLER_RUN)) ++matchedJobs;
     const std::string bytes = random.Bytes(1000 + random.Below(20000));
@@ -300,13 +301,13 @@ TEST_F(KeyLifetime, FlagsStirredManyTimesASecondNeverCostAByteOrTouchAnotherKey)
       const std::size_t size = std::min<std::size_t>(bytes.size() - at, 1 + random.Below(4096));
       std::string piece = bytes.substr(at, size);
       DWORD written = 0;
-      ASSERT_TRUE(Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(piece.data()),
-                                         static_cast<DWORD>(size), &written));
+      ASSERT_TRUE(Spool().Write(record, reinterpret_cast<LPBYTE>(piece.data()),
+                                static_cast<DWORD>(size), &written));
       ASSERT_EQ(written, size);
       at += size;
       if (random.Below(4) == 0) Sleep(1);
     }
-    ASSERT_TRUE(monitor_test::FinishesWithin(20000, [&] { Spooler().pfnEndDocPort(record); }));
+    ASSERT_TRUE(monitor_test::FinishesWithin(20000, [&] { Spool().EndDoc(record); }));
     ASSERT_EQ(record->pollerThread, nullptr);
     std::string commands;
     for (const std::string& command : emu::Commands(kPort)) commands += command;

@@ -29,7 +29,6 @@
 namespace reliability {
 
 namespace app = emu::status_app;
-using monitor_test::Spooler;
 
 inline bool Soak() {
   const char* soak = std::getenv("KOVIRLM_SOAK");
@@ -42,8 +41,14 @@ T Scaled(T quick, T soak) {
 }
 
 // Figures for scripts/soak to collect: one line per figure, easy to grep.
+// A test run through both faces names its face ("soak cycles (Nt)").
 inline void Figure(const std::string& name, const std::string& value) {
-  std::printf("[figure] %s: %s\n", name.c_str(), value.c_str());
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string testName = test != nullptr ? test->name() : "";
+  const std::size_t slash = testName.rfind('/');
+  const std::string face =
+      slash == std::string::npos ? "" : " (" + testName.substr(slash + 1) + ")";
+  std::printf("[figure] %s%s: %s\n", name.c_str(), face.c_str(), value.c_str());
   std::fflush(stdout);
 }
 
@@ -95,7 +100,7 @@ inline long long MsSince(std::chrono::steady_clock::time_point start) {
 
 // Whatever is set up on first use and then kept for good is set up here, once per
 // process, so that it is in every leak baseline: one whole port cycle with a job
-// on a scratch port, and a trace scope (GoogleTest's Windows build watches each
+// on a scratch port through each face, and a trace scope (GoogleTest's Windows build watches each
 // thread that first uses one with a thread of its own, for the thread's life).
 inline void WarmUpOnce() {
   static bool done = false;
@@ -103,12 +108,15 @@ inline void WarmUpOnce() {
   done = true;
   { SCOPED_TRACE("warm-up"); }
   emu::AttachPrinter("WARMUP:");
-  HANDLE handle = nullptr;
-  if (Spooler().pfnOpenPortEx(const_cast<LPSTR>("WARMUP:"), const_cast<LPSTR>("Warm-up printer"),
-                              &handle, emu::DeviceMonitor())) {
-    Spooler().pfnStartDocPort(handle, const_cast<LPSTR>("Warm-up printer"), 1, 1, nullptr);
-    Spooler().pfnEndDocPort(handle);
-    Spooler().pfnClosePort(handle);
+  const std::string printer = "Warm-up printer";
+  for (const monitor_test::Face face : {monitor_test::Face::Win95, monitor_test::Face::Nt}) {
+    const monitor_test::SpoolerFace spool{face};
+    HANDLE handle = nullptr;
+    if (spool.OpenPort("WARMUP:", &printer, &handle)) {
+      spool.StartDoc(handle, &printer, 1);
+      spool.EndDoc(handle);
+      spool.Close(handle);
+    }
   }
   emu::DetachPrinter("WARMUP:");
   emu::ClearCalls();  // a test's call log starts with its own calls
@@ -149,8 +157,7 @@ class ReliabilityTest : public monitor_test::PrinterTest {
     emu::ClearReceived(port);
     // The status key is the one of the printer the document names.
     const std::string keyPrinter = printer;
-    ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), 77, 1, nullptr))
-        << "error " << GetLastError();
+    ASSERT_TRUE(Spool().StartDoc(record, &printer, 77)) << "error " << GetLastError();
     EXPECT_EQ(HasStatusBits(record, PS_POLLER_RUN), matched);
     const std::vector<std::string> commands = emu::Commands(port);
     EXPECT_EQ(commands.empty(), !matched);
@@ -163,12 +170,12 @@ class ReliabilityTest : public monitor_test::PrinterTest {
       const std::size_t size = i + 1 == pieces ? bytes.size() - at : bytes.size() / pieces;
       DWORD written = 0;
       std::string piece = bytes.substr(at, size);
-      EXPECT_TRUE(Spooler().pfnWritePort(record, reinterpret_cast<LPBYTE>(piece.data()),
-                                         static_cast<DWORD>(size), &written));
+      EXPECT_TRUE(Spool().Write(record, reinterpret_cast<LPBYTE>(piece.data()),
+                                static_cast<DWORD>(size), &written));
       EXPECT_EQ(written, size);
       at += size;
     }
-    EXPECT_TRUE(Spooler().pfnEndDocPort(record));
+    EXPECT_TRUE(Spool().EndDoc(record));
     EXPECT_FALSE(HasStatusBits(record, PS_POLLER_RUN | PS_JOB_ACTIVE | PS_DEVICE_DOC_OPEN));
     EXPECT_EQ(record->pollerThread, nullptr);
     EXPECT_EQ(emu::Received(port), expected + bytes);

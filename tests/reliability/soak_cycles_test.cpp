@@ -21,6 +21,7 @@ using namespace reliability;
 constexpr int kThreads = 8;
 
 struct Worker {
+  monitor_test::SpoolerFace spool{monitor_test::Face::Win95};
   int index = 0;
   std::string port;
   std::string printer;
@@ -44,14 +45,15 @@ bool Cycle(Worker& w, int cycle, Random& random) {
     emu::SetPrinterOptions(w.port, w.options);
   }
   HANDLE handle = nullptr;
-  if (!Spooler().pfnOpenPortEx(w.port.data(), w.printer.data(), &handle, emu::DeviceMonitor())) {
+  const monitor_test::SpoolerFace& spool = w.spool;
+  if (!spool.OpenPort(w.port, &w.printer, &handle)) {
     Fail(w, cycle, "OpenPortEx " + std::to_string(GetLastError()));
     return false;
   }
   emu::ClearReceived(w.port);
-  if (!Spooler().pfnStartDocPort(handle, w.printer.data(), cycle, 1, nullptr)) {
+  if (!spool.StartDoc(handle, &w.printer, cycle)) {
     Fail(w, cycle, "StartDocPort " + std::to_string(GetLastError()));
-    Spooler().pfnClosePort(handle);
+    spool.Close(handle);
     return false;
   }
   if (HasStatusBits(static_cast<PortRecord*>(handle), PS_POLLER_RUN)) ++w.polled;
@@ -62,8 +64,8 @@ bool Cycle(Worker& w, int cycle, Random& random) {
     const std::size_t size = std::min<std::size_t>(bytes.size() - at, 1 + random.Below(6000));
     std::string piece = bytes.substr(at, size);
     DWORD written = 0;
-    if (!Spooler().pfnWritePort(handle, reinterpret_cast<LPBYTE>(piece.data()),
-                                static_cast<DWORD>(size), &written) ||
+    if (!spool.Write(handle, reinterpret_cast<LPBYTE>(piece.data()), static_cast<DWORD>(size),
+                     &written) ||
         written != size) {
       Fail(w, cycle, "WritePort");
     }
@@ -73,18 +75,18 @@ bool Cycle(Worker& w, int cycle, Random& random) {
     // The spooler asks for the device ID and reads the back channel itself.
     char id[1024];
     DWORD returned = 0;
-    if (!Spooler().pfnGetPrinterDataFromPort(handle, 17, nullptr, nullptr, 0, id, sizeof id,
-                                             &returned) ||
+    if (!spool.GetData(handle, spool.DeviceIdControl(), nullptr, nullptr, 0, id, sizeof id,
+                       &returned) ||
         std::string(id, returned) != w.options.deviceId) {
       Fail(w, cycle, "GetPrinterDataFromPort");
     }
     char reply[256];
     DWORD read = 0;
-    Spooler().pfnReadPort(handle, reinterpret_cast<LPBYTE>(reply), sizeof reply, &read);
+    spool.Read(handle, reinterpret_cast<LPBYTE>(reply), sizeof reply, &read);
   }
   // Now and then the port is closed in the middle of the job.
-  if (cycle % 16 != 5 && !Spooler().pfnEndDocPort(handle)) Fail(w, cycle, "EndDocPort");
-  if (!Spooler().pfnClosePort(handle)) Fail(w, cycle, "ClosePort");
+  if (cycle % 16 != 5 && !spool.EndDoc(handle)) Fail(w, cycle, "EndDocPort");
+  if (!spool.Close(handle)) Fail(w, cycle, "ClosePort");
 
   std::string commands;
   for (const std::string& command : emu::Commands(w.port)) commands += command;
@@ -124,7 +126,9 @@ DWORD WINAPI RunCycles(LPVOID parameter) {
   return 0;
 }
 
-class SoakCycles : public ReliabilityTest {};
+class SoakCyclesFixture : public ReliabilityTest {};
+using SoakCycles = monitor_test::BothFaces<SoakCyclesFixture>;
+KOVIRLM_BOTH_FACES(SoakCycles);
 
 std::string Counts(const diag::ResourceCounts& c) {
   auto count = [](long value) {
@@ -135,7 +139,7 @@ std::string Counts(const diag::ResourceCounts& c) {
          std::to_string(c.memoryBytes >> 10) + " KiB";
 }
 
-TEST_F(SoakCycles, EightThreadsOverEightPortsLeaveNothingBehind) {
+TEST_P(SoakCycles, EightThreadsOverEightPortsLeaveNothingBehind) {
   const int total = Scaled(400, 10000);
   Worker workers[kThreads];
   struct Plan {
@@ -160,6 +164,7 @@ TEST_F(SoakCycles, EightThreadsOverEightPortsLeaveNothingBehind) {
     Worker& w = workers[i];
     const Plan& p = plans[i];
     w.index = i;
+    w.spool = Spool();
     // Built in steps: g++ 12 at -O3 warns falsely (-Wrestrict) about "x" + string.
     const std::string number = std::to_string(i);
     w.port = "SOAK";
@@ -185,6 +190,7 @@ TEST_F(SoakCycles, EightThreadsOverEightPortsLeaveNothingBehind) {
   }
   emu::ClearCalls();
   gMilestones.total = total / kThreads * kThreads;
+  gMilestones.done = 0;
   const LeakProbe leaks;
   const diag::ResourceCounts& before = leaks.before;
   gMilestones.memory[0] = before.memoryBytes;

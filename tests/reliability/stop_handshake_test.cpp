@@ -19,9 +19,11 @@ using namespace reliability;
 
 constexpr char kPort[] = "KOVIRS:";
 
-class StopHandshake : public ReliabilityTest {};
+class StopHandshakeFixture : public ReliabilityTest {};
+using StopHandshake = monitor_test::BothFaces<StopHandshakeFixture>;
+KOVIRLM_BOTH_FACES(StopHandshake);
 
-TEST_F(StopHandshake, EndDocPortAndClosePortRacingAPollLeaveNoPollerAndNoLateRead) {
+TEST_P(StopHandshake, EndDocPortAndClosePortRacingAPollLeaveNoPollerAndNoLateRead) {
   const int iterations = Scaled(300, 6000);
   std::string printer = InstallPrinter("", "KP-6600S", 0);
   emu::PrinterOptions options{.deviceId = DeviceIdFor("KP-6600S")};
@@ -42,7 +44,7 @@ TEST_F(StopHandshake, EndDocPortAndClosePortRacingAPollLeaveNoPollerAndNoLateRea
     app::SetDword(printer, VALUE_POLL_INTERVAL, shape == 5 ? 2 : 0);
     emu::ClearCalls();
 
-    ASSERT_TRUE(Spooler().pfnStartDocPort(record, printer.data(), i, 1, nullptr));
+    ASSERT_TRUE(Spool().StartDoc(record, &printer, i));
     ASSERT_TRUE(HasStatusBits(record, PS_POLLER_RUN));
     switch (random.Below(4)) {
       case 0:
@@ -61,10 +63,10 @@ TEST_F(StopHandshake, EndDocPortAndClosePortRacingAPollLeaveNoPollerAndNoLateRea
     const bool close = random.Below(3) == 0;
     const auto stop = std::chrono::steady_clock::now();
     if (close) {
-      ASSERT_TRUE(Spooler().pfnClosePort(record));
+      ASSERT_TRUE(Spool().Close(record));
       ++closes;
     } else {
-      ASSERT_TRUE(Spooler().pfnEndDocPort(record));
+      ASSERT_TRUE(Spool().EndDoc(record));
       ASSERT_EQ(record->pollerThread, nullptr);
       ASSERT_FALSE(HasStatusBits(record, PS_POLLER_RUN));
     }
@@ -88,7 +90,7 @@ TEST_F(StopHandshake, EndDocPortAndClosePortRacingAPollLeaveNoPollerAndNoLateRea
   Figure("stop handshake", std::to_string(iterations) + " stops (" + std::to_string(closes) +
                                " by ClosePort, " + std::to_string(midPoll) + " inside a poll) in " +
                                std::to_string(ms) + " ms");
-  EXPECT_TRUE(Spooler().pfnClosePort(record));
+  EXPECT_TRUE(Spool().Close(record));
   EXPECT_TRUE(monitor_test::ListedPorts().empty());
   leaks.ExpectNothingLeaked();
 }

@@ -7,6 +7,7 @@
 #include "emulator/status_app.h"
 #include "platform/diagnostics.h"
 #include "status_store/status_key.h"
+#include "tests/support/monitor_fixture.h"
 #include "tests/support/printer_text.h"
 #include "tests/support/store_values.h"
 
@@ -18,26 +19,35 @@ using emu::status_app::KeyPath;
 using monitor_test::RunEveryOperation;
 using monitor_test::SelectedPath;
 
-TEST(StatusKeyPath, NoKeyIsSelectedUntilOneIsSelected) {
+// The name comes in the form of the face the suite runs through.
+class StatusKeyPath : public testing::TestWithParam<monitor_test::Face> {
+ protected:
+  void Select(StatusKey& key, const char* printer) {
+    monitor_test::SelectKey(key, printer, GetParam());
+  }
+};
+KOVIRLM_BOTH_FACES(StatusKeyPath);
+
+TEST_P(StatusKeyPath, NoKeyIsSelectedUntilOneIsSelected) {
   StatusKey key{};
   EXPECT_FALSE(IsStatusKeySelected(key));
 }
 
-TEST(StatusKeyPath, SelectedPathIsPrinterKeyFollowedByStMonitor) {
+TEST_P(StatusKeyPath, SelectedPathIsPrinterKeyFollowedByStMonitor) {
   StatusKey key{};
-  SelectStatusKey(key, "KOVIR KP-210S");
+  Select(key, "KOVIR KP-210S");
   EXPECT_EQ(SelectedPath(key), KeyPath("KOVIR KP-210S"));
 }
 
 // Each port's key is its own: selecting or clearing one leaves the other as it
 // was, and a port's latest selection replaces its earlier one.
-TEST(StatusKeyPath, EachKeyKeepsItsOwnSelectionAndClearLeavesNone) {
+TEST_P(StatusKeyPath, EachKeyKeepsItsOwnSelectionAndClearLeavesNone) {
   StatusKey first{}, second{};
-  SelectStatusKey(first, "First printer");
-  SelectStatusKey(second, "Second");
+  Select(first, "First printer");
+  Select(second, "Second");
   EXPECT_EQ(SelectedPath(first), KeyPath("First printer"));
   EXPECT_EQ(SelectedPath(second), KeyPath("Second"));
-  SelectStatusKey(first, "Renamed");
+  Select(first, "Renamed");
   EXPECT_EQ(SelectedPath(first), KeyPath("Renamed"));
   EXPECT_EQ(SelectedPath(second), KeyPath("Second"));
   ClearStatusKey(first);
@@ -45,10 +55,10 @@ TEST(StatusKeyPath, EachKeyKeepsItsOwnSelectionAndClearLeavesNone) {
   EXPECT_EQ(SelectedPath(second), KeyPath("Second"));
 }
 
-TEST(StatusKeyPath, LongestNameThatFitsIsKeptWhole) {
+TEST_P(StatusKeyPath, LongestNameThatFitsIsKeptWhole) {
   StatusKey key{};
   std::string name(MAX_STATUS_PRINTER_NAME, 'n');
-  SelectStatusKey(key, name.c_str());
+  Select(key, name.c_str());
   std::string path = SelectedPath(key);
   EXPECT_EQ(path, KeyPath(name));
   EXPECT_EQ(path.size() + 1, STATUS_KEY_BUFFER_SIZE);
@@ -56,27 +66,27 @@ TEST(StatusKeyPath, LongestNameThatFitsIsKeptWhole) {
 
 // A name one byte too long must not be truncated into some other printer's key;
 // it also replaces the key the port's earlier document selected.
-TEST(StatusKeyPath, NameTooLongSelectsNoKey) {
+TEST_P(StatusKeyPath, NameTooLongSelectsNoKey) {
   StatusKey key{};
-  SelectStatusKey(key, "Earlier printer");
+  Select(key, "Earlier printer");
   std::string name(MAX_STATUS_PRINTER_NAME + 1, 'n');
-  SelectStatusKey(key, name.c_str());
+  Select(key, name.c_str());
   EXPECT_EQ(SelectedPath(key), "<none>");
 
-  SelectStatusKey(key, std::string(4000, 'x').c_str());
+  Select(key, std::string(4000, 'x').c_str());
   EXPECT_EQ(SelectedPath(key), "<none>");
 }
 
-TEST(StatusKeyPath, NullNameSelectsNoKey) {
+TEST_P(StatusKeyPath, NullNameSelectsNoKey) {
   StatusKey key{};
-  SelectStatusKey(key, "Earlier printer");
-  SelectStatusKey(key, nullptr);
+  Select(key, "Earlier printer");
+  Select(key, nullptr);
   EXPECT_EQ(SelectedPath(key), "<none>");
 }
 
 // The printer whose key the port selected before the long name must not receive
 // the long name's values, and nothing may be opened at all.
-TEST(StatusKeyPath, NameTooLongWritesNothingAnywhere) {
+TEST_P(StatusKeyPath, NameTooLongWritesNothingAnywhere) {
   const std::string earlier = "StoreTest.TooLong.Earlier";
   app::Uninstall(earlier);
   app::Install(earlier, "KP-210S", 1);
@@ -84,8 +94,8 @@ TEST(StatusKeyPath, NameTooLongWritesNothingAnywhere) {
   app::DeleteValue(earlier, VALUE_POLL_ENABLED);
 
   StatusKey key{};
-  SelectStatusKey(key, earlier.c_str());
-  SelectStatusKey(key, std::string(MAX_STATUS_PRINTER_NAME + 1, 'L').c_str());
+  Select(key, earlier.c_str());
+  Select(key, std::string(MAX_STATUS_PRINTER_NAME + 1, 'L').c_str());
   long long opensBefore = diag::RegistryKeyOpens();
   RunEveryOperation(key);
 
@@ -99,7 +109,7 @@ TEST(StatusKeyPath, NameTooLongWritesNothingAnywhere) {
   app::Uninstall(earlier);
 }
 
-TEST(StatusKeyPath, NoKeySelectedMeansNoOperationOpensAKey) {
+TEST_P(StatusKeyPath, NoKeySelectedMeansNoOperationOpensAKey) {
   StatusKey key{};
   long long opensBefore = diag::RegistryKeyOpens();
   RunEveryOperation(key);

@@ -12,6 +12,7 @@
 
 #include "emulator/status_app.h"
 #include "status_store/status_key.h"
+#include "tests/support/monitor_fixture.h"
 #include "tests/support/store_values.h"
 
 namespace {
@@ -20,7 +21,10 @@ namespace app = emu::status_app;
 using monitor_test::kPrintersKey;
 using monitor_test::StoreValuesIn;
 
-TEST(StatusKeyRace, OperationsNeverUseAPathInTheMakingOrAnotherPrintersKey) {
+using StatusKeyRace = testing::TestWithParam<monitor_test::Face>;
+KOVIRLM_BOTH_FACES(StatusKeyRace);
+
+TEST_P(StatusKeyRace, OperationsNeverUseAPathInTheMakingOrAnotherPrintersKey) {
   // The second name extends the first, so a half-copied path would name the first
   // printer's own key, or the second's without its suffix.
   const std::string first = "StoreRace.Kp", second = "StoreRace.KpSecond";
@@ -41,7 +45,7 @@ TEST(StatusKeyRace, OperationsNeverUseAPathInTheMakingOrAnotherPrintersKey) {
   // runs them once more on no key.
   std::atomic<int> rounds{0};
   for (const std::string* printer : {&first, &second}) {
-    threads.emplace_back([printer, &stop, &rounds] {
+    threads.emplace_back([printer, &stop, &rounds, face = GetParam()] {
       StatusKey key{};
       char model[REGISTERED_MODEL_SIZE];
       auto everyOperation = [&] {
@@ -55,7 +59,7 @@ TEST(StatusKeyRace, OperationsNeverUseAPathInTheMakingOrAnotherPrintersKey) {
         SetPollEnabled(key, 1);
       };
       for (int round = 0; !stop.load(); ++round) {
-        SelectStatusKey(key, printer->c_str());
+        monitor_test::SelectKey(key, printer->c_str(), face);
         everyOperation();
         std::this_thread::yield();
         if (round % 3 == 2) {

@@ -18,13 +18,13 @@ namespace {
 
 namespace app = emu::status_app;
 
-class StatusValues : public monitor_test::PrinterTest {
+class StatusValuesFixture : public monitor_test::PrinterTest {
  protected:
-  StatusValues() : PrinterTest("StoreTest ") {}
+  StatusValuesFixture() : PrinterTest("StoreTest ") {}
   // The application registered, every value present, and this printer's key selected.
   void InstallAndSelect(DWORD presentFlag = 1) {
     app::Install(printer_, "KP-210S", presentFlag, 1, 3000);
-    SelectStatusKey(key_, printer_.c_str());
+    monitor_test::SelectKey(key_, printer_.c_str(), face_);
   }
   void ExpectDword(const char* value, DWORD expected) {
     auto info = app::Describe(printer_, value);
@@ -45,6 +45,8 @@ class StatusValues : public monitor_test::PrinterTest {
 
   StatusKey key_{};
 };
+using StatusValues = monitor_test::BothFaces<StatusValuesFixture>;
+KOVIRLM_BOTH_FACES(StatusValues);
 
 // The four values the monitor reads as flags or settings, with the operation that
 // reads each and the default it writes back when the value cannot be read.
@@ -71,7 +73,7 @@ const FlagCase kFlagCases[] = {
     {VALUE_STATUS_THREAD, 0, [](StatusKey& key) { EXPECT_FALSE(IsStatusThreadActive(key)); }},
 };
 
-TEST_F(StatusValues, MissingFlagsAreRecreatedWithTheirDefaults) {
+TEST_P(StatusValues, MissingFlagsAreRecreatedWithTheirDefaults) {
   InstallAndSelect();
   for (const FlagCase& flag : kFlagCases) {
     SCOPED_TRACE(flag.value);
@@ -81,7 +83,7 @@ TEST_F(StatusValues, MissingFlagsAreRecreatedWithTheirDefaults) {
   }
 }
 
-TEST_F(StatusValues, FlagsStoredWithMoreThanFourBytesAreOverwrittenWithTheirDefaults) {
+TEST_P(StatusValues, FlagsStoredWithMoreThanFourBytesAreOverwrittenWithTheirDefaults) {
   InstallAndSelect();
   for (const FlagCase& flag : kFlagCases) {
     SCOPED_TRACE(flag.value);
@@ -91,7 +93,7 @@ TEST_F(StatusValues, FlagsStoredWithMoreThanFourBytesAreOverwrittenWithTheirDefa
   }
 }
 
-TEST_F(StatusValues, LoadPollSettingsTakesTheStoredValuesAndLeavesThemAlone) {
+TEST_P(StatusValues, LoadPollSettingsTakesTheStoredValuesAndLeavesThemAlone) {
   InstallAndSelect();
   app::SetDword(printer_, VALUE_POLL_ENABLED, 0);
   app::SetDword(printer_, VALUE_POLL_INTERVAL, 1234);
@@ -113,7 +115,7 @@ TEST_F(StatusValues, LoadPollSettingsTakesTheStoredValuesAndLeavesThemAlone) {
   EXPECT_EQ(key_.pollInterval.load(), 100u);
 }
 
-TEST_F(StatusValues, SetPollEnabledWritesTheFlagAndItsMirror) {
+TEST_P(StatusValues, SetPollEnabledWritesTheFlagAndItsMirror) {
   InstallAndSelect();
   SetPollEnabled(key_, 0);
   EXPECT_EQ(key_.pollEnabled.load(), 0u);
@@ -123,7 +125,7 @@ TEST_F(StatusValues, SetPollEnabledWritesTheFlagAndItsMirror) {
   ExpectDword(VALUE_POLL_ENABLED, 1);
 }
 
-TEST_F(StatusValues, StatusMonitorIsPresentUnlessItsFlagIsZeroOrSixteen) {
+TEST_P(StatusValues, StatusMonitorIsPresentUnlessItsFlagIsZeroOrSixteen) {
   InstallAndSelect();
   const struct {
     DWORD flag;
@@ -136,7 +138,7 @@ TEST_F(StatusValues, StatusMonitorIsPresentUnlessItsFlagIsZeroOrSixteen) {
   }
 }
 
-TEST_F(StatusValues, StatusThreadIsActiveWhileItsFlagIsNotZero) {
+TEST_P(StatusValues, StatusThreadIsActiveWhileItsFlagIsNotZero) {
   InstallAndSelect();
   const struct {
     DWORD flag;
@@ -148,7 +150,7 @@ TEST_F(StatusValues, StatusThreadIsActiveWhileItsFlagIsNotZero) {
   }
 }
 
-TEST_F(StatusValues, LanMonitorFlagIsWrittenAsOneOrZero) {
+TEST_P(StatusValues, LanMonitorFlagIsWrittenAsOneOrZero) {
   InstallAndSelect();
   EXPECT_FALSE(app::Describe(printer_, VALUE_LAN_MONITOR).has_value());
   SetLanMonitorFlag(key_, TRUE);
@@ -168,7 +170,7 @@ const StringCase kStringCases[] = {
     {VALUE_INK_LEVEL, StoreInkLevel},
 };
 
-TEST_F(StatusValues, StringsAreWrittenAsRegSzWithTheirText) {
+TEST_P(StatusValues, StringsAreWrittenAsRegSzWithTheirText) {
   InstallAndSelect();
   for (const StringCase& s : kStringCases) {
     SCOPED_TRACE(s.value);
@@ -182,7 +184,7 @@ TEST_F(StatusValues, StringsAreWrittenAsRegSzWithTheirText) {
   }
 }
 
-TEST_F(StatusValues, EmptyStringIsWrittenAsRegSzOfSizeZero) {
+TEST_P(StatusValues, EmptyStringIsWrittenAsRegSzOfSizeZero) {
   InstallAndSelect();
   for (const StringCase& s : kStringCases) {
     SCOPED_TRACE(s.value);
@@ -196,7 +198,7 @@ TEST_F(StatusValues, EmptyStringIsWrittenAsRegSzOfSizeZero) {
   }
 }
 
-TEST_F(StatusValues, RegisteredModelIsReadAsStored) {
+TEST_P(StatusValues, RegisteredModelIsReadAsStored) {
   InstallAndSelect();
   char model[REGISTERED_MODEL_SIZE] = {};
   ASSERT_TRUE(ReadRegisteredModel(key_, model));
@@ -211,7 +213,7 @@ TEST_F(StatusValues, RegisteredModelIsReadAsStored) {
   EXPECT_STREQ(model, "KP-7");
 }
 
-TEST_F(StatusValues, RegisteredModelUpToItsBufferIsRead) {
+TEST_P(StatusValues, RegisteredModelUpToItsBufferIsRead) {
   InstallAndSelect();
   std::string longest(REGISTERED_MODEL_SIZE - 1, 'M');  // 511 bytes and the terminator
   app::SetString(printer_, VALUE_REGISTERED_MODEL, longest);
@@ -225,7 +227,7 @@ TEST_F(StatusValues, RegisteredModelUpToItsBufferIsRead) {
   EXPECT_EQ(std::string(model), longest);
 }
 
-TEST_F(StatusValues, RegisteredModelThatDoesNotFitFailsAndLeavesTheOutputAlone) {
+TEST_P(StatusValues, RegisteredModelThatDoesNotFitFailsAndLeavesTheOutputAlone) {
   InstallAndSelect();
   const struct {
     const char* what;
@@ -245,7 +247,7 @@ TEST_F(StatusValues, RegisteredModelThatDoesNotFitFailsAndLeavesTheOutputAlone) 
   }
 }
 
-TEST_F(StatusValues, MissingRegisteredModelFails) {
+TEST_P(StatusValues, MissingRegisteredModelFails) {
   InstallAndSelect();
   app::DeleteValue(printer_, VALUE_REGISTERED_MODEL);
   char model[REGISTERED_MODEL_SIZE] = "previous";
@@ -256,14 +258,14 @@ TEST_F(StatusValues, MissingRegisteredModelFails) {
 
 // The application is not installed for this printer: no operation may create its
 // key, and the readers report FALSE.
-TEST_F(StatusValues, MissingKeyMakesEveryOperationDoNothing) {
+TEST_P(StatusValues, MissingKeyMakesEveryOperationDoNothing) {
   SelectStatusKey(key_, printer_.c_str());
   RunEveryOperationKeepingPollSettings();
   EXPECT_FALSE(app::KeyExists(printer_));
 }
 
 // The key exists but is not selected (no document): nothing is read or written.
-TEST_F(StatusValues, NoSelectedKeyLeavesTheKeyAsItIs) {
+TEST_P(StatusValues, NoSelectedKeyLeavesTheKeyAsItIs) {
   app::Install(printer_, "KP-210S", 1, 1, 3000);
   app::DeleteValue(printer_, VALUE_STATUS_MONITOR);
   app::DeleteValue(printer_, VALUE_POLL_INTERVAL);
@@ -277,7 +279,7 @@ TEST_F(StatusValues, NoSelectedKeyLeavesTheKeyAsItIs) {
 
 // The path is exactly the documented one under HKEY_LOCAL_MACHINE: a value the
 // monitor writes can be read there with plain registry calls.
-TEST_F(StatusValues, KeyLivesAtTheDocumentedPathUnderLocalMachine) {
+TEST_P(StatusValues, KeyLivesAtTheDocumentedPathUnderLocalMachine) {
   InstallAndSelect();
   SetLanMonitorFlag(key_, TRUE);
   std::string path =

@@ -274,9 +274,7 @@ class MonitorTest : public ::testing::Test {
                              const emu::PrinterOptions& options) {
     PortRecord* record = OpenWithDocument(port, printer, options);
     if (record == nullptr) return nullptr;
-    const emu::WideString wide = emu::Wide(printer);
-    SelectStatusKey(record->statusKey,
-                    record->face == FACE_NT ? WideText(wide.c_str()) : AnsiText(printer.c_str()));
+    SelectKey(record->statusKey, printer.c_str(), face_);
     return record;
   }
 
@@ -368,8 +366,3 @@ class CasesOnBothFaces : public Fixture,
         return std::string(name(std::get<0>(info.param))) +                                     \
                (std::get<1>(info.param) == monitor_test::Face::Nt ? "_Nt" : "_Win95");          \
       })
-
-#define KOVIRLM_BOTH_FACES(Suite)                                                                \
-  INSTANTIATE_TEST_SUITE_P(, Suite,                                                              \
-                           ::testing::Values(monitor_test::Face::Win95, monitor_test::Face::Nt), \
-                           monitor_test::FaceName)

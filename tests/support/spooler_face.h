@@ -16,6 +16,8 @@
 #include "monitor/monitor.h"
 #include "monitor_nt/monitor_nt.h"
 #include "platform/win32.h"
+#include "port/device_calls.h"
+#include "status_store/status_key.h"
 
 namespace monitor_test {
 
@@ -53,6 +55,14 @@ inline const NtInstance& SpoolerNt() {
     return made;
   }();
   return instance;
+}
+
+// Selects `printer`'s key as StartDocPort does on `face`: from the ANSI name, or
+// from its UTF-16 form. A null name selects none.
+inline void SelectKey(StatusKey& key, const char* printer, Face face) {
+  const emu::WideString wide = printer != nullptr ? emu::Wide(printer) : emu::WideString();
+  SelectStatusKey(key, face == Face::Win95 ? AnsiText(printer)
+                                           : WideText(printer != nullptr ? wide.c_str() : nullptr));
 }
 
 // One face's calls, with UTF-8 names. A null printer name (the pointer) is passed
@@ -101,6 +111,10 @@ struct SpoolerFace {
   // port's request on the NT family (the rig's printers sit on parallel ports
   // unless a test says otherwise).
   DWORD DeviceIdControl() const { return face == Face::Win95 ? 17 : IOCTL_PAR_QUERY_DEVICE_ID; }
+  // The bytes of device ID the monitor asks for through this face.
+  DWORD DeviceIdBufferSize() const {
+    return face == Face::Win95 ? DEVICE_ID_BUFFER_SIZE : NT_DEVICE_ID_BUFFER_SIZE;
+  }
   BOOL GetData(HANDLE port, DWORD control, const std::string* valueName, LPVOID in, DWORD inSize,
                LPVOID out, DWORD outSize, LPDWORD returned) const {
     if (face == Face::Win95) {
@@ -124,3 +138,10 @@ struct SpoolerFace {
 };
 
 }  // namespace monitor_test
+
+// A suite whose parameter is the Face runs each test as Suite.Test/Win95 and
+// Suite.Test/Nt.
+#define KOVIRLM_BOTH_FACES(Suite)                                                                \
+  INSTANTIATE_TEST_SUITE_P(, Suite,                                                              \
+                           ::testing::Values(monitor_test::Face::Win95, monitor_test::Face::Nt), \
+                           monitor_test::FaceName)
