@@ -166,8 +166,11 @@ struct Step {
   int writePort = -1;    // the port of its WritePort, which accepted `written`
   std::string written;
   int startPort = -1;  // the port of its StartDocPort
-  // The ports a Shutdown closed: its registry changes are any of theirs.
+  // The ports a Shutdown closed: its registry changes are any of theirs. So are
+  // those of a port whose own thread was in ClosePort: whichever of the two takes
+  // the port off the list first closes it.
   std::vector<int> shutPorts;
+  std::vector<int> closingPorts;
   // The key of a document that started and was closed within the operation
   // (close-during): the spooler port's writes may land there too.
   std::optional<std::string> closedKey;
@@ -225,8 +228,10 @@ void CheckRegistry(const std::array<PortView, kPorts>& before,
     // spooler's thread for whichever of its ports has that key.
     int port = change.lane >= 0 ? change.lane : step.spoolerPort;
     if (change.lane < 0 && change.poller == nullptr) {
-      for (int shut : step.shutPorts) {
-        if (change.path == before[shut].key) port = shut;
+      for (const std::vector<int>* ports : {&step.shutPorts, &step.closingPorts}) {
+        for (int shut : *ports) {
+          if (change.path == before[shut].key) port = shut;
+        }
       }
     }
     if (change.poller != nullptr) {
@@ -465,7 +470,10 @@ Step ShutDown(World& world, HANDLE instance) {
     if (port.record == nullptr || port.instance != instance) continue;
     // A port whose own thread is in ClosePort is that call's: its record may be
     // gone any moment. It is checked when its thread is joined.
-    if (gBackground[i].thread.joinable() && gBackground[i].code == Code::Close) continue;
+    if (gBackground[i].thread.joinable() && gBackground[i].code == Code::Close) {
+      step.closingPorts.push_back(i);
+      continue;
+    }
     // A close-during's port: its StartDocPort at work may have marked a document
     // that never raised its flag (the close ended its wait), so the flag there is
     // not this close's to answer for; the close-during checks what its call and
@@ -614,7 +622,9 @@ Step CloseDuringCall(World& world, const Op& op, std::size_t index, Port& port) 
   const std::string closer = byShutdown ? "Shutdown" : "ClosePort";
   const std::string call = starts ? "StartDocPort" : kHeldCallWords[held];
   if (byShutdown) {
-    step.shutPorts = ShutDown(world, port.instance).shutPorts;
+    const Step shut = ShutDown(world, port.instance);
+    step.shutPorts = shut.shutPorts;
+    step.closingPorts = shut.closingPorts;
   } else {
     const std::uint64_t deviceCloses = DeviceCallCount(port.name, emu::Slot::ClosePort);
     TraceResult(CloseOn(gSpooler, record), " (the close)");
@@ -892,49 +902,42 @@ int SpoolerPortOf(const Op& op) {
 
 // The ports whose own thread the operation waits for first: the port of its
 // spooler call, unless the call is a ClosePort, which comes during the port's
-// EndDocPort. A Shutdown comes during its ports' EndDocPort calls too, but waits
-// for a ClosePort of one of them: the core does not yet take a ClosePort and a
-// Shutdown of the same port at once (fuzz/corpus/monitor_sequence_fuzzer/pending/).
-// KOVIRLM_SEQUENCE_SHUTDOWN_DURING_CLOSE=1 lets it come during those too.
-bool gShutdownDuringClose = false;
-
-std::vector<int> PortsWaitedFor(const World& world, const Op& op) {
+// EndDocPort. A Shutdown waits for none: it comes during its ports' EndDocPort and
+// ClosePort calls alike.
+std::vector<int> PortsWaitedFor(const Op& op) {
   std::vector<int> ports;
   const int port = SpoolerPortOf(op);
   if (port >= 0 && !(op.code == Code::Close && gBackground[port].code == Code::End)) {
     ports.push_back(port);
-  }
-  // The instance a Shutdown stops, a close-during's by Shutdown included.
-  HANDLE instance = op.code == Code::Shutdown ? ShutdownTarget(op) : nullptr;
-  if (op.code == Code::CloseDuring && op.arg[3] == 1 && gSpooler.face == Face::Nt) {
-    instance = world.ports[op.arg[0]].instance;
-  }
-  for (int i = 0; i < kPorts; ++i) {
-    if (instance != nullptr && !gShutdownDuringClose && i != port &&
-        world.ports[i].instance == instance && gBackground[i].code == Code::Close) {
-      ports.push_back(i);
-    }
   }
   return ports;
 }
 
 // The longest block of a port other than `port` that is off line now, or 0 when
 // `port` is off line itself (its own calls may wait out its blocks).
-int OtherPortsBlock(const World& world, int port) {
+// A Shutdown returns only once every ClosePort at work in the process is done (the
+// spooler may unload the DLL then), so the block of a port whose own thread is in
+// ClosePort counts for an operation that shuts down, as the port's own wait.
+int OtherPortsBlock(const World& world, int port, bool shutsDown) {
   if (port < 0 || OfflineBlock(world.ports[port].name) > 0) return 0;
   int longest = 0;
   for (int i = 0; i < kPorts; ++i) {
-    if (i != port) longest = std::max(longest, OfflineBlock(world.ports[i].name));
+    if (i == port ||
+        (shutsDown && gBackground[i].thread.joinable() && gBackground[i].code == Code::Close)) {
+      continue;
+    }
+    longest = std::max(longest, OfflineBlock(world.ports[i].name));
   }
   return longest;
 }
 
-// `timedPort`: the port of the spooler call the operation makes, for invariant 8.
+// `timedPort`: the port of the spooler call the operation makes, for invariant 8;
+// `shutsDown`: the operation shuts an instance down.
 void RunChecked(World& world, const std::string& text, int spoolerPort, int timedPort,
-                auto operation) {
+                auto operation, bool shutsDown = false) {
   Trace(text);
   const auto before = View(world);
-  const int otherBlock = OtherPortsBlock(world, timedPort);
+  const int otherBlock = OtherPortsBlock(world, timedPort, shutsDown);
   const bool inkLeftBefore = InkLeftByExchange();
   const auto start = std::chrono::steady_clock::now();
   BeginOperation(text);
@@ -958,8 +961,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   diag::SetSleepDivisor(kSleepDivisor);
   const char* trace = std::getenv("KOVIRLM_SEQUENCE_TRACE");
   gTrace = trace != nullptr && trace[0] != '\0' && trace[0] != '0';
-  const char* race = std::getenv("KOVIRLM_SEQUENCE_SHUTDOWN_DURING_CLOSE");
-  gShutdownDuringClose = race != nullptr && race[0] == '1';
   StartWatching();
   return 0;
 }
@@ -987,7 +988,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int port = SpoolerPortOf(program.ops[i]);
     // The port's spooler thread is still in its background call: the next call
     // waits for it, untimed (it is the port's own wait).
-    for (int waited : PortsWaitedFor(world, program.ops[i])) {
+    for (int waited : PortsWaitedFor(program.ops[i])) {
       if (!gBackground[waited].thread.joinable()) continue;
       RunChecked(world, text + " (waits for " + world.ports[waited].name + "'s own thread first)",
                  waited, -1, [&] {
@@ -995,7 +996,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    return Step{};
                  });
     }
-    RunChecked(world, text, -1, port, [&] { return Perform(world, program.ops[i], i, budget); });
+    const Op& op = program.ops[i];
+    const bool shutsDown =
+        op.code == Code::Shutdown ||
+        (op.code == Code::CloseDuring && op.arg[3] == 1 && gSpooler.face == Face::Nt);
+    RunChecked(
+        world, text, -1, port, [&] { return Perform(world, op, i, budget); }, shutsDown);
   }
   // The spooler closes every port it opened.
   for (int i = 0; i < kPorts; ++i) {
