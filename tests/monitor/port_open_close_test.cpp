@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -364,6 +365,26 @@ TEST_P(ClosePort_, ReturnsTrueForARecordThatIsNotListedAndTouchesNothing) {
   EXPECT_EQ(stranger.signature, PORT_SIGNATURE);
   EXPECT_EQ(ListedPorts(), std::vector<PortRecord*>{listed});
   EXPECT_TRUE(emu::PortOpen("KOVIR1:"));
+  // Every other call on such a port fails as on a closed handle.
+  emu::ClearCalls();
+  BYTE bytes[4] = {};
+  DWORD count = 0;
+  const std::string printer = "KOVIR Stranger";
+  const std::function<BOOL()> calls[] = {
+      [&] { return Spool().StartDoc(&stranger, &printer, 1); },
+      [&] { return Spool().Write(&stranger, bytes, sizeof bytes, &count); },
+      [&] { return Spool().Read(&stranger, bytes, sizeof bytes, &count); },
+      [&] {
+        return Spool().GetData(&stranger, Spool().DeviceIdControl(), nullptr, nullptr, 0, bytes,
+                               sizeof bytes, &count);
+      },
+      [&] { return Spool().EndDoc(&stranger); }};
+  for (const std::function<BOOL()>& call : calls) {
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(call(), FALSE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  }
+  EXPECT_TRUE(emu::Calls().empty());
   leaks.ExpectNothingLeaked();
 }
 
