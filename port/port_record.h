@@ -91,13 +91,9 @@ inline bool HasStatusBits(const PortRecord* record, DWORD bits) {
   return (record->status.load() & bits) == bits;
 }
 
-// Copies `text` into a fresh zero-filled local-heap block of lstrlenA(text) + 1
-// bytes. A null source or a failed allocation gives null.
-LPSTR DuplicateString(LPCSTR text);
-// Frees a block from DuplicateString; null is ignored.
-void FreeString(LPSTR block);
-// The same for a string of either form: the copy has the source's form; a null
-// source or a failed allocation gives a null string.
+// Copies `text` into a fresh zero-filled local-heap block of its length and
+// terminator, in the source's form (ANSI or UTF-16); a null source or a failed
+// allocation gives a null string.
 SpoolerText DuplicateText(SpoolerText text);
 void FreeText(SpoolerText text);
 

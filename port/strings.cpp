@@ -3,19 +3,12 @@
 
 #include "port/port_record.h"
 
-LPSTR DuplicateString(LPCSTR text) {
-  if (text == nullptr) return nullptr;
-  auto* copy = static_cast<LPSTR>(LocalAlloc(LMEM_ZEROINIT, lstrlenA(text) + 1));
-  if (copy != nullptr) lstrcpyA(copy, text);
-  return copy;
-}
-
-void FreeString(LPSTR block) {
-  if (block != nullptr) LocalFree(block);
-}
-
 SpoolerText DuplicateText(SpoolerText text) {
-  if (text.ansi != nullptr) return AnsiText(DuplicateString(text.ansi));
+  if (text.ansi != nullptr) {
+    auto* copy = static_cast<LPSTR>(LocalAlloc(LMEM_ZEROINIT, lstrlenA(text.ansi) + 1));
+    if (copy != nullptr) lstrcpyA(copy, text.ansi);
+    return AnsiText(copy);
+  }
   if (text.wide == nullptr) return SpoolerText{};
   const DWORD bytes = (TextLength(text) + 1) * static_cast<DWORD>(sizeof(WCHAR));
   auto* copy = static_cast<LPWSTR>(LocalAlloc(LMEM_ZEROINIT, bytes));
