@@ -57,9 +57,6 @@ struct StatusKey {
 // path buffer, or none at all, selects no key: a truncated path would name
 // another printer's key.
 void SelectStatusKey(StatusKey& key, SpoolerText printerName);
-inline void SelectStatusKey(StatusKey& key, LPCSTR printerName) {
-  SelectStatusKey(key, AnsiText(printerName));
-}
 void ClearStatusKey(StatusKey& key);
 bool IsStatusKeySelected(const StatusKey& key);
 

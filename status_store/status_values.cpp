@@ -79,7 +79,11 @@ void WriteDword(HKEY key, const char* name, DWORD value) {
 }
 
 // Strings are written without their terminator, as the application expects; an
-// empty string is a REG_SZ of size 0.
+// empty string is a REG_SZ of size 0. On the NT family RegSetValueExA stores a
+// REG_SZ as UTF-16, converting the bytes through the system code page, so a byte
+// that code page cannot hold would not read back as written. The printer's replies
+// are ASCII, which every code page holds, so REG_SZ stays: it is what the
+// application reads.
 void WriteString(HKEY key, const char* name, LPCSTR text) {
   if (text == nullptr) text = "";
   RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),

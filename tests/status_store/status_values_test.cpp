@@ -259,7 +259,7 @@ TEST_P(StatusValues, MissingRegisteredModelFails) {
 // The application is not installed for this printer: no operation may create its
 // key, and the readers report FALSE.
 TEST_P(StatusValues, MissingKeyMakesEveryOperationDoNothing) {
-  SelectStatusKey(key_, printer_.c_str());
+  SelectStatusKey(key_, AnsiText(printer_.c_str()));
   RunEveryOperationKeepingPollSettings();
   EXPECT_FALSE(app::KeyExists(printer_));
 }
