@@ -43,7 +43,13 @@ target_compile_options(kovirlm_runtime_helpers PRIVATE
 # Every object of the DLL: the Windows 95 face and the core (the test programs link
 # the same objects, so they run the i486 code too).
 target_compile_options(kovirlm_core PRIVATE ${KOVIRLM_WIN95_CPU_FLAGS})
+target_compile_options(kovirlm_win95_face PRIVATE ${KOVIRLM_WIN95_CPU_FLAGS})
 target_compile_options(kovirlm_nt_face PRIVATE ${KOVIRLM_WIN95_CPU_FLAGS})
+# The NT DLL's own entry point, which deletes the core's locks when the DLL is
+# unloaded; the Windows 95 DLL's is the face's (monitor/monitor_entry.cpp).
+add_library(kovirlm_nt_entry OBJECT ${CMAKE_SOURCE_DIR}/monitor_nt/nt_dll_entry.cpp)
+target_link_libraries(kovirlm_nt_entry PUBLIC kovirlm_platform)
+target_compile_options(kovirlm_nt_entry PRIVATE -fno-exceptions ${KOVIRLM_WIN95_CPU_FLAGS})
 # The Windows 95 DLL's wide calls: failures, so that it imports none of them
 # (platform/wide_calls.h).
 add_library(kovirlm_win95_wide OBJECT ${CMAKE_SOURCE_DIR}/platform/wide_calls_win95.cpp)
@@ -74,7 +80,8 @@ function(kovirlm_monitor_dll name def version_flags)
 endfunction()
 
 kovirlm_monitor_dll(kovirlm ${KOVIRLM_DEF_FILE} "${KOVIRLM_WIN95_VERSION_FLAGS}"
-  $<TARGET_OBJECTS:kovirlm_core> $<TARGET_OBJECTS:kovirlm_win95_wide>)
+  $<TARGET_OBJECTS:kovirlm_core> $<TARGET_OBJECTS:kovirlm_win95_face>
+  $<TARGET_OBJECTS:kovirlm_win95_wide>)
 
 # kovirlmnt.dll: the NT family's language monitor (Windows 2000 and later), from
 # the same core with the NT face and the real wide calls. It exports DllEntryPoint
@@ -84,4 +91,5 @@ kovirlm_monitor_dll(kovirlm ${KOVIRLM_DEF_FILE} "${KOVIRLM_WIN95_VERSION_FLAGS}"
 # tests/win95_image.cmake (ctest: nt_image) checks its exports, imports and
 # header. The i686 build is the x86 DLL, the x86-64 build the x64 DLL.
 kovirlm_monitor_dll(kovirlmnt ${KOVIRLM_NT_DEF_FILE} "${KOVIRLM_NT_VERSION_FLAGS}"
-  $<TARGET_OBJECTS:kovirlm_core> $<TARGET_OBJECTS:kovirlm_nt_face>)
+  $<TARGET_OBJECTS:kovirlm_core> $<TARGET_OBJECTS:kovirlm_nt_face>
+  $<TARGET_OBJECTS:kovirlm_nt_entry>)

@@ -11,14 +11,16 @@
 // another printer's key, whatever runs on the other ports. The key selection is
 // written only here, on the port's spooler thread, before the port's poller starts
 // (StartDocPort) and after it has ended (EndDocPort), so the poller reads it
-// without a lock. Nothing here takes MonitorLock: the record's printer name,
-// handle and key belong to the port's spooler thread, and its status word is
-// atomic, so a port waiting on its device, its poller or the application never
-// holds up another port.
+// without a lock. No lock is held here but for the moment a call counts itself in
+// and out of its port (core/port_call.h, a lock of a few ports' chain, never
+// MonitorLock): the record's printer name, handle and key belong to the port's
+// spooler call, and its status word is atomic, so a port waiting on its device,
+// its poller or the application never holds up another port.
 //
 // ClosePort or Shutdown may come while StartDocPort is still at work. Its waits
-// then end at once (PS_CLOSING), and it returns: FALSE while no document was open
-// yet, TRUE once one was, which the close then ends as EndDocPort does.
+// then end at once (PS_CLOSING), and it returns: FALSE with ERROR_INVALID_HANDLE
+// while no document was open yet, as any call on a closed port fails; TRUE once
+// one was, which the close then ends as EndDocPort does.
 #include <cassert>
 
 #include "core/port_call.h"
@@ -62,10 +64,19 @@ void WaitWhileStatusThreadActive(PortRecord* record) {
   }
 }
 
+// A device monitor without the entry is not asked again: the second try would
+// find it missing too.
 BOOL OpenDeviceDocument(PortRecord* record, SpoolerText printerName, DWORD jobId, DWORD level,
                         LPBYTE docInfo) {
+  if (!HasDeviceStartDoc(record)) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return FALSE;
+  }
   if (DeviceStartDoc(record, printerName, jobId, level, docInfo)) return TRUE;
-  if (!PauseUnlessClosing(record, DEVICE_DOC_RETRY_MS)) return FALSE;
+  if (!PauseUnlessClosing(record, DEVICE_DOC_RETRY_MS)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
   return DeviceStartDoc(record, printerName, jobId, level, docInfo);
 }
 
@@ -113,6 +124,7 @@ BOOL StartDocument(HANDLE port, SpoolerText printerName, DWORD jobId, DWORD leve
   if (HasStatusBits(record, PS_CLOSING)) {
     // The port is being closed: no document starts, and the flag was never raised.
     ClearStatusBits(record, PS_JOB_ACTIVE);
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
 
@@ -121,7 +133,8 @@ BOOL StartDocument(HANDLE port, SpoolerText printerName, DWORD jobId, DWORD leve
   if (!OpenDeviceDocument(record, printerName, jobId, level, docInfo)) {
     // No job uses the port after all: take the flag down again so the application
     // does not hold back for a document that never ran. The key stays selected.
-    // The caller sees the device monitor's error, not ours.
+    // The caller sees the device monitor's error, not whatever lowering the flag
+    // set (or ours: a device monitor without the entry, a port being closed).
     DWORD deviceError = GetLastError();
     SetLanMonitorFlag(record->statusKey, FALSE);
     ClearStatusBits(record, PS_JOB_ACTIVE);

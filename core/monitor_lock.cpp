@@ -1,14 +1,18 @@
-// The module-wide port list and the one lock that guards it.
+// The module-wide port list and the locks of the core: MonitorLock and the port
+// table's (core/port_table.h).
 //
-// Both are plain zero-initialised globals: the DLL runs no constructors at load
+// All are plain zero-initialised globals: the DLL runs no constructors at load
 // (its entry point is DllEntryPoint itself), so nothing here may need one. The
 // first face entry (InitializeMonitorEx or InitializePrintMonitor2) initialises
-// the lock; it is never deleted: a port call, or another instance of the NT face,
-// may arrive at any time until the spooler unloads us.
+// the locks. They live until the spooler unloads us: a port call, or another
+// instance of the NT face, may arrive at any time until then. The NT DLL deletes
+// them as it is unloaded (DeleteMonitorLock); the Windows 95 DLL does nothing at
+// detach.
 #include <atomic>
 
 #include "core/port_list.h"
 #include "core/port_ops.h"
+#include "core/port_table.h"
 
 PortRecord* PortList = nullptr;
 CRITICAL_SECTION MonitorLock;
@@ -28,12 +32,20 @@ void InitializeMonitorLock() {
   DWORD expected = LOCK_UNSET;
   if (MonitorLockState.compare_exchange_strong(expected, LOCK_PREPARING)) {
     InitializeCriticalSection(&MonitorLock);
+    InitializePortTableLocks();
     MonitorLockState.store(LOCK_READY);
     return;
   }
   // Another spooler thread is initialising it right now: its next step is done
   // in an instant.
   while (MonitorLockState.load() != LOCK_READY) Sleep(0);
+}
+
+void DeleteMonitorLock() {
+  DWORD expected = LOCK_READY;
+  if (!MonitorLockState.compare_exchange_strong(expected, LOCK_UNSET)) return;
+  DeletePortTableLocks();
+  DeleteCriticalSection(&MonitorLock);
 }
 
 #ifdef NDEBUG

@@ -4,10 +4,16 @@
 #include "platform/win32.h"
 #include "port/port_record.h"
 
-// PortList is read and changed only with MonitorLock held, and MonitorLock guards
-// nothing else: it is held only while the list is searched or changed, never
-// across a device-monitor call, a spooler call or a wait. Each port's state is
-// its record's own (port/port_record.h says who may touch what).
+struct MonitorInstance;
+
+// PortList holds the ports that are open and not being closed, by name and
+// instance: OpenPortEx searches it for a name in use and lists its record there,
+// a close takes the record off it, Shutdown takes all of its instance's. It is
+// read and changed only with MonitorLock held, and MonitorLock guards nothing
+// else: it is held only while the list is searched or changed, never across a
+// device-monitor call, a spooler call or a wait. The calls on an open port never
+// take it: they find their record in the port table (core/port_table.h). Each
+// port's state is its record's own (port/port_record.h says who may touch what).
 extern PortRecord* PortList;
 extern CRITICAL_SECTION MonitorLock;
 
@@ -25,16 +31,15 @@ struct MonitorLockGuard {
   MonitorLockGuard& operator=(const MonitorLockGuard&) = delete;
 };
 
-// Port records. CreatePortRecord makes an unlisted record (its events and
-// printer-name copy; null when memory or an event is short); OpenPortEx lists it.
-// FindPortRecord is called with MonitorLock held; a name finds only a record of
-// its own form (a face never sees the other face's ports). DeletePortRecord takes
-// the lock to unlist the record, then frees it outside the lock; FALSE, freeing
-// nothing, for a record that is not listed.
+// Port records. CreatePortRecord makes an unlisted record (its stop event and
+// printer-name copy; null when memory or the event is short); OpenPortEx lists
+// it. FindPortRecord is called with MonitorLock held; a name finds only a record
+// of its own form and instance (a face never sees the other face's ports, nor an
+// NT instance another's).
 PortRecord* CreatePortRecord(SpoolerText portName, SpoolerText printerName);
-// Takes `record` off PortList for closing and sets PS_CLOSING, in one step under
-// MonitorLock, so no spooler call gets in after (core/port_call.h); false,
+PortRecord* FindPortRecord(PortRecord* list, SpoolerText portName, const MonitorInstance* instance);
+// The one way a port leaves PortList: takes `record` off it and marks it
+// PS_CLOSING, in one step under MonitorLock, so no spooler call gets in after
+// (core/port_call.h). The caller then owns the record and closes it. False,
 // changing nothing, for a record that is not listed.
-bool UnlistForClosing(PortRecord* record);
-PortRecord* FindPortRecord(PortRecord* list, SpoolerText portName);
-BOOL DeletePortRecord(PortRecord* record);
+bool TakeForClosing(PortRecord* record);

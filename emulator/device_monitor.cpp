@@ -179,8 +179,29 @@ BOOL Finish(Rig& rig, Call call, BOOL result, DWORD error = 0) {
   return result ? TRUE : FALSE;
 }
 
+// HoldOpens: opens wait here while the hold is on.
+struct OpenHold {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool held = false;
+  std::size_t waiting = 0;
+};
+OpenHold& TheOpenHold() {
+  static OpenHold* hold = new OpenHold;
+  return *hold;
+}
+
+void WaitWhileOpensHeld() {
+  OpenHold& hold = TheOpenHold();
+  std::unique_lock<std::mutex> lock(hold.mutex);
+  ++hold.waiting;
+  hold.changed.wait(lock, [&] { return !hold.held; });
+  --hold.waiting;
+}
+
 BOOL WINAPI DeviceOpenPort(LPSTR name, PHANDLE handle) {
   Rig& rig = TheRig();
+  WaitWhileOpensHeld();
   Call call = Begin(Slot::OpenPort, nullptr);
   call.port = name ? name : "";
   if (name == nullptr || handle == nullptr)
@@ -499,9 +520,51 @@ MONITOR2* DeviceMonitor2() {
   return &gTableNt;
 }
 
-void SetDeviceMonitor2Short(bool shortTable) {
+void SetDeviceMonitor2Size(DWORD cbSize) {
   Lock lock(TheRig().mutex);
-  gTableNt.cbSize = shortTable ? kShortMonitor2Size : NtTable().cbSize;
+  gTableNt.cbSize = cbSize;
+}
+
+void RemoveDeviceMonitor2Entry(Slot slot) {
+  Lock lock(TheRig().mutex);
+  switch (slot) {
+    case Slot::OpenPort:
+      gTableNt.pfnOpenPort = nullptr;
+      break;
+    case Slot::StartDocPort:
+      gTableNt.pfnStartDocPort = nullptr;
+      break;
+    case Slot::WritePort:
+      gTableNt.pfnWritePort = nullptr;
+      break;
+    case Slot::ReadPort:
+      gTableNt.pfnReadPort = nullptr;
+      break;
+    case Slot::EndDocPort:
+      gTableNt.pfnEndDocPort = nullptr;
+      break;
+    case Slot::ClosePort:
+      gTableNt.pfnClosePort = nullptr;
+      break;
+    case Slot::GetPrinterDataFromPort:
+      gTableNt.pfnGetPrinterDataFromPort = nullptr;
+      break;
+  }
+}
+
+void HoldOpens(bool hold) {
+  OpenHold& opens = TheOpenHold();
+  {
+    std::lock_guard<std::mutex> lock(opens.mutex);
+    opens.held = hold;
+  }
+  opens.changed.notify_all();
+}
+
+std::size_t HeldOpens() {
+  OpenHold& opens = TheOpenHold();
+  std::lock_guard<std::mutex> lock(opens.mutex);
+  return opens.waiting;
 }
 
 void SetDeviceDataSupported(bool supported) {
@@ -533,8 +596,10 @@ void Reset() {
     rig.hook = nullptr;
     rig.keepLog = true;
   }
-  // A call still blocked on a forgotten off-line port returns now.
+  // A call still blocked on a forgotten off-line port returns now, and so does an
+  // open held back.
   for (auto& [name, port] : gone) SetPortOffline(*port, 0);
+  HoldOpens(false);
 }
 
 void AttachPrinter(const std::string& portName, const PrinterOptions& options) {

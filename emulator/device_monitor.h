@@ -109,7 +109,15 @@ inline const HANDLE kPortMonitorInstance = reinterpret_cast<HANDLE>(0x4D4F4E32);
 // monitor's might; the entries behind it are still filled, so a monitor that reads
 // past cbSize calls them (and the log shows it). Reset() restores the full size.
 constexpr DWORD kShortMonitor2Size = static_cast<DWORD>(offsetof(MONITOR2, pfnAddPort));
-void SetDeviceMonitor2Short(bool shortTable);
+void SetDeviceMonitor2Size(DWORD cbSize);
+// Leaves a slot's entry out of the NT table (null), as a port monitor that does
+// not offer the call. Reset() puts it back.
+void RemoveDeviceMonitor2Entry(Slot slot);
+// Holds every pfnOpenPort (of either table) at its start until released, as a
+// port monitor whose device takes its time to answer; HeldOpens() says how many
+// wait now. Reset() releases them.
+void HoldOpens(bool hold);
+std::size_t HeldOpens();
 
 // Forgets every printer, call and fault and restores the table.
 void Reset();

@@ -4,6 +4,8 @@
 // The table's other four operations are the core's own (core/port_ops.h).
 #pragma once
 
+#include <cstddef>
+
 #include "core/port_ops.h"
 #include "platform/spooler_nt.h"
 #include "platform/win32.h"
@@ -20,6 +22,9 @@ BOOL WINAPI GetPrinterDataFromPortNt(HANDLE port, DWORD controlId, LPWSTR valueN
 VOID WINAPI ShutdownNt(HANDLE monitor);
 
 // The size of the table we fill: the Windows 2000 layout, which ends at
-// pfnShutdown. The spooler reads nothing behind it.
+// pfnShutdown. The spooler reads nothing behind it. On x64 this is 152 bytes, 4
+// more than winsplp.h's MONITOR2_SIZE_WIN2K (148), which adds the entries to
+// cbSize without the padding that aligns the first of them; on x86 the two agree
+// (76). Ours covers pfnShutdown whole.
 constexpr DWORD MONITOR2_WINDOWS_2000_SIZE =
     static_cast<DWORD>(offsetof(MONITOR2, pfnShutdown) + sizeof(void*));

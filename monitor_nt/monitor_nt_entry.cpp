@@ -1,21 +1,19 @@
 // The NT face's front door: InitializePrintMonitor2 gives the spooler our MONITOR2
 // table and a monitor handle of our own, one per spooler instance that loads us.
 //
-// The handle is a small heap block that names the instance: every port opened
-// through it is marked with it, so that the instance's Shutdown closes its own
-// ports and no other instance's. The table is constant data, filled in at build
-// time; the DLL runs no constructors.
+// The handle is a small heap block that names the instance (MonitorInstance,
+// core/port_ops.h): every port opened through it is marked with it, so that each
+// instance has port names of its own and its Shutdown closes its own ports and no
+// other instance's. The table is constant data, filled in at build time; the DLL
+// runs no constructors.
 #include <cstddef>
+#include <new>
 
 #include "monitor_nt/monitor_nt.h"
 
 namespace {
 
 constexpr DWORD INSTANCE_SIGNATURE = 0x544E;  // the bytes 4E 54: "NT"
-
-struct MonitorInstance {
-  DWORD signature;  // INSTANCE_SIGNATURE; set at creation, never tested
-};
 
 // A language monitor fills the port calls and Shutdown; enumerating, adding,
 // configuring and deleting ports, and the Xcv calls, are the port monitor's.
@@ -57,12 +55,13 @@ extern "C" LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT, PHANDLE monit
     return nullptr;
   }
   InitializeMonitorLock();
-  auto* instance =
-      static_cast<MonitorInstance*>(LocalAlloc(LMEM_ZEROINIT, sizeof(MonitorInstance)));
-  if (instance == nullptr) {
+  void* block = LocalAlloc(LMEM_ZEROINIT, sizeof(MonitorInstance));
+  if (block == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
+  // Constructed in place so that its atomic count is a live object.
+  auto* instance = new (block) MonitorInstance{};
   instance->signature = INSTANCE_SIGNATURE;
   *monitor = instance;
   return &SpoolerTable;
@@ -73,6 +72,8 @@ VOID WINAPI ShutdownNt(HANDLE monitor) {
   // EndDocPort ends it, its poller stopped and waited for) before the handle goes:
   // the spooler may unload the DLL as soon as we return, so no thread of ours may
   // be left running in it.
-  CloseInstancePorts(monitor);
-  LocalFree(monitor);
+  auto* instance = static_cast<MonitorInstance*>(monitor);
+  CloseInstancePorts(instance);
+  instance->~MonitorInstance();
+  LocalFree(instance);
 }

@@ -14,19 +14,18 @@ BOOL WINAPI OpenPortExNt(HANDLE monitor, HANDLE portMonitorInstance, LPWSTR port
   opening.printerName = WideText(printerName);
   opening.portMonitor = portMonitor;
   opening.portMonitorInstance = portMonitorInstance;
-  opening.monitorInstance = monitor;
+  opening.monitorInstance = static_cast<MonitorInstance*>(monitor);
   return OpenPortRecord(opening, outHandle);
 }
 
 BOOL WINAPI StartDocPortNt(HANDLE port, LPWSTR printerName, DWORD jobId, DWORD level,
                            LPBYTE docInfo) {
-  return StartDocument(port, WideText(printerName), jobId, level,
-                       docInfo);
+  return StartDocument(port, WideText(printerName), jobId, level, docInfo);
 }
 
 BOOL WINAPI GetPrinterDataFromPortNt(HANDLE port, DWORD controlId, LPWSTR valueName,
                                      LPWSTR inBuffer, DWORD inSize, LPWSTR outBuffer, DWORD outSize,
                                      LPDWORD returned) {
-  return PrinterDataFromPort(port, controlId, WideText(valueName),
-                             inBuffer, inSize, outBuffer, outSize, returned);
+  return PrinterDataFromPort(port, controlId, WideText(valueName), inBuffer, inSize, outBuffer,
+                             outSize, returned);
 }

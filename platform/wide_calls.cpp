@@ -6,10 +6,6 @@ LSTATUS OpenKeyWide(HKEY key, LPCWSTR subKey, REGSAM access, PHKEY result) {
   return RegOpenKeyExW(key, subKey, 0, access, result);
 }
 
-BOOL OpenPrinterWide(LPWSTR printerName, LPHANDLE printer) {
-  return OpenPrinterW(printerName, printer, nullptr);
-}
-
 int CompareWideIgnoringCase(LPCWSTR first, LPCWSTR second) {
   return lstrcmpiW(first, second);
 }

@@ -8,12 +8,6 @@ LSTATUS OpenKeyWide(HKEY, LPCWSTR, REGSAM, PHKEY result) {
   return ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-BOOL OpenPrinterWide(LPWSTR, LPHANDLE printer) {
-  if (printer != nullptr) *printer = nullptr;
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return FALSE;
-}
-
 int CompareWideIgnoringCase(LPCWSTR first, LPCWSTR second) {
   // Only equality is ever asked of it; without the system's case rules, only the
   // same name is equal.

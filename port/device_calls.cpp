@@ -31,6 +31,11 @@ void KeepDeviceTable(PortRecord* record, const MONITOR2* portMonitor, HANDLE por
   std::memset(&record->deviceMonitor2, 0, sizeof record->deviceMonitor2);
   std::size_t size = portMonitor->cbSize;
   if (size > sizeof(MONITOR2)) size = sizeof(MONITOR2);
+  // Whole entries only: half an entry's pointer copied and called would crash the
+  // spooler. (winsplp.h's MONITOR2_SIZE_WIN2K, for one, leaves out the padding
+  // behind cbSize on x64, and so ends 4 bytes into pfnShutdown.)
+  constexpr std::size_t firstEntry = offsetof(MONITOR2, pfnEnumPorts);
+  size = size < firstEntry ? 0 : firstEntry + (size - firstEntry) / sizeof(void*) * sizeof(void*);
   std::memcpy(&record->deviceMonitor2, portMonitor, size);
 }
 
@@ -44,6 +49,10 @@ BOOL DeviceOpenPort(PortRecord* record, SpoolerText portName) {
     return open(record->deviceMonitorPort, const_cast<LPWSTR>(portName.wide), &record->devicePort);
   }
   return record->deviceMonitor.pfnOpenPort(const_cast<LPSTR>(portName.ansi), &record->devicePort);
+}
+
+bool HasDeviceStartDoc(const PortRecord* record) {
+  return !IsNt(record) || record->deviceMonitor2.pfnStartDocPort != nullptr;
 }
 
 BOOL DeviceStartDoc(PortRecord* record, SpoolerText printerName, DWORD jobId, DWORD level,

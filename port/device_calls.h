@@ -23,8 +23,9 @@ constexpr DWORD USB_DEVICE_ID_LENGTH_BYTES = 2;
 constexpr DWORD DEVICE_ID_MAX_SIZE = NT_DEVICE_ID_BUFFER_SIZE;
 
 // Copies the device monitor's table into the record. An NT table is copied up to
-// its cbSize and no further: a shorter table than ours leaves the entries it does
-// not have null.
+// its cbSize and no further, in whole entries: a shorter table than ours leaves
+// the entries it does not have null, and an entry that cbSize cuts in two is one
+// the table does not have.
 void KeepDeviceTable(PortRecord* record, const MONITOR* deviceMonitor);
 void KeepDeviceTable(PortRecord* record, const MONITOR2* portMonitor, HANDLE portMonitorInstance);
 
@@ -32,6 +33,9 @@ void KeepDeviceTable(PortRecord* record, const MONITOR2* portMonitor, HANDLE por
 // record->devicePort. FALSE, with ERROR_INVALID_FUNCTION, when the table has no
 // open entry.
 BOOL DeviceOpenPort(PortRecord* record, SpoolerText portName);
+// Whether the device monitor's table has StartDocPort (a Windows 95 table always
+// does: its entries are called as found).
+bool HasDeviceStartDoc(const PortRecord* record);
 BOOL DeviceStartDoc(PortRecord* record, SpoolerText printerName, DWORD jobId, DWORD level,
                     LPBYTE docInfo);
 BOOL DeviceWrite(PortRecord* record, LPBYTE buffer, DWORD count, LPDWORD written);

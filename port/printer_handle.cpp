@@ -1,12 +1,8 @@
-// The port's spooler handle on its printer, taken under the printer's name in the
-// form the face got it, so a name in any script opens its own printer.
-#include "platform/wide_calls.h"
+// The port's spooler handle on its printer, on the Windows 95 face only
+// (port/port_record.h says why the NT face opens none).
 #include "port/port_record.h"
 
 void OpenPrinterHandle(PortRecord* record, SpoolerText printerName) {
-  if (printerName.wide != nullptr) {
-    OpenPrinterWide(const_cast<LPWSTR>(printerName.wide), &record->printerHandle);
-  } else if (printerName.ansi != nullptr) {
-    OpenPrinterA(const_cast<LPSTR>(printerName.ansi), &record->printerHandle, nullptr);
-  }
+  if (record->face != FACE_WIN95 || printerName.ansi == nullptr) return;
+  OpenPrinterA(const_cast<LPSTR>(printerName.ansi), &record->printerHandle, nullptr);
 }

@@ -92,25 +92,40 @@ TEST_F(NtFace, UnicodePrinterNameUsesItsOwnKey) {
   EXPECT_EQ(LanFlag(japanese), 0u);
 }
 
-// The port monitor's table ends before GetPrinterDataFromPort: the entry behind
-// cbSize is never called, the port prints, and without a device ID nothing else
-// happens.
-TEST_F(NtFace, PortMonitorTableIsReadNoFurtherThanItsSize) {
-  emu::SetDeviceMonitor2Short(true);
-  OpenRegistered(kPort, "KP-6600S", 1, 1, kQuiet,
-                 {.deviceId = monitor_test::DeviceIdFor("KP-6600S")});
-  ASSERT_NE(record_, nullptr);
+// The port monitor's table ends before GetPrinterDataFromPort, or half-way into
+// it: the entry is never called, the port prints, and without a device ID nothing
+// else happens. A table without StartDocPort fails the document at once.
+TEST_F(NtFace, PortMonitorTableIsReadNoFurtherThanItsSizeInWholeEntries) {
+  const DWORD intoDeviceData = offsetof(MONITOR2, pfnGetPrinterDataFromPort) + sizeof(void*) / 2;
+  for (const DWORD size : {emu::kShortMonitor2Size, intoDeviceData}) {
+    SCOPED_TRACE(size);
+    emu::Reset();
+    emu::SetDeviceMonitor2Size(size);
+    OpenRegistered(kPort, "KP-6600S", 1, 1, kQuiet,
+                   {.deviceId = monitor_test::DeviceIdFor("KP-6600S")});
+    ASSERT_NE(record_, nullptr);
 
-  ASSERT_TRUE(StartDoc(record_, printer_));
-  EXPECT_TRUE(Write(record_, "page"));
-  EXPECT_TRUE(EndDoc(record_));
-  EXPECT_TRUE(emu::CallsTo(emu::Slot::GetPrinterDataFromPort).empty());
-  EXPECT_FALSE(HasStatusBits(record_, PS_PRINTER_MATCHED));
-  EXPECT_EQ(emu::Received(kPort), "page");
+    ASSERT_TRUE(StartDoc(record_, printer_));
+    EXPECT_TRUE(Write(record_, "page"));
+    EXPECT_TRUE(EndDoc(record_));
+    EXPECT_TRUE(emu::CallsTo(emu::Slot::GetPrinterDataFromPort).empty());
+    EXPECT_FALSE(HasStatusBits(record_, PS_PRINTER_MATCHED));
+    EXPECT_EQ(emu::Received(kPort), "page");
+    EXPECT_TRUE(ClosePort(record_));
+  }
+  emu::RemoveDeviceMonitor2Entry(emu::Slot::StartDocPort);
+  record_ = OpenPort(kPort, printer_);
+  ASSERT_NE(record_, nullptr);
+  EXPECT_FALSE(StartDoc(record_, printer_));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+  EXPECT_EQ(LanFlag(printer_), 0u);
 }
 
 // Shutdown closes the ports of its own instance, ending a document in progress
-// and its poller, and leaves another instance's ports alone.
+// and its poller, and leaves another instance's ports alone. Each instance has
+// port names of its own (a clustered spooler opens the names the node's own has
+// open); within one, a name is open once. No port opens a printer handle: that
+// would be a call back into the spooler from inside one of its calls.
 TEST_F(NtFace, ShutdownClosesItsInstancesPortsAndEndsTheirThreads) {
   const long threadsBefore = diag::CurrentResourceCounts().threads;
   HANDLE instance = nullptr;
@@ -122,17 +137,24 @@ TEST_F(NtFace, ShutdownClosesItsInstancesPortsAndEndsTheirThreads) {
                                      .statusUpdateEveryMs = 5};
   emu::AttachPrinter("USB001", printing);
   emu::AttachPrinter("USB002");
+  emu::SetSharedOpens(true);
   diag::AddSpoolerPrinter(printer_.c_str());
   HANDLE busy = nullptr;
   HANDLE idle = nullptr;
+  HANDLE sameName = nullptr;
   ASSERT_TRUE(Spool().OpenPort("USB001", &printer_, &busy, instance));
   ASSERT_TRUE(Spool().OpenPort("USB002", &printer_, &idle, instance));
+  ASSERT_TRUE(Spool().OpenPort("lpt9:", &printer_, &sameName, instance));
+  EXPECT_FALSE(Spool().OpenPort("usb002", &printer_, &idle, instance));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
   ASSERT_TRUE(Spool().StartDoc(busy, &printer_, 1));
   ASSERT_TRUE(HasStatusBits(static_cast<PortRecord*>(busy), PS_POLLER_RUN));
+  EXPECT_EQ(static_cast<PortRecord*>(busy)->printerHandle, nullptr);
 
   table->pfnShutdown(instance);
 
   EXPECT_EQ(monitor_test::ListedPorts(), std::vector<PortRecord*>{other});
+  EXPECT_TRUE(emu::PortOpen("LPT9:"));
   EXPECT_FALSE(emu::PortOpen("USB001"));
   EXPECT_FALSE(emu::PortOpen("USB002"));
   EXPECT_FALSE(emu::DocumentOpen("USB001"));
@@ -141,6 +163,64 @@ TEST_F(NtFace, ShutdownClosesItsInstancesPortsAndEndsTheirThreads) {
     EXPECT_LE(monitor_test::SettledThreadCount(threadsBefore), threadsBefore);
   }
   diag::RemoveSpoolerPrinter(printer_.c_str());
+}
+
+// Shutdown takes all of its instance's ports at once: a document waiting for the
+// application's thread on one port ends at once, while another port's write still
+// blocks on its off-line printer. A ClosePort of a port that Shutdown took returns
+// only once that port is closed. And Shutdown waits for no other instance: not
+// even for a ClosePort of another instance's port stuck on its off-line printer.
+TEST_F(NtFace, ShutdownEndsEveryCallOfItsInstanceAtOnceAndWaitsForNoOtherInstance) {
+  HANDLE instance = nullptr;
+  const MONITOR2* table = InitializePrintMonitor2(nullptr, &instance);
+  ASSERT_NE(table, nullptr);
+  const std::string waiting = NamePrinter(" waiting");
+  Register(waiting, "KP-6600S");
+  app::SetDword(waiting, VALUE_STATUS_THREAD, 1);
+  PortRecord* other = OpenWithDocument("LPT9:", NamePrinter(" other"));
+  ASSERT_NE(other, nullptr);
+  emu::AttachPrinter("USB001");
+  emu::AttachPrinter("USB002");
+  HANDLE writing = nullptr;
+  HANDLE starting = nullptr;
+  ASSERT_TRUE(Spool().OpenPort("USB001", &printer_, &writing, instance));
+  ASSERT_TRUE(Spool().OpenPort("USB002", &waiting, &starting, instance));
+  ASSERT_TRUE(Spool().StartDoc(writing, &printer_, 1));
+  emu::SetOffline("USB001", 60000);
+  emu::SetOffline("LPT9:", 60000);
+  monitor_test::BackgroundCall blockedWrite([&] { Write(static_cast<PortRecord*>(writing), "a"); });
+  monitor_test::BackgroundCall otherWrite([&] { Write(other, "b"); });
+  ASSERT_TRUE(monitor_test::WaitUntil(
+      [] { return emu::BlockedCalls("USB001") == 1 && emu::BlockedCalls("LPT9:") == 1; }));
+  monitor_test::BackgroundCall otherClose([&] { ClosePort(other); });
+  BOOL started = TRUE;
+  DWORD startError = 0;
+  monitor_test::BackgroundCall start([&] {
+    started = Spool().StartDoc(starting, &waiting, 2);
+    startError = GetLastError();
+  });
+  EXPECT_FALSE(start.FinishedWithin(200)) << "the document did not wait for the application";
+
+  monitor_test::BackgroundCall shutdown([&] { table->pfnShutdown(instance); });
+  EXPECT_TRUE(start.FinishedWithin(10000)) << "the second port kept waiting";
+  EXPECT_EQ(started, FALSE);
+  EXPECT_EQ(startError, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  ASSERT_TRUE(monitor_test::WaitUntil([] { return monitor_test::ListedPorts().empty(); }));
+  bool closedWhenCloseReturned = false;
+  monitor_test::BackgroundCall lateClose([&] {
+    ClosePort(static_cast<PortRecord*>(writing));
+    closedWhenCloseReturned = !emu::PortOpen("USB001");
+  });
+  EXPECT_FALSE(lateClose.FinishedWithin(200)) << "a ClosePort returned before the port closed";
+  EXPECT_FALSE(shutdown.FinishedWithin(0));
+
+  emu::SetOffline("USB001", 0);
+  EXPECT_TRUE(shutdown.FinishedWithin(10000)) << "Shutdown waited for another instance's port";
+  EXPECT_TRUE(lateClose.FinishedWithin(10000));
+  EXPECT_TRUE(closedWhenCloseReturned);
+  EXPECT_FALSE(otherClose.FinishedWithin(0)) << "the other instance's close was not blocked";
+  emu::SetOffline("LPT9:", 0);
+  EXPECT_TRUE(otherClose.FinishedWithin(10000));
 }
 
 }  // namespace

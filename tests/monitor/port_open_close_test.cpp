@@ -78,7 +78,8 @@ TEST_P(OpenPortEx_, ListsARecordThatHoldsThePortAndACopyOfTheDeviceTable) {
   EXPECT_EQ(calls[0].port, port);
 
   if (diag::OpenPrinterHandles() != diag::kUnknown) {
-    EXPECT_NE(record->printerHandle, nullptr) << "the stand-in spooler knows the printer";
+    // The NT face opens none: it would be a call back into the spooler.
+    EXPECT_EQ(record->printerHandle != nullptr, !nt) << "the stand-in spooler knows the printer";
   }
 }
 
@@ -160,17 +161,61 @@ TEST_P(OpenPortEx_, TwoOpensOfOneNameAtOnceNeverBothSucceedEvenWhereTheDeviceSha
   }
 }
 
+// A close may come while the device monitor is still opening the port: a Shutdown
+// of the NT instance (the service stopping as a printer's first job opens its
+// port), or a ClosePort with the record. It waits for the open, which closes the
+// device port it opened and fails as on a closed port: the spooler gets no handle.
+TEST_P(OpenPortEx_, ACloseDuringTheDeviceOpenWaitsForItAndTheOpenFailsWithNoHandle) {
+  emu::AttachPrinter("KOVIR1:");
+  const std::string printer = "KOVIR Opening";
+  for (const bool shutdown : {false, true}) {
+    if (shutdown && face_ != monitor_test::Face::Nt) continue;
+    SCOPED_TRACE(shutdown ? "Shutdown" : "ClosePort");
+    HANDLE instance = nullptr;
+    const MONITOR2* table = shutdown ? InitializePrintMonitor2(nullptr, &instance) : nullptr;
+    emu::HoldOpens(true);
+    emu::ClearCalls();
+    HANDLE handle = nullptr;
+    BOOL opened = TRUE;
+    DWORD error = 0;
+    monitor_test::BackgroundCall open([&] {
+      opened = Spool().OpenPort("KOVIR1:", &printer, &handle, instance);
+      error = GetLastError();
+    });
+    ASSERT_TRUE(monitor_test::WaitUntil([] { return emu::HeldOpens() == 1; }));
+    PortRecord* record = ListedPorts().at(0);
+    monitor_test::BackgroundCall close([&] {
+      if (shutdown) table->pfnShutdown(instance);
+      if (!shutdown) ClosePort(record);
+    });
+    EXPECT_FALSE(close.FinishedWithin(200)) << "the close did not wait for the open";
+
+    emu::HoldOpens(false);
+    ASSERT_TRUE(close.FinishedWithin(10000));
+    ASSERT_TRUE(open.FinishedWithin(10000));
+    EXPECT_EQ(opened, FALSE);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(handle, nullptr);
+    EXPECT_EQ(DeviceSlotsCalled(),
+              (std::vector<emu::Slot>{emu::Slot::OpenPort, emu::Slot::ClosePort}));
+    EXPECT_FALSE(emu::PortOpen("KOVIR1:"));
+    EXPECT_TRUE(ListedPorts().empty());
+  }
+}
+
 struct FailedOpenCase {
   const char* what;
   bool attachPrinter;
   bool refuse;
   DWORD deviceError;
+  bool noOpenEntry = false;  // NT: a port monitor's table without pfnOpenPort
 };
 
 TEST_P(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThePortReopenable) {
   const FailedOpenCase cases[] = {
       {"device refuses the port", true, true, ERROR_ACCESS_DENIED},
       {"no printer on the port", false, false, ERROR_FILE_NOT_FOUND},
+      {"no OpenPort in the table", true, false, ERROR_INVALID_FUNCTION, true},
   };
   const char* printer = "KOVIR Failed Open";
   const bool spoolerKnowsPrinter = diag::AddSpoolerPrinter(printer);
@@ -179,6 +224,8 @@ TEST_P(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThe
     emu::Reset();
     if (c.attachPrinter) emu::AttachPrinter("KOVIR7:");
     if (c.refuse) emu::InjectFault(emu::Slot::OpenPort, emu::Fault::Refuse, 1);
+    if (c.noOpenEntry && face_ != monitor_test::Face::Nt) continue;
+    if (c.noOpenEntry) emu::RemoveDeviceMonitor2Entry(emu::Slot::OpenPort);
     const LeakProbe leaks;
 
     BOOL opened = TRUE;
@@ -190,6 +237,7 @@ TEST_P(OpenPortEx_, AFailedDeviceOpenListsNothingKeepsTheDeviceErrorAndLeavesThe
     leaks.ExpectNothingLeaked();
 
     // The same name opens once the device monitor agrees.
+    emu::Reset();
     emu::AttachPrinter("KOVIR7:");
     const HANDLE reopened = OpenThroughSpooler(Spool(), "kovir7:", printer, &opened);
     ASSERT_EQ(opened, TRUE);
@@ -333,8 +381,7 @@ TEST_P(ClosePort_, FreeingARecordWithAPollerStillOnItStopsThePollerFirst) {
   PortRecord* record = OpenPort("KOVIR1:");
   StandInPoller poller;
   ASSERT_TRUE(record != nullptr && StartStandInPoller(record, poller));
-  DeviceClose(record);
-  EXPECT_TRUE(monitor_test::FinishesWithin(10000, [record] { DeletePortRecord(record); }));
+  EXPECT_TRUE(monitor_test::FinishesWithin(10000, [record] { ::ClosePort(record); }));
   EXPECT_TRUE(poller.ended);
 }
 
