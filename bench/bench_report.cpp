@@ -3,7 +3,9 @@
 // a missed speed target is only reported.
 //
 // Usage: bench_report MODE STARTED LOAD OUT PART.json...
+//        bench_report --summary REPORT.json   (the one line scripts/test reads)
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <sys/utsname.h>
 
 #include <array>
@@ -74,6 +76,15 @@ void PrintTable(const std::vector<Figure>& figures) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--summary") {
+    std::vector<Figure> figures;
+    if (!bench::ReadFigures(argv[2], figures)) {
+      fmt::print(stderr, "bench_report: cannot read the figures in {}\n", argv[2]);
+      return 1;
+    }
+    fmt::print("{}\n", bench::SummaryLine(figures));
+    return 0;
+  }
   if (argc < 5) {
     fmt::print(stderr, "usage: bench_report MODE STARTED LOAD OUT PART.json...\n");
     return 2;
@@ -101,18 +112,9 @@ int main(int argc, char** argv) {
   std::ofstream(out) << result.dump(2) << "\n";
   fmt::print("\nwritten: {}\n", out);
 
-  int targets = 0, missed = 0;
-  std::string failed;
-  for (const Figure& f : figures) {
-    if (f.goal == Goal::Report) continue;
-    if (f.check && !bench::Met(f)) failed += (failed.empty() ? "" : "; ") + f.name;
-    if (!f.check) {
-      ++targets;
-      missed += bench::Met(f) ? 0 : 1;
-    }
-  }
-  fmt::print("targets met: {} of {}\n", targets - missed, targets);
-  if (failed.empty()) return 0;
-  fmt::print(stderr, "FAILED checks: {}\n", failed);
+  const bench::Tally tally = bench::Count(figures);
+  fmt::print("targets met: {} of {}\n", tally.met, tally.targets);
+  if (tally.failed.empty()) return 0;
+  fmt::print(stderr, "FAILED checks: {}\n", fmt::join(tally.failed, "; "));
   return 1;
 }

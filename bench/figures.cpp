@@ -1,6 +1,9 @@
 // Figures to JSON (nlohmann/json) and to the console.
 #include "bench/figures.h"
 
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -34,6 +37,35 @@ bool Met(const Figure& figure) {
       break;
   }
   return true;
+}
+
+Tally Count(const std::vector<Figure>& figures) {
+  Tally tally;
+  for (const Figure& f : figures) {
+    if (f.goal == Goal::Report) continue;
+    const bool met = Met(f);
+    if (f.check) {
+      ++tally.checks;
+      tally.passed += met ? 1 : 0;
+      if (!met) tally.failed.push_back(f.name);
+    } else {
+      ++tally.targets;
+      tally.met += met ? 1 : 0;
+      if (!met) tally.missed.push_back(f.name);
+    }
+  }
+  return tally;
+}
+
+std::string SummaryLine(const std::vector<Figure>& figures) {
+  const Tally tally = Count(figures);
+  const auto names = [](const char* what, const std::vector<std::string>& list) {
+    return list.empty() ? std::string() : fmt::format(" ({}: {})", what, fmt::join(list, "; "));
+  };
+  return fmt::format("{} {} {} {} of {} speed targets met{}, {} of {} correctness checks passed{}",
+                     figures.size(), tally.checks, tally.passed, tally.met, tally.targets,
+                     names("missed", tally.missed), tally.passed, tally.checks,
+                     names("failed", tally.failed));
 }
 
 void to_json(Json& json, const Figure& f) {

@@ -27,6 +27,19 @@ struct Figure {
 
 bool Met(const Figure& figure);
 
+// What a run's figures came to: its speed targets met and missed, its correctness
+// checks passed and failed, each missed or failed one by name. Reports count in
+// neither.
+struct Tally {
+  int targets = 0, met = 0, checks = 0, passed = 0;
+  std::vector<std::string> missed, failed;
+};
+Tally Count(const std::vector<Figure>& figures);
+// The one line scripts/test reads: the number of figures, of checks and of checks
+// passed, then "21 of 22 speed targets met (missed: A), 5 of 5 correctness checks
+// passed", a failed check named as "(failed: B)". Names are joined by "; ".
+std::string SummaryLine(const std::vector<Figure>& figures);
+
 // One figure as JSON: its fields, with "met" added (null for a report), and null
 // for a value that is no number (read back as NaN) and for a report's limit.
 // Fields keep their order in the file, so it reads like the table.

@@ -1,5 +1,5 @@
 // A benchmark part's figures come back from their JSON file as they were written,
-// whatever their names hold.
+// whatever their names hold; a run's summary names what it missed and what failed.
 #include "bench/figures.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +18,18 @@ TEST(Figures, RoundTripThroughTheirFile) {
   ASSERT_EQ(read.size(), 2u);
   EXPECT_EQ(read[0], named);
   EXPECT_TRUE(std::isnan(read[1].value));  // no number: null in the file
+}
+
+TEST(Figures, SummaryCountsTargetsAndChecksApart) {
+  using bench::Goal;
+  EXPECT_EQ(bench::SummaryLine({{"fast", 1, "ms", Goal::AtMost, 2},
+                                {"slow", 3, "ms", Goal::AtMost, 2},
+                                {"wide", 0.4, "x", Goal::AtLeast, 0.5},
+                                {"exact", 0, "yes=1", Goal::AtLeast, 1, 0, true},
+                                {"started", 1, "yes=1", Goal::AtLeast, 1, 0, true},
+                                {"told", 7, "ms"}}),
+            "6 2 1 1 of 3 speed targets met (missed: slow; wide), "
+            "1 of 2 correctness checks passed (failed: exact)");
 }
 
 }  // namespace
