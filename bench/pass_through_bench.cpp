@@ -7,16 +7,11 @@
 // calls around it; an empty write shows the cost of the calls alone. A second
 // sink port, opened through the NT face (its OpenPortEx with our monitor handle,
 // the sink's MONITOR2 and its instance), is written through the NT spooler's
-// table: both faces' WritePort find their port in the port list under
-// MonitorLock, and differ only in the device table they pass the bytes to. Each
-// size runs all three ways, repeated and randomly interleaved, so that a machine
-// that gets busier halfway through slows them alike; the figures are ratios and
+// table: both faces' WritePort find their port in the port table by its handle,
+// and differ only in the device table they pass the bytes to. Each size runs all
+// three ways, repeated and randomly interleaved, so that a machine that gets
+// busier halfway through slows them alike; the figures are ratios and
 // differences of the medians from one run.
-//
-// The Windows 95 port is opened first, so its record is the first the list
-// search meets, as it was when it was the only one; the NT port's search passes
-// one record more (a pointer comparison, lost in the noise but for an empty
-// write).
 //
 // With 1,024 ports open: once that run is over, 1,022 more ports are opened on
 // the sink after the first two, alternately through each face as the first two

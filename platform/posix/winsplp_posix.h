@@ -68,6 +68,4 @@ struct MONITOR2 {
   VOID(WINAPI* pfnShutdown)(HANDLE hMonitor);
 };
 using LPMONITOR2 = MONITOR2*;
-// As winsplp.h has it: cbSize and 18 entries, without the padding between them.
-#define MONITOR2_SIZE_WIN2K (sizeof(DWORD) + (sizeof(LPVOID) * 18))
 using PMONITOR2 = MONITOR2*;

@@ -38,8 +38,10 @@ TEST(InitializePrintMonitor2, FillsTheLanguageMonitorsEightEntriesOfAWindows2000
   EXPECT_NE(nt.handle, nullptr);
   const MONITOR2& table = *nt.table;
   EXPECT_EQ(table.cbSize, offsetof(MONITOR2, pfnShutdown) + sizeof(void*));
-  // winsplp.h's Windows 2000 size leaves out the padding behind cbSize on x64.
-  EXPECT_EQ(table.cbSize, MONITOR2_SIZE_WIN2K + (sizeof(void*) == 8 ? 4 : 0));
+  // winsplp.h's MONITOR2_SIZE_WIN2K (declared for Windows XP and later) adds the
+  // entries to cbSize without the padding behind it: 4 bytes short of ours on x64.
+  constexpr std::size_t headerWin2kSize = sizeof(DWORD) + sizeof(void*) * 18;
+  EXPECT_EQ(table.cbSize, headerWin2kSize + (sizeof(void*) == 8 ? 4 : 0));
   EXPECT_EQ(Address(table.pfnOpenPortEx), Address(&OpenPortExNt));
   EXPECT_EQ(Address(table.pfnStartDocPort), Address(&StartDocPortNt));
   EXPECT_EQ(Address(table.pfnWritePort), Address(&WritePort));
