@@ -21,6 +21,7 @@
 #include "emulator/wide_text.h"
 #include "platform/win32.h"
 #include "port/monitor_table.h"
+#include "tests/support/monitor_fixture.h"
 #include "tests/support/monitor_slots.h"
 #include "tests/support/spooler_face.h"
 
@@ -271,6 +272,71 @@ TEST_P(LibraryPort, RefusesASecondOpenOfTheSamePortInAnyLetterCase) {
 }
 
 #ifdef _WIN32
+// The busy blocks of the process heap, where the system keeps a record for each
+// critical section; -1 where the heap cannot be walked.
+long ProcessHeapBlocks() {
+  HANDLE heap = GetProcessHeap();
+  if (!HeapLock(heap)) return -1;
+  long blocks = 0;
+  PROCESS_HEAP_ENTRY entry{};
+  while (HeapWalk(heap, &entry)) {
+    if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ++blocks;
+  }
+  const bool walked = GetLastError() == ERROR_NO_MORE_ITEMS;
+  HeapUnlock(heap);
+  return walked ? blocks : -1;
+}
+
+// The spooler unloads the NT DLL once the last Shutdown has returned, and loads it
+// again for the next printer. A poller in the middle of a read when Shutdown comes
+// is stopped and waited for, so the DLL frees clean, no thread of ours left in it,
+// and works as new when loaded again. Its locks go with it each time: loads and
+// unloads leave no critical-section record behind in the process heap.
+TEST(LibraryNt, FreesCleanAfterShutdownWithAPollerMidReadAndLoadsAgain) {
+  // A copy of its own, so that this is its only load and FreeLibrary unmaps it.
+  const char* const copy = "kovirlmnt-unload.dll";
+  ASSERT_TRUE(CopyFileA(KOVIRLM_NT_LIBRARY_PATH, copy, FALSE));
+  const char* const port = "KOVIRUNL:";
+  const char* const printer = "KOVIR Unload Test";
+  emu::Reset();
+  emu::status_app::Install(printer, "KP-6600S", 1, 1, 50);
+  emu::WideString widePort = emu::Wide(port), widePrinter = emu::Wide(printer);
+  long heapBlocks = -1;
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    emu::AttachPrinter(port, {.deviceId = emu::DeviceIdFor("KP-6600S")});
+    const long threadsBefore = diag::CurrentResourceCounts().threads;
+    HMODULE module = LoadLibraryA(copy);
+    ASSERT_NE(module, nullptr);
+    auto initialize = Export<InitializeNtFn>("InitializePrintMonitor2", module);
+    ASSERT_NE(initialize, nullptr);
+    HANDLE instance = nullptr;
+    const MONITOR2* table = initialize(nullptr, &instance);
+    ASSERT_NE(table, nullptr);
+    HANDLE handle = nullptr;
+    ASSERT_TRUE(table->pfnOpenPortEx(instance, emu::kPortMonitorInstance, widePort.data(),
+                                     widePrinter.data(), &handle, emu::DeviceMonitor2()));
+    ASSERT_TRUE(table->pfnStartDocPort(handle, widePrinter.data(), 1, 1, nullptr));
+    emu::SetOffline(port, 300);
+    ASSERT_TRUE(monitor_test::WaitUntil([port] { return emu::BlockedCalls(port) == 1; }))
+        << "the poller never read";
+
+    table->pfnShutdown(instance);
+    EXPECT_FALSE(emu::PortOpen(port));
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_LE(monitor_test::SettledThreadCount(threadsBefore), threadsBefore);
+    // The first rounds may fill caches of the system's own; count from the third.
+    if (round == 2) heapBlocks = ProcessHeapBlocks();
+  }
+  const long heapBlocksAfter = ProcessHeapBlocks();
+  if (heapBlocks >= 0 && heapBlocksAfter >= 0) {
+    EXPECT_LT(heapBlocksAfter - heapBlocks, 16) << "a load and unload leaves records behind";
+  }
+  emu::status_app::Uninstall(printer);
+  emu::Reset();
+  DeleteFileA(copy);
+}
+
 std::string VersionString(const std::vector<char>& info, const char* name) {
   struct Translation {
     WORD language;
