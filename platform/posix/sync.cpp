@@ -3,7 +3,18 @@
 // A CRITICAL_SECTION is recursive on Windows: the owner may enter again and must
 // leave as often as it entered. std::recursive_mutex has exactly that contract, so
 // it is built in the section's opaque storage.
+//
+// Windows does not tell a critical section that was never initialised, or one
+// already deleted, from a live one: using it is undefined there, and a zero-filled
+// global may even seem to work. This layer is test support only, so it refuses
+// both loudly: InitializeCriticalSection writes a marker word behind the mutex,
+// DeleteCriticalSection overwrites it, and every call checks it first, printing
+// what happened and aborting the process in every build.
 #include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <new>
 #include <string>
@@ -13,10 +24,27 @@
 
 namespace {
 
-static_assert(sizeof(std::recursive_mutex) <= sizeof(CRITICAL_SECTION::opaque));
+// The marker sits in the last bytes of the storage, behind the mutex.
+constexpr std::size_t MARKER_OFFSET = sizeof(CRITICAL_SECTION::opaque) - sizeof(std::uint32_t);
+constexpr std::uint32_t SECTION_LIVE = 0x4C495645;
+constexpr std::uint32_t SECTION_DELETED = 0x44454144;
+static_assert(sizeof(std::recursive_mutex) <= MARKER_OFFSET);
 static_assert(alignof(std::recursive_mutex) <= alignof(CRITICAL_SECTION));
 
-std::recursive_mutex& MutexOf(LPCRITICAL_SECTION section) {
+void SetMarker(LPCRITICAL_SECTION section, std::uint32_t marker) {
+  std::memcpy(section->opaque + MARKER_OFFSET, &marker, sizeof marker);
+}
+
+// The section's mutex, once its marker says it is live; otherwise the process
+// ends here, naming the call and what was wrong.
+std::recursive_mutex& MutexOf(LPCRITICAL_SECTION section, const char* call) {
+  std::uint32_t marker = 0;
+  std::memcpy(&marker, section->opaque + MARKER_OFFSET, sizeof marker);
+  if (marker != SECTION_LIVE) {
+    std::fprintf(stderr, "%s(%p): the critical section %s\n", call, static_cast<void*>(section),
+                 marker == SECTION_DELETED ? "was deleted already" : "was never initialised");
+    std::abort();
+  }
   return *std::launder(reinterpret_cast<std::recursive_mutex*>(section->opaque));
 }
 
@@ -24,18 +52,20 @@ std::recursive_mutex& MutexOf(LPCRITICAL_SECTION section) {
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
   new (section->opaque) std::recursive_mutex;
+  SetMarker(section, SECTION_LIVE);
 }
 
 void DeleteCriticalSection(LPCRITICAL_SECTION section) {
-  MutexOf(section).~recursive_mutex();
+  MutexOf(section, "DeleteCriticalSection").~recursive_mutex();
+  SetMarker(section, SECTION_DELETED);
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
-  MutexOf(section).lock();
+  MutexOf(section, "EnterCriticalSection").lock();
 }
 
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
-  MutexOf(section).unlock();
+  MutexOf(section, "LeaveCriticalSection").unlock();
 }
 
 using kovirlm::posix::KernelObject;

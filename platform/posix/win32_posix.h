@@ -82,7 +82,9 @@ struct PRINTER_DEFAULTSW {
 using LPPRINTER_DEFAULTSW = PRINTER_DEFAULTSW*;
 
 // Recursive, as on Windows. The storage is opaque so that this header stays free
-// of <pthread.h>; platform/posix/sync.cpp placement-constructs the mutex in it.
+// of <pthread.h>; platform/posix/sync.cpp placement-constructs the mutex in it,
+// with a marker word behind it that refuses a section never initialised or
+// already deleted.
 struct CRITICAL_SECTION {
   alignas(std::max_align_t) unsigned char opaque[64];
 };

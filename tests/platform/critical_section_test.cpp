@@ -81,4 +81,22 @@ TEST(CriticalSection, NoIncrementIsLostBetweenThreads) {
   DeleteCriticalSection(&counter.section);
 }
 
+// What Windows leaves undefined the layer refuses, ending the process with a
+// message: a section never initialised (a zero-filled global) or one already
+// deleted. Windows tells neither from a live section, so only the layer is tested.
+TEST(CriticalSectionDeathTest, NeverInitialisedOrAlreadyDeletedEndsTheProcess) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows does not tell such a section from a live one";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  CRITICAL_SECTION never{};
+  EXPECT_DEATH(EnterCriticalSection(&never), "EnterCriticalSection.*never initialised");
+  CRITICAL_SECTION gone;
+  InitializeCriticalSection(&gone);
+  DeleteCriticalSection(&gone);
+  EXPECT_DEATH(LeaveCriticalSection(&gone), "LeaveCriticalSection.*deleted already");
+  EXPECT_DEATH(DeleteCriticalSection(&gone), "DeleteCriticalSection.*deleted already");
+#endif
+}
+
 }  // namespace
