@@ -2,6 +2,7 @@
 // hands the spooler.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -57,6 +58,27 @@ TEST(InitializePrintMonitor2, FillsTheLanguageMonitorsEightEntriesOfAWindows2000
         Address(table.pfnXcvDataPort), Address(table.pfnXcvClosePort)}) {
     EXPECT_EQ(portManagement, nullptr);
   }
+}
+
+// The NT spooler loads only the NT face, so its entry may be the first of the
+// process: it prepares MonitorLock itself. Every other test here goes through the
+// Windows 95 face first, which prepares the lock once for the whole process, so
+// this one runs in a process of its own, started afresh. The Linux layer refuses
+// a lock never initialised; Windows does not tell, so it runs there only.
+TEST(InitializePrintMonitor2, AsTheFirstEntryOfTheProcessPreparesTheLockForItsPorts) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows does not tell a critical section never initialised";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        emu::AttachPrinter("LPT8:");
+        HANDLE port = nullptr;
+        const monitor_test::SpoolerFace nt{monitor_test::Face::Nt};
+        std::exit(nt.OpenPort("LPT8:", nullptr, &port) && nt.Close(port) ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+#endif
 }
 
 TEST(DllEntryPoint, ReturnsTrueForEveryReason) {
