@@ -223,4 +223,45 @@ TEST_F(NtFace, ShutdownEndsEveryCallOfItsInstanceAtOnceAndWaitsForNoOtherInstanc
   EXPECT_TRUE(otherClose.FinishedWithin(10000));
 }
 
+// Shutdown while a call on one of its ports is still at work: it ends the call's
+// waits as ClosePort does (StartDocPort held by the application's thread), and
+// it waits for a ClosePort of one of its ports still at work (on a write blocked
+// in an off-line device), since the spooler may unload the DLL as soon as
+// Shutdown returns.
+TEST_F(NtFace, ShutdownEndsTheCallsOnItsPortsAndWaitsForTheirClosesInProgress) {
+  Register(printer_, "KP-6600S", 1, 1, kQuiet);  // not the attached printer's model
+  for (const bool closing : {false, true}) {
+    SCOPED_TRACE(closing ? "ClosePort waiting for a write" : "StartDocPort held by the flag");
+    HANDLE instance = nullptr;
+    const MONITOR2* table = InitializePrintMonitor2(nullptr, &instance);
+    ASSERT_NE(table, nullptr);
+    app::SetDword(printer_, VALUE_STATUS_THREAD, closing ? 0 : 1);
+    emu::AttachPrinter(kPort);
+    HANDLE port = nullptr;
+    ASSERT_TRUE(Spool().OpenPort(kPort, &printer_, &port, instance));
+    auto* record = static_cast<PortRecord*>(port);
+    if (closing) {
+      ASSERT_TRUE(StartDoc(record, printer_));
+      emu::SetOffline(kPort, 2000);
+    }
+    monitor_test::BackgroundCall call([this, record, closing] {
+      if (closing) Write(record, "late");
+      if (!closing) StartDoc(record, printer_);
+    });
+    ASSERT_TRUE(monitor_test::WaitUntil([&] {
+      return record->callsInProgress.load() == 1 && (!closing || emu::BlockedCalls(kPort) == 1);
+    }));
+    monitor_test::BackgroundCall close([this, record, closing] {
+      if (closing) Spool().Close(record);
+    });
+    ASSERT_TRUE(
+        monitor_test::WaitUntil([&] { return !closing || monitor_test::ListedPorts().empty(); }));
+
+    EXPECT_TRUE(
+        monitor_test::FinishesWithin(10000, [table, instance] { table->pfnShutdown(instance); }));
+    EXPECT_FALSE(emu::PortOpen(kPort)) << "Shutdown returned before the port was closed";
+    EXPECT_TRUE(call.FinishedWithin(1000));
+  }
+}
+
 }  // namespace
