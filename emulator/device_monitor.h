@@ -3,8 +3,9 @@
 // product never includes it.
 //
 // The table returned by DeviceMonitor() has the Windows 95 layout. Every call made
-// through it is logged with its arguments, and every slot the monitor calls can be
-// made to fail on demand. Spooler threads and poller threads may call in at once:
+// through it is logged with its arguments as it returns (so the log's order is the
+// order in which calls ended), and every slot the monitor calls can be made to
+// fail on demand. Spooler threads and poller threads may call in at once:
 // each port has its own lock, so calls on one port act one at a time, in the
 // order they get the port, while calls on different ports never wait for each
 // other (a real port monitor's ports do not).

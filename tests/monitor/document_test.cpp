@@ -306,8 +306,9 @@ TEST_P(StartDocPort_, DocumentsWithoutANameKeepThePortsPrinter) {
 // deleted, the spooler stopping): StartDocPort waiting for the application's
 // thread or inside the job-start exchange (whose printer never answers), or a
 // write waiting out an off-line device's block. The close ends the call's waits,
-// so both return soon after, nothing of the port is used once it is freed (the
-// sanitizer lanes watch), and LanMonExistFlag is not left at 1.
+// so both return soon after; the device document ends only once the call has
+// returned, nothing of the port is used once it is freed (the sanitizer lanes
+// watch), and LanMonExistFlag is not left at 1.
 TEST_P(StartDocPort_, AClosePortDuringACallEndsItAndLeavesNoFlagUp) {
   const char* const cases[] = {"thread flag", "job-start exchange", "off-line write"};
   for (int c = 0; c < 3; ++c) {
@@ -332,10 +333,17 @@ TEST_P(StartDocPort_, AClosePortDuringACallEndsItAndLeavesNoFlagUp) {
     Sleep(200);
     EXPECT_FALSE(returned) << "the call was not blocked";
 
+    emu::ClearCalls();
     const auto close = [spool = Spool(), record = record_] { EXPECT_TRUE(spool.Close(record)); };
     EXPECT_TRUE(monitor_test::FinishesWithin(10000, close))
         << "the close waited for the call instead of ending it";
     EXPECT_TRUE(call.FinishedWithin(1000));
+    if (c == 2) {
+      // Calls are logged as they return.
+      std::vector<std::string> order;
+      for (const emu::Call& done : emu::Calls()) order.push_back(emu::SlotName(done.slot));
+      EXPECT_EQ(order, (std::vector<std::string>{"WritePort", "EndDocPort", "ClosePort"}));
+    }
     EXPECT_NE(LanFlag(printer_), std::optional<DWORD>(1));
     EXPECT_FALSE(emu::PortOpen("DOC1:"));
     record_ = OpenPort("DOC1:", printer_);
