@@ -118,22 +118,25 @@ TEST_P(StartDocPort_, SecondDocumentOnBusyPortFailsWithErrorBusyAndChangesNothin
 // closes leaving it set (an application gone has no thread talking to the
 // printer), or dies with both flags saying it is there, and the clock moves on
 // past the wait's two minutes; StartDocPort must not touch the device or
-// LanMonExistFlag before that.
+// LanMonExistFlag before that, even with the tick counter wrapping meanwhile.
 TEST_P(StartDocPort_, WaitsWhileTheStatusThreadFlagIsSet) {
   const struct {
     const char* how;
     bool deleteValue;
     bool closeApp;
     bool hang = false;
+    bool wraps = false;  // the wait starts 100 ms before the tick counter wraps
   } cases[] = {{"flag set to 0", false, false},
                {"flag deleted", true, false},
                {"application closed, flag left set", false, true},
-               {"application died present, flag left set", false, false, true}};
+               {"application died present, flag left set", false, false, true},
+               {"flag set to 0 after the tick counter wrapped", false, false, false, true}};
 
   const bool clockMoves = diag::SetTickCountStart(GetTickCount());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.how);
-    if (c.hang && !clockMoves) continue;  // the real clock cannot be moved on
+    if ((c.hang || c.wraps) && !clockMoves) continue;  // the real clock cannot be moved on
+    if (c.wraps) diag::SetTickCountStart(0xFFFFFFFFu - 100);
     app::DeleteValue(printer_, VALUE_LAN_MONITOR);
     app::SetDword(printer_, VALUE_STATUS_MONITOR, 1);
     app::SetDword(printer_, VALUE_STATUS_THREAD, 1);
