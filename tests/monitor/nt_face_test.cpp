@@ -96,6 +96,20 @@ TEST_F(NtFace, UnicodePrinterNameUsesItsOwnKey) {
 // it: the entry is never called, the port prints, and without a device ID nothing
 // else happens. A table without StartDocPort fails the document at once.
 TEST_F(NtFace, PortMonitorTableIsReadNoFurtherThanItsSizeInWholeEntries) {
+  // No table at all, or no place for the port's handle: refused before anything
+  // is made or opened.
+  emu::WideString port = emu::Wide(kPort);
+  HANDLE handle = nullptr;
+  for (const bool withTable : {false, true}) {
+    SetLastError(0);
+    EXPECT_FALSE(monitor_test::SpoolerNt().table->pfnOpenPortEx(
+        monitor_test::SpoolerNt().handle, emu::kPortMonitorInstance, port.data(), nullptr,
+        withTable ? nullptr : &handle, withTable ? emu::DeviceMonitor2() : nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  }
+  EXPECT_TRUE(monitor_test::ListedPorts().empty());
+  EXPECT_TRUE(emu::Calls().empty());
+
   const DWORD intoDeviceData = offsetof(MONITOR2, pfnGetPrinterDataFromPort) + sizeof(void*) / 2;
   for (const DWORD size : {emu::kShortMonitor2Size, intoDeviceData}) {
     SCOPED_TRACE(size);
