@@ -33,6 +33,7 @@ struct DeviceIdCase {
   emu::PortKind kind;
   std::vector<DWORD> requests;  // in order
   bool matched;
+  std::string deviceId = monitor_test::DeviceIdFor("KP-6600S");
 };
 
 void PrintTo(const DeviceIdCase& c, std::ostream* out) {
@@ -43,8 +44,7 @@ class NtDeviceId : public NtFace, public testing::WithParamInterface<DeviceIdCas
 
 TEST_P(NtDeviceId, ParallelFirstThenUsbAndNoStatusWorkWithoutAnId) {
   const DeviceIdCase& c = GetParam();
-  OpenRegistered(kPort, "KP-6600S", 1, 1, kQuiet,
-                 {.deviceId = monitor_test::DeviceIdFor("KP-6600S"), .kind = c.kind});
+  OpenRegistered(kPort, "KP-6600S", 1, 1, kQuiet, {.deviceId = c.deviceId, .kind = c.kind});
   ASSERT_NE(record_, nullptr);
 
   ASSERT_TRUE(StartDoc(record_, printer_));
@@ -67,6 +67,13 @@ INSTANTIATE_TEST_SUITE_P(
                      emu::PortKind::Usb,
                      {IOCTL_PAR_QUERY_DEVICE_ID, IOCTL_USBPRINT_GET_1284_ID},
                      true},
+        // The ID ends in its model, no ";" behind it: the two bytes freed by dropping
+        // the length are not read as more of the model.
+        DeviceIdCase{"UsbIdEndingInTheModel",
+                     emu::PortKind::Usb,
+                     {IOCTL_PAR_QUERY_DEVICE_ID, IOCTL_USBPRINT_GET_1284_ID},
+                     true,
+                     "MFG:KOVIR;MDL:KP-6600S"},
         DeviceIdCase{"NetworkHasNone",
                      emu::PortKind::Network,
                      {IOCTL_PAR_QUERY_DEVICE_ID, IOCTL_USBPRINT_GET_1284_ID},
