@@ -356,19 +356,23 @@ TEST_P(StartDocPort_, AClosePortDuringACallEndsItAndLeavesNoFlagUp) {
 
 // The printer handle lives from StartDocPort to EndDocPort (the stand-in spooler
 // knows the printer only natively; Wine's spooler has no such printer).
+// The NT face opens none: each open and close would call back into the spooler.
 TEST_P(EndDocPort_, ClosesThePrinterHandleThatTheNextDocumentReopens) {
-  if (record_->printerHandle == nullptr) GTEST_SKIP() << "no spooler printer of this name here";
+  const bool opens = face_ == monitor_test::Face::Win95;
+  if (opens && record_->printerHandle == nullptr) {
+    GTEST_SKIP() << "no spooler printer of this name here";
+  }
   const long handlesOpen = diag::OpenPrinterHandles();
 
   ASSERT_TRUE(StartDoc(record_, printer_));
-  EXPECT_NE(record_->printerHandle, nullptr);
+  EXPECT_EQ(record_->printerHandle != nullptr, opens);
   EXPECT_EQ(diag::OpenPrinterHandles(), handlesOpen) << "the open handle is kept, not doubled";
   EXPECT_TRUE(EndDoc(record_));
   EXPECT_EQ(record_->printerHandle, nullptr);
-  EXPECT_EQ(diag::OpenPrinterHandles(), handlesOpen - 1);
+  EXPECT_EQ(diag::OpenPrinterHandles(), handlesOpen - (opens ? 1 : 0));
 
   ASSERT_TRUE(StartDoc(record_, printer_));
-  EXPECT_NE(record_->printerHandle, nullptr);
+  EXPECT_EQ(record_->printerHandle != nullptr, opens);
   EXPECT_EQ(diag::OpenPrinterHandles(), handlesOpen);
   EXPECT_TRUE(EndDoc(record_));
 }
