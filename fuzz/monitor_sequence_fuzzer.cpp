@@ -18,13 +18,17 @@
 // application acting at a device call the input picks (during a job start's
 // exchange too); a ClosePort or Shutdown from the spooler's thread while the
 // port's own thread is still in a call (close-during, or the background
-// EndDocPort above). Poll intervals are tens of milliseconds and Sleep runs at 1/100
+// EndDocPort above), or still in its OpenPortEx (open-during); two NT instances
+// holding the same port name. Poll intervals are tens of milliseconds and Sleep runs at 1/100
 // of its time, so that pollers and the job-start exchange really run inside one
 // input, which takes well under a second on line.
 //
 // Invariants, each failing with abort() and a one-line reason:
 // 1. no pass-through or back-channel call reaches the device monitor unless the
-//    monitor has a device document open there (checked as the call is made);
+//    monitor has a device document open on that device port (on the NT face a
+//    GetPrinterDataFromPort only needs the device port open), and the device's
+//    ClosePort comes once for each device port opened, never for another
+//    (checked as the call is made);
 // 2. the bytes a document's WritePort calls accepted arrive at that port's
 //    printer exactly, in order; nothing else arrives, but the status command and
 //    ink query of a job start, and the ink query only after a ready status reply;
@@ -48,16 +52,25 @@
 //    port's blocked device: while another port's reads block B >= 600 ms, it
 //    finishes within B/2. Its own waits are all short: its Sleep pauses run at
 //    1/100 (a whole ink query's score of them, some 110 ms) and the application
-//    clears its thread flag after 20 ms;
+//    clears its thread flag after 20 ms. A Shutdown waits for the calls at work on
+//    its own instance's ports, never for another instance's;
 // 9. after an NT instance's Shutdown none of its ports is listed or open at its
 //    device, each document it ended has LanMonExistFlag 0 (as after ClosePort),
 //    its ports' pollers have ended by the time it returns, and every other
-//    instance's port is still listed. Its ports' handles are gone: later calls
-//    on them are skipped until the port is opened again;
+//    instance's port is still listed, one of the same name too. Its ports'
+//    handles are gone: later calls on them are skipped until the port is opened
+//    again. Two instances may hold one name; a second open of a name within one
+//    instance fails with ERROR_BUSY;
 // 10. a call at work on a port when ClosePort or Shutdown closed it has returned
 //    within 1 s of the close (FALSE is fine), the port is neither listed nor open
 //    at its device, and a LanMonExistFlag that the call or the close wrote is 0;
-//    AddressSanitizer sees that nothing of the port is used once freed.
+//    AddressSanitizer sees that nothing of the port is used once freed;
+// 11. an OpenPortEx that a ClosePort or Shutdown comes during (open-during: the
+//    device monitor's open held) is listed while its device open is at work;
+//    when the close came before it was done it fails with ERROR_INVALID_HANDLE,
+//    gives the spooler no handle and returns before the close does; when it
+//    succeeded, its handle is the record it listed; afterwards the record is not
+//    listed and the device port it opened is closed.
 // Every check holds on both faces.
 //
 // The world the operations act on is in monitor_sequence_world.h, what is seen
@@ -69,6 +82,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -325,27 +339,33 @@ long SettledThreads(long baseline) {
   return threads;
 }
 
-// Whether the port is still open at its device though the close did not ask the
-// device to close it. A device that refuses its ClosePort (an injected fault)
-// keeps the port open; the monitor has let it go all the same.
-bool DeviceLeftOpen(const Port& port, std::uint64_t deviceClosesBefore) {
-  return emu::PortOpen(port.name) &&
-         DeviceCallCount(port.name, emu::Slot::ClosePort) == deviceClosesBefore;
+// Whether the record is on PortList. Only pointers are compared.
+bool Listed(const PortRecord* record) {
+  MonitorLockGuard lock;
+  for (PortRecord* listed = PortList; listed != nullptr; listed = listed->next) {
+    if (listed == record) return true;
+  }
+  return false;
 }
 
-// After a close of the port: its record is no longer listed, and its device port
-// is closed or was asked to close. `port.record` is the port's record still (not
-// dereferenced); `deviceClosesBefore`: DeviceCallCount of ClosePort before the close.
-void CheckClosed(const Port& port, const std::string& closer, std::uint64_t deviceClosesBefore) {
-  {
-    MonitorLockGuard lock;
-    for (PortRecord* listed = PortList; listed != nullptr; listed = listed->next) {
-      if (listed == port.record) Fail(closer + " left " + port.name + " listed");
-    }
-  }
-  if (DeviceLeftOpen(port, deviceClosesBefore)) {
-    Fail(closer + " left " + port.name + " open at its device");
-  }
+// After a close of a record of the port: it is no longer listed, and the device
+// port it opened is closed or was asked to close (a device that refuses its
+// ClosePort, an injected fault, keeps the port open; the monitor has let it go
+// all the same). The record is not dereferenced.
+void CheckClosed(const std::string& name, const PortRecord* record, HANDLE device,
+                 const std::string& closer) {
+  if (Listed(record)) Fail(closer + " left " + name + " listed");
+  if (DeviceHandleOpen(device)) Fail(closer + " left " + name + " open at its device");
+}
+
+// The port's own holding is closed: the spooler has no handle of it any more, and
+// the same name held through another instance, if any, takes its place.
+void Forget(Port& port) {
+  port.record = port.twin.record;
+  port.instance = port.twin.instance;
+  port.device = port.twin.device;
+  port.twin = {};
+  port.documentPrinter.reset();
 }
 
 // ---- a port's own spooler thread -------------------------------------------------
@@ -416,12 +436,11 @@ bool JoinBackground(Port& port, int index) {
   background.thread.join();
   if (background.code == Code::End) {
     CheckEnded(port, port.record, background.ending);
+    port.documentPrinter.reset();
   } else {
     CheckEnded(port, nullptr, background.ending);
-    port.record = nullptr;
-    port.instance = nullptr;
+    Forget(port);
   }
-  port.documentPrinter.reset();
   return true;
 }
 
@@ -430,16 +449,15 @@ bool JoinBackground(Port& port, int index) {
 // device). The port's thread shares the lane: both calls are the port's.
 void CloseBesideBackground(Port& port, int index) {
   const Ending ending = BeginEnding(Code::Close, port, index);
-  const std::uint64_t deviceCloses = DeviceCallCount(port.name, emu::Slot::ClosePort);
   SetSpoolerLane(index);
   TraceResult(CloseOn(gSpooler, port.record), " beside the port's own EndDocPort");
   SetSpoolerLane(-1);
-  CheckClosed(port, "ClosePort", deviceCloses);
+  CheckClosed(port.name, port.record, port.device, "ClosePort");
   ExpectReturnedSoon(gBackground[index].returned, "EndDocPort", "ClosePort", port);
-  port.record = nullptr;
-  port.instance = nullptr;
+  port.record = nullptr;  // freed: the EndDocPort's check reads no poller of it
   JoinBackground(port, index);
   CheckEnded(port, nullptr, ending);
+  Forget(port);
 }
 
 // ---- the NT face's instances ----------------------------------------------------
@@ -456,7 +474,7 @@ HANDLE ShutdownTarget(const Op& op) {
 // document's LanMonExistFlag at 0 (invariant 4, as its ClosePort would), and the
 // pollers of its ports are gone; every other instance's port is still listed. Its
 // ports' handles are gone with it: the fuzzer makes no more calls with them.
-Step ShutDown(World& world, HANDLE instance) {
+Step ShutDown(World& world, HANDLE instance, const std::function<void()>& returned = {}) {
   Step step;
   std::vector<std::pair<int, Ending>> endings;
   // Counted before the pollers are: a poller that a call still at work stops
@@ -486,11 +504,8 @@ Step ShutDown(World& world, HANDLE instance) {
     step.shutPorts.push_back(i);
   }
   const long threadsAfter = threadsBefore - pollers;
-  std::array<std::uint64_t, kPorts> deviceCloses{};
-  for (int i = 0; i < kPorts; ++i) {
-    deviceCloses[i] = DeviceCallCount(world.ports[i].name, emu::Slot::ClosePort);
-  }
   ShutdownInstance(gSpooler, instance);
+  if (returned) returned();
   Trace("-> shut down, " + std::to_string(endings.size()) + " of its ports closed");
   // A call that was at work on one of its ports has returned with it.
   for (auto& [index, ending] : endings) {
@@ -506,27 +521,28 @@ Step ShutDown(World& world, HANDLE instance) {
     for (PortRecord* record = PortList; record != nullptr; record = record->next) {
       if (record->monitorInstance == instance) Fail("Shutdown left a port of its instance listed");
     }
-    for (int i = 0; i < kPorts; ++i) {
-      const Port& port = world.ports[i];
-      if (port.record == nullptr || port.instance == instance) continue;
-      // A port in its own ClosePort is unlisted by that call.
-      if (gBackground[i].thread.joinable() && gBackground[i].code == Code::Close) continue;
-      bool listed = false;
-      for (PortRecord* record = PortList; record != nullptr; record = record->next) {
-        listed = listed || record == port.record;
-      }
-      if (!listed) Fail("Shutdown of another instance closed " + port.name);
+  }
+  for (int i = 0; i < kPorts; ++i) {
+    Port& port = world.ports[i];
+    // The same name held through another instance stays open, and listed.
+    if (port.twin.record != nullptr && port.twin.instance != instance &&
+        !Listed(port.twin.record)) {
+      Fail("Shutdown of another instance closed " + port.name + " of a second instance");
     }
+    if (port.twin.record != nullptr && port.twin.instance == instance) {
+      CheckClosed(port.name, port.twin.record, port.twin.device, "Shutdown");
+      port.twin = {};
+    }
+    if (port.record == nullptr || port.instance == instance) continue;
+    // A port in its own ClosePort is unlisted by that call.
+    if (gBackground[i].thread.joinable() && gBackground[i].code == Code::Close) continue;
+    if (!Listed(port.record)) Fail("Shutdown of another instance closed " + port.name);
   }
   for (auto& [index, ending] : endings) {
     Port& port = world.ports[index];
-    if (DeviceLeftOpen(port, deviceCloses[index])) {
-      Fail("Shutdown left " + port.name + " open at its device");
-    }
+    if (DeviceHandleOpen(port.device)) Fail("Shutdown left " + port.name + " open at its device");
     CheckEnded(port, nullptr, ending);
-    port.record = nullptr;
-    port.instance = nullptr;
-    port.documentPrinter.reset();
+    Forget(port);
   }
   const long threads = SettledThreads(threadsAfter);
   if (threads > threadsAfter) {
@@ -626,9 +642,8 @@ Step CloseDuringCall(World& world, const Op& op, std::size_t index, Port& port) 
     step.shutPorts = shut.shutPorts;
     step.closingPorts = shut.closingPorts;
   } else {
-    const std::uint64_t deviceCloses = DeviceCallCount(port.name, emu::Slot::ClosePort);
     TraceResult(CloseOn(gSpooler, record), " (the close)");
-    CheckClosed(port, closer, deviceCloses);
+    CheckClosed(port.name, record, port.device, closer);
   }
   ExpectReturnedSoon(returned, call, closer, port);
   caller.join();
@@ -650,9 +665,164 @@ Step CloseDuringCall(World& world, const Op& op, std::size_t index, Port& port) 
       CheckEnded(port, nullptr, Ending{"a close during a call", flagPrinter, lanWrites, -1});
     }
   }
-  port.record = nullptr;
-  port.instance = nullptr;
-  port.documentPrinter.reset();
+  // A Shutdown has forgotten the port's holding already.
+  if (!byShutdown) Forget(port);
+  return step;
+}
+
+// ---- an open during a close ------------------------------------------------------
+
+// The NT instance an open goes through: the newest or the oldest live one; null on
+// the Windows 95 face, or with none live.
+HANDLE OpeningInstance(int which) {
+  if (gSpooler.face != Face::Nt || gSpooler.instances.empty()) return nullptr;
+  return which == 0 ? gSpooler.instances.back() : gSpooler.instances.front();
+}
+
+// A device-monitor open fault is armed: an open may fail at its device and free
+// its record before a close of it comes.
+bool gOpenFaultArmed = false;
+
+// The record an open of `name` through `instance` has listed, while it is at work:
+// one the fuzzer holds no handle of.
+PortRecord* OpeningRecord(const World& world, const std::string& name, HANDLE instance) {
+  MonitorLockGuard lock;
+  for (PortRecord* record = PortList; record != nullptr; record = record->next) {
+    if (record->monitorInstance != instance) continue;
+    const SpoolerText listed = record->portName;
+    const std::string listedName = listed.ansi != nullptr ? listed.ansi : emu::Utf8(listed.wide);
+    if (Folded(listedName) != Folded(name)) continue;
+    const bool known = std::any_of(world.ports.begin(), world.ports.end(), [&](const Port& port) {
+      return port.record == record || port.twin.record == record;
+    });
+    if (!known) return record;
+  }
+  return nullptr;
+}
+
+// How long the closer of an open-during may take to get to the open.
+constexpr auto kOpenReachLimit = std::chrono::milliseconds(1000);
+
+// Waits until `done` holds, failing with `what` after kOpenReachLimit.
+void AwaitOrFail(auto done, const std::string& what) {
+  const auto limit = std::chrono::steady_clock::now() + kOpenReachLimit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > limit) Fail(what);
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+}
+
+// open-during: the port's own spooler thread opens it (through the newest
+// instance) with every device-monitor open held at its start, and the spooler
+// closes the record as listed from its own thread meanwhile: ClosePort, or on the
+// NT face the Shutdown of the instance. "held": the close comes while the device
+// open is held, which is released once the close has taken the port; "release":
+// the hold is released as the close comes, and the two race; "after": the close
+// comes once the open has returned. Checked: the open is listed while its device
+// open is at work; one that the close came before fails with
+// ERROR_INVALID_HANDLE, gives the spooler no handle, and returns before the close
+// does; one that succeeded handed out the listed record; afterwards the record is
+// not listed and the device port the open opened is closed (the device ClosePort
+// only for a device port that was opened: monitor_sequence_watch.cpp).
+Step OpenDuringClose(World& world, const Op& op) {
+  const auto& a = op.arg;
+  Port& port = world.ports[a[0]];
+  Step step;
+  step.spoolerPort = a[0];
+  HANDLE instance = OpeningInstance(0);
+  if (gSpooler.face == Face::Nt && instance == nullptr) {
+    Trace("-> skipped: no instance is live");
+    return step;
+  }
+  // A name the instance holds is refused before it reaches the device (open
+  // checks that); and the fuzzer follows two holdings of a name at most.
+  if ((port.record != nullptr && port.instance == instance) || port.twin.record != nullptr) {
+    Trace("-> skipped: the name is open through this instance, or two, already");
+    return step;
+  }
+  const bool byShutdown = a[1] == 1 && gSpooler.face == Face::Nt;
+  // A ClosePort must not come after an open that failed at its device freed its
+  // record: with an open fault armed, it comes while the open is held.
+  const int when = a[2] == 1 && !byShutdown && gOpenFaultArmed ? 0 : a[2];
+  const std::string closer = byShutdown ? "Shutdown" : "ClosePort";
+  const HANDLE devicesBefore = LastDeviceOpen(port.name);
+
+  std::atomic<int> order{0};
+  int openReturnedAt = 0;
+  int closeReturnedAt = 0;
+  BOOL opened = FALSE;
+  DWORD error = ERROR_SUCCESS;
+  HANDLE handle = nullptr;
+  std::atomic<bool> returned{false};
+  emu::HoldOpens(true);
+  std::thread opener([&] {
+    SetSpoolerLane(a[0]);
+    opened = OpenPortOn(gSpooler, instance, port.name, world.printers[port.printer].name, &handle);
+    error = GetLastError();
+    SetSpoolerLane(-1);
+    openReturnedAt = ++order;
+    returned = true;
+  });
+  AwaitOrFail([&] { return emu::HeldOpens() > 0 || returned.load(); },
+              "OpenPortEx of " + port.name + " neither reached its device monitor nor returned");
+  if (returned.load()) {
+    Fail("OpenPortEx of " + port.name + " returned (error " + std::to_string(error) +
+         ") before it reached its device monitor");
+  }
+  PortRecord* record = OpeningRecord(world, port.name, instance);
+  if (record == nullptr) {
+    Fail("OpenPortEx of " + port.name + " is not listed while its device open is at work");
+  }
+
+  std::thread releaser;
+  if (when == 0) {
+    // Released once the close has taken the port off the list.
+    releaser = std::thread([&] {
+      AwaitOrFail([&] { return !Listed(record); },
+                  closer + " did not take " + port.name + " while its open was held");
+      emu::HoldOpens(false);
+    });
+  } else {
+    emu::HoldOpens(false);
+    if (when == 2) {
+      opener.join();
+      TraceResult(opened, " (the open" + (opened ? std::string(")")
+                                                 : ", error " + std::to_string(error) + ")"));
+      if (opened && handle != record) Fail("OpenPortEx handed out a record it did not list");
+    }
+  }
+  // After a failed open there is no port left to close by its handle.
+  const bool closes = byShutdown || when != 2 || opened;
+  if (byShutdown) {
+    const Step shut = ShutDown(world, instance, [&] { closeReturnedAt = ++order; });
+    step.shutPorts = shut.shutPorts;
+    step.closingPorts = shut.closingPorts;
+  } else if (closes) {
+    TraceResult(CloseOn(gSpooler, record), " (the close)");
+    closeReturnedAt = ++order;
+  }
+  if (releaser.joinable()) releaser.join();
+  if (opener.joinable()) {
+    opener.join();
+    TraceResult(opened, " (the open" +
+                            (opened ? std::string(")") : ", error " + std::to_string(error) + ")"));
+  }
+
+  if (opened) {
+    if (handle != record) Fail("OpenPortEx handed out a record it did not list");
+    if (when == 0) Fail("OpenPortEx succeeded though " + closer + " came while it was held");
+  } else if (closes) {
+    if (error != ERROR_INVALID_HANDLE) {
+      Fail("OpenPortEx of " + port.name + " that " + closer + " came during failed with error " +
+           std::to_string(error) + ", not ERROR_INVALID_HANDLE");
+    }
+    if (handle != nullptr) Fail("OpenPortEx that " + closer + " came during gave out a handle");
+    if (openReturnedAt > closeReturnedAt) {
+      Fail(closer + " returned before the OpenPortEx it came during");
+    }
+  }
+  const HANDLE device = LastDeviceOpen(port.name);
+  CheckClosed(port.name, record, device != devicesBefore ? device : nullptr, closer);
   return step;
 }
 
@@ -713,14 +883,13 @@ void CallSpooler(World& world, const Op& op, std::size_t index, Port& port, Step
         const Ending ending = BeginEnding(Code::End, port, -1);
         TraceResult(EndDocOn(gSpooler, record));
         CheckEnded(port, record, ending);
+        port.documentPrinter.reset();
       } else {
         const Ending ending = BeginEnding(Code::Close, port, -1);
         TraceResult(CloseOn(gSpooler, record));
         CheckEnded(port, nullptr, ending);
-        port.record = nullptr;
-        port.instance = nullptr;
+        Forget(port);
       }
-      port.documentPrinter.reset();
       break;
     case Code::GetData: {
       const DWORD outSize = static_cast<DWORD>(kOutSizes[a[2]]);
@@ -753,23 +922,46 @@ Step Perform(World& world, const Op& op, std::size_t index, Budget& budget) {
   switch (op.code) {
     case Code::Open: {
       Port& port = world.ports[a[0]];
-      // The NT spooler opens through its newest instance; with none live, it has
-      // none to open through.
-      HANDLE instance = gSpooler.instances.empty() ? nullptr : gSpooler.instances.back();
+      // The NT spooler opens through the newest or the oldest live instance; with
+      // none live, it has none to open through.
+      HANDLE instance = OpeningInstance(a[2]);
       if (gSpooler.face == Face::Nt && instance == nullptr) {
         Trace("-> skipped: no instance is live");
         break;
       }
+      // Within one instance a name is open once: a second open is refused as busy.
+      // Through another instance it opens again; the fuzzer follows two at most.
+      const bool held = (port.record != nullptr && port.instance == instance) ||
+                        (port.twin.record != nullptr && port.twin.instance == instance);
+      if (!held && port.twin.record != nullptr) {
+        Trace("-> skipped: the name is open through two instances already");
+        break;
+      }
       std::string name = a[1] == 0 ? port.name : Folded(port.name);
       HANDLE handle = nullptr;
+      SetLastError(ERROR_SUCCESS);
       const BOOL opened =
           OpenPortOn(gSpooler, instance, name, world.printers[port.printer].name, &handle);
-      TraceResult(opened);
-      if (opened && port.record == nullptr) {
-        port.record = static_cast<PortRecord*>(handle);
-        port.instance = instance;
-      }
+      const DWORD error = GetLastError();
+      TraceResult(opened, opened ? "" : ", error " + std::to_string(error));
       step.spoolerPort = a[0];
+      if (held) {
+        if (opened) Fail("a second OpenPortEx of " + name + " in one instance opened it");
+        if (error != ERROR_BUSY) {
+          Fail("a second OpenPortEx of " + name + " in one instance failed with error " +
+               std::to_string(error) + ", not ERROR_BUSY");
+        }
+        break;
+      }
+      if (!opened) break;
+      const Holding opening{static_cast<PortRecord*>(handle), instance, LastDeviceOpen(port.name)};
+      if (port.record == nullptr) {
+        port.record = opening.record;
+        port.instance = opening.instance;
+        port.device = opening.device;
+      } else {
+        port.twin = opening;
+      }
       break;
     }
     case Code::Start:
@@ -800,10 +992,12 @@ Step Perform(World& world, const Op& op, std::size_t index, Budget& budget) {
       static const int kTimes[] = {1, 2, emu::kAlways};
       emu::InjectFault(static_cast<emu::Slot>(a[0]), static_cast<emu::Fault>(a[1] + 1),
                        kTimes[a[2]], a[3]);
+      gOpenFaultArmed = gOpenFaultArmed || static_cast<emu::Slot>(a[0]) == emu::Slot::OpenPort;
       break;
     }
     case Code::ClearFaults:
       emu::ClearFaults();
+      gOpenFaultArmed = false;
       break;
     case Code::Rename:
       Rename(world, a[0]);
@@ -851,6 +1045,8 @@ Step Perform(World& world, const Op& op, std::size_t index, Budget& budget) {
         return CloseDuringCall(world, op, index, world.ports[a[0]]);
       }
       break;
+    case Code::OpenDuring:
+      return OpenDuringClose(world, op);
     case Code::Count:
       break;
   }
@@ -894,6 +1090,7 @@ int SpoolerPortOf(const Op& op) {
     case Code::Close:
     case Code::GetData:
     case Code::CloseDuring:
+    case Code::OpenDuring:
       return op.arg[0];
     default:
       return -1;
@@ -915,29 +1112,47 @@ std::vector<int> PortsWaitedFor(const Op& op) {
 
 // The longest block of a port other than `port` that is off line now, or 0 when
 // `port` is off line itself (its own calls may wait out its blocks).
-// A Shutdown returns only once every ClosePort at work in the process is done (the
-// spooler may unload the DLL then), so the block of a port whose own thread is in
-// ClosePort counts for an operation that shuts down, as the port's own wait.
-int OtherPortsBlock(const World& world, int port, bool shutsDown) {
+// A Shutdown returns only once every call at work on its own instance's ports is
+// done, a ClosePort of one of them included (the spooler may unload the DLL
+// then), so the block of such a port whose own thread is in a call counts for
+// the operation that shuts `shutInstance` down, as the port's own wait. Another
+// instance's ports are not its to wait for.
+int OtherPortsBlock(const World& world, int port, HANDLE shutInstance) {
   if (port < 0 || OfflineBlock(world.ports[port].name) > 0) return 0;
   int longest = 0;
   for (int i = 0; i < kPorts; ++i) {
-    if (i == port ||
-        (shutsDown && gBackground[i].thread.joinable() && gBackground[i].code == Code::Close)) {
+    const Port& other = world.ports[i];
+    if (i == port || (shutInstance != nullptr && gBackground[i].thread.joinable() &&
+                      other.record != nullptr && other.instance == shutInstance)) {
       continue;
     }
-    longest = std::max(longest, OfflineBlock(world.ports[i].name));
+    longest = std::max(longest, OfflineBlock(other.name));
   }
   return longest;
 }
 
+// The instance the operation shuts down, or null.
+HANDLE InstanceShutBy(const World& world, const Op& op) {
+  if (gSpooler.face != Face::Nt) return nullptr;
+  switch (op.code) {
+    case Code::Shutdown:
+      return ShutdownTarget(op);
+    case Code::CloseDuring:
+      return op.arg[3] == 1 ? world.ports[op.arg[0]].instance : nullptr;
+    case Code::OpenDuring:
+      return op.arg[1] == 1 ? OpeningInstance(0) : nullptr;
+    default:
+      return nullptr;
+  }
+}
+
 // `timedPort`: the port of the spooler call the operation makes, for invariant 8;
-// `shutsDown`: the operation shuts an instance down.
+// `shutInstance`: the instance the operation shuts down, if any.
 void RunChecked(World& world, const std::string& text, int spoolerPort, int timedPort,
-                auto operation, bool shutsDown = false) {
+                auto operation, HANDLE shutInstance = nullptr) {
   Trace(text);
   const auto before = View(world);
-  const int otherBlock = OtherPortsBlock(world, timedPort, shutsDown);
+  const int otherBlock = OtherPortsBlock(world, timedPort, shutInstance);
   const bool inkLeftBefore = InkLeftByExchange();
   const auto start = std::chrono::steady_clock::now();
   BeginOperation(text);
@@ -971,10 +1186,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const long printerHandlesBefore = diag::OpenPrinterHandles();
 
   emu::Reset();
-  WatchNewInput();
+  WatchNewInput(program.face == Face::Nt);
   World world{program};
   BeginOperation("set-up");
   SetUp(world);
+  // NT instances may open the same names, as a clustered spooler beside the
+  // node's own does: the device monitor lets a port be opened twice.
+  if (program.face == Face::Nt) emu::SetSharedOpens(true);
+  gOpenFaultArmed = false;
   gSpooler = Spooler{program.face, {}};
   Trace(std::string("face: ") + kFaceWords[static_cast<int>(program.face)]);
   // The NT spooler starts with one instance of the monitor.
@@ -997,11 +1216,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                  });
     }
     const Op& op = program.ops[i];
-    const bool shutsDown =
-        op.code == Code::Shutdown ||
-        (op.code == Code::CloseDuring && op.arg[3] == 1 && gSpooler.face == Face::Nt);
     RunChecked(
-        world, text, -1, port, [&] { return Perform(world, op, i, budget); }, shutsDown);
+        world, text, -1, port, [&] { return Perform(world, op, i, budget); },
+        InstanceShutBy(world, op));
   }
   // The spooler closes every port it opened.
   for (int i = 0; i < kPorts; ++i) {
@@ -1012,18 +1229,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return Step{};
       });
     }
-    if (port.record == nullptr) continue;
-    RunChecked(world, "end of input: close " + port.name, i, i, [&] {
-      const Ending ending = BeginEnding(Code::Close, port, -1);
-      CloseOn(gSpooler, port.record);
-      CheckEnded(port, nullptr, ending);
-      port.record = nullptr;
-      port.instance = nullptr;
-      port.documentPrinter.reset();
-      Step step;
-      step.spoolerPort = i;
-      return step;
-    });
+    // The same name held through another instance comes next.
+    while (port.record != nullptr)
+      RunChecked(world, "end of input: close " + port.name, i, i, [&] {
+        const Ending ending = BeginEnding(Code::Close, port, -1);
+        CloseOn(gSpooler, port.record);
+        CheckEnded(port, nullptr, ending);
+        CheckClosed(port.name, port.record, port.device, "ClosePort");
+        Forget(port);
+        Step step;
+        step.spoolerPort = i;
+        return step;
+      });
   }
   // And the NT spooler shuts down every instance it still has.
   while (!gSpooler.instances.empty()) {

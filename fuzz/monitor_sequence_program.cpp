@@ -36,6 +36,9 @@ const int kOutSizes[] = {1024, 16, 0};
 const int kOfflineTimes[] = {0, 100, 600, 1200};
 const char* const kHeldCallWords[] = {"start", "start-flag-up", "write", "read", "getdata", "end"};
 const char* const kCloseWhen[] = {"0", "5", "20", "100", "write", "read"};
+// While the device open is held; as the hold is released; once the open has
+// returned.
+const char* const kOpenCloseWhen[] = {"held", "release", "after"};
 
 namespace {
 
@@ -75,7 +78,9 @@ constexpr ArgForm Size{"size", Count(kSizes), nullptr, kSizes};
 
 // In Code order.
 const LineForm kOpForms[] = {
-    {"open", 2, {Port, {"case", Count(kCase), kCase}}},
+    {"open",
+     3,
+     {Port, {"case", Count(kCase), kCase}, {"instance", Count(kWhichInstance), kWhichInstance}}},
     {"start", 2, {Port, {"name", Count(kNameWords), kNameWords}}},
     {"write", 4, {Port, Size, {"content", Count(kContentWords), kContentWords}, {"seed", 256}}},
     {"read", 2, {Port, Size}},
@@ -118,6 +123,9 @@ const LineForm kOpForms[] = {
       {"call", Count(kHeldCallWords), kHeldCallWords},
       {"when", Count(kCloseWhen), kCloseWhen},
       {"by", Count(kCloser), kCloser}}},
+    {"open-during",
+     3,
+     {Port, {"by", Count(kCloser), kCloser}, {"when", Count(kOpenCloseWhen), kOpenCloseWhen}}},
 };
 static_assert(sizeof kOpForms / sizeof kOpForms[0] == static_cast<std::size_t>(Code::Count));
 

@@ -68,7 +68,7 @@ enum class Face : std::uint8_t { Win95, Nt };
 constexpr std::size_t SETUP_BYTES = 1 + kPrinters * kPrinterFields + kPorts * kPortFields;
 
 enum class Code : std::uint8_t {
-  Open,         // port, case of the name
+  Open,         // port, case of the name, NT face: the instance it goes through
   Start,        // port, which printer name StartDocPort gets
   Write,        // port, size, content, seed
   Read,         // port, size
@@ -87,6 +87,7 @@ enum class Code : std::uint8_t {
   Initialize,   // NT face: a new instance (InitializePrintMonitor2)
   Shutdown,     // NT face: an instance's Shutdown, the newest or the oldest one live
   CloseDuring,  // port, the call left blocked, the closer's delay, ClosePort or Shutdown
+  OpenDuring,   // port, ClosePort or Shutdown, when the closer comes to the held open
   Count
 };
 
@@ -127,6 +128,7 @@ extern const int kOfflineTimes[];           // ms each read and write blocks off
 extern const char* const kHeldCallWords[];  // the call a close-during leaves at work
 extern const char* const kCloseWhen[];      // when the closer comes: after so many ms, or at
                                             // the port's next device write or read
+extern const char* const kOpenCloseWhen[];  // when an open-during's closer comes
 
 const LineForm& FaceForm();
 const LineForm& PrinterForm();

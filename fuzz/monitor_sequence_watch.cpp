@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <set>
 #include <string_view>
 #include <thread>
 
@@ -30,9 +31,14 @@ using Clock = std::chrono::steady_clock;
 
 struct Seen {
   std::mutex mutex;
-  char operation[200] = "set-up";                // the operation under way, for messages
-  std::string startingPort;                      // folded; empty when no StartDocPort runs
-  std::map<std::string, bool> deviceDocument;    // port: the monitor opened a device document
+  char operation[200] = "set-up";  // the operation under way, for messages
+  std::string startingPort;        // folded; empty when no StartDocPort runs
+  // Device port handles the device monitor gave out and the monitor has not asked
+  // it to close, and those of them with a device document open.
+  std::set<HANDLE> deviceOpen;
+  std::set<HANDLE> deviceDocument;
+  std::map<std::string, HANDLE> lastOpen;        // port: the handle its last device open gave out
+  bool dataOutsideDocuments = false;             // NT face: device data whenever the port is open
   std::map<std::string, std::string> lastChunk;  // port: the last non-empty read's bytes
   std::map<std::string, std::string> arrived;    // port: bytes accepted since taken
   std::map<std::string, std::array<std::uint64_t, 7>> slotCalls;  // port: calls by emu::Slot
@@ -112,21 +118,35 @@ void CheckDeviceCall(Seen& seen, const emu::Call& call, const std::string& port)
   ++seen.slotCalls[port][static_cast<std::size_t>(call.slot)];
   switch (call.slot) {
     case emu::Slot::StartDocPort:
-      if (call.result) seen.deviceDocument[port] = true;
+      if (call.result) seen.deviceDocument.insert(call.handle);
       return;
-    case emu::Slot::EndDocPort:
     case emu::Slot::ClosePort:
+      // Only a device port that was opened, and only once; whatever the device
+      // answers, the monitor has let it go.
+      if (seen.deviceOpen.erase(call.handle) == 0) {
+        Fail("ClosePort reached the device monitor for port '" + call.port +
+             "' with a device port handle that is not open");
+      }
+      [[fallthrough]];
+    case emu::Slot::EndDocPort:
       // Whatever the device answers, the monitor has let its document go.
-      seen.deviceDocument[port] = false;
+      seen.deviceDocument.erase(call.handle);
       return;
     case emu::Slot::OpenPort:
+      if (call.result) {
+        seen.deviceOpen.insert(call.handle);
+        seen.lastOpen[port] = call.handle;
+      }
       return;
     case emu::Slot::WritePort:
     case emu::Slot::ReadPort:
     case emu::Slot::GetPrinterDataFromPort:
       break;
   }
-  if (port.empty() || !seen.deviceDocument[port]) {
+  // The NT face passes device-data requests through whenever the port is open.
+  const bool openEnough = call.slot == emu::Slot::GetPrinterDataFromPort &&
+                          seen.dataOutsideDocuments && seen.deviceOpen.contains(call.handle);
+  if (port.empty() || (!seen.deviceDocument.contains(call.handle) && !openEnough)) {
     Fail(std::string(emu::SlotName(call.slot)) + " reached the device monitor on port '" +
          call.port + "' with no device document open");
   }
@@ -244,11 +264,14 @@ void StartWatching() {
   std::thread(Watchdog).detach();
 }
 
-void WatchNewInput() {
+void WatchNewInput(bool deviceDataOutsideDocuments) {
   Seen& seen = State();
   {
     std::lock_guard<std::mutex> lock(seen.mutex);
+    seen.deviceOpen.clear();
     seen.deviceDocument.clear();
+    seen.lastOpen.clear();
+    seen.dataOutsideDocuments = deviceDataOutsideDocuments;
     seen.lastChunk.clear();
     seen.arrived.clear();
     seen.slotCalls.clear();
@@ -375,6 +398,17 @@ std::uint64_t DeviceCallCount(const std::string& portName, emu::Slot slot) {
   std::lock_guard<std::mutex> lock(State().mutex);
   const auto it = State().slotCalls.find(Folded(portName));
   return it == State().slotCalls.end() ? 0 : it->second[static_cast<std::size_t>(slot)];
+}
+
+bool DeviceHandleOpen(HANDLE device) {
+  std::lock_guard<std::mutex> lock(State().mutex);
+  return device != nullptr && State().deviceOpen.contains(device);
+}
+
+HANDLE LastDeviceOpen(const std::string& portName) {
+  std::lock_guard<std::mutex> lock(State().mutex);
+  const auto it = State().lastOpen.find(Folded(portName));
+  return it == State().lastOpen.end() ? nullptr : it->second;
 }
 
 std::map<std::string, std::string> TakeArrivedBytes() {

@@ -30,8 +30,10 @@ namespace sequence {
 // Once per process: the registry hook and the watchdog thread.
 void StartWatching();
 // For each input, once the emulator has been reset: forgets what was seen and
-// hooks the device monitor again.
-void WatchNewInput();
+// hooks the device monitor again. `deviceDataOutsideDocuments`: the face passes
+// GetPrinterDataFromPort through whenever the port is open (the NT face), not
+// only inside a device document.
+void WatchNewInput(bool deviceDataOutsideDocuments);
 
 // The operation under way, named in failure messages and timed by the watchdog.
 void BeginOperation(const std::string& text);
@@ -90,6 +92,14 @@ bool InkLeftByExchange();
 
 // How many calls of `slot` the port's device has seen in this input.
 std::uint64_t DeviceCallCount(const std::string& portName, emu::Slot slot);
+
+// Whether the device monitor gave out `device` and the monitor has not asked it
+// to close it (a device that refuses its ClosePort keeps the port open, but the
+// monitor has let it go).
+bool DeviceHandleOpen(HANDLE device);
+// The device port handle of the port's last successful device OpenPort in this
+// input, or null.
+HANDLE LastDeviceOpen(const std::string& portName);
 
 // The bytes each port's device accepted from WritePort calls since the last call,
 // by port name folded to lower case.

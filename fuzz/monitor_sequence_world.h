@@ -21,12 +21,25 @@ namespace sequence {
 
 extern const char* const kPortNames[kPorts];
 
+// An open of the port's name: the record the spooler got, the NT instance it
+// went through, and the device port handle it opened.
+struct Holding {
+  PortRecord* record = nullptr;
+  HANDLE instance = nullptr;
+  HANDLE device = nullptr;
+};
+
 struct Port {
   std::string name;
   int printer = 0;  // the spooler printer the port is opened for
   emu::PrinterOptions options;
   PortRecord* record = nullptr;  // while open
   HANDLE instance = nullptr;     // NT face: the instance that opened it, while open
+  HANDLE device = nullptr;       // the device port it opened, while open
+  // NT face: the same name opened through another instance as well (the device
+  // monitor shares its opens). It makes no calls of its own; once the port's own
+  // holding is closed, it takes that one's place.
+  Holding twin;
   // The printer whose key the document running here (or the last one, until it
   // has ended) uses; none when no key was selected.
   std::optional<std::string> documentPrinter;
