@@ -36,9 +36,17 @@ set(KOVIRLM_WIN95_VERSION_FLAGS
   -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0)
 # The C-library helpers, for the DLL and the self-test program (selftest/). Their
 # loops must stay loops (see the file).
+# On ARM64 the stack probe joins them (platform/windows/chkstk_arm64.cpp); clang's
+# -fno-builtin alone keeps it from turning a loop into a call.
 add_library(kovirlm_runtime_helpers OBJECT ${CMAKE_SOURCE_DIR}/platform/windows/runtime_helpers.cpp)
-target_compile_options(kovirlm_runtime_helpers PRIVATE
-  -fno-builtin -fno-tree-loop-distribute-patterns ${KOVIRLM_WIN95_CPU_FLAGS})
+if(KOVIRLM_WINDOWS_ARCH STREQUAL "aarch64")
+  target_sources(kovirlm_runtime_helpers PRIVATE
+                 ${CMAKE_SOURCE_DIR}/platform/windows/chkstk_arm64.cpp)
+  target_compile_options(kovirlm_runtime_helpers PRIVATE -fno-builtin)
+else()
+  target_compile_options(kovirlm_runtime_helpers PRIVATE
+    -fno-builtin -fno-tree-loop-distribute-patterns ${KOVIRLM_WIN95_CPU_FLAGS})
+endif()
 
 # Every object of the DLL: the Windows 95 face and the core (the test programs link
 # the same objects, so they run the i486 code too).
@@ -76,12 +84,14 @@ function(kovirlm_monitor_dll name def version_flags)
   target_link_options(${name} PRIVATE
     -nostartfiles -nodefaultlibs -Wl,--entry,${KOVIRLM_DLL_ENTRY_SYMBOL}
     ${KOVIRLM_STDCALL_LINK_FLAGS} -Wl,--no-undefined ${version_flags})
-  target_link_libraries(${name} PRIVATE kernel32 advapi32 winspool gcc)
+  target_link_libraries(${name} PRIVATE kernel32 advapi32 winspool ${KOVIRLM_COMPILER_RUNTIME})
 endfunction()
 
-kovirlm_monitor_dll(kovirlm ${KOVIRLM_DEF_FILE} "${KOVIRLM_WIN95_VERSION_FLAGS}"
-  $<TARGET_OBJECTS:kovirlm_core> $<TARGET_OBJECTS:kovirlm_win95_face>
-  $<TARGET_OBJECTS:kovirlm_win95_wide>)
+if(KOVIRLM_WIN95_DLL)
+  kovirlm_monitor_dll(kovirlm ${KOVIRLM_DEF_FILE} "${KOVIRLM_WIN95_VERSION_FLAGS}"
+    $<TARGET_OBJECTS:kovirlm_core> $<TARGET_OBJECTS:kovirlm_win95_face>
+    $<TARGET_OBJECTS:kovirlm_win95_wide>)
+endif()
 
 # kovirlmnt.dll: the NT family's language monitor (Windows 2000 and later), from
 # the same core with the NT face and the real wide calls. It exports DllEntryPoint
@@ -89,7 +99,8 @@ kovirlm_monitor_dll(kovirlm ${KOVIRLM_DEF_FILE} "${KOVIRLM_WIN95_VERSION_FLAGS}"
 # kovirlm.dll is, under the same start-up rules. Every Windows object is compiled
 # for the Windows 2000 API (CMakeLists.txt), so nothing newer is even declared;
 # tests/win95_image.cmake (ctest: nt_image) checks its exports, imports and
-# header. The i686 build is the x86 DLL, the x86-64 build the x64 DLL.
+# header. The i686 build is the x86 DLL, the x86-64 build the x64 DLL, the aarch64
+# build (clang and lld) the ARM64 DLL, the only one that build makes.
 kovirlm_monitor_dll(kovirlmnt ${KOVIRLM_NT_DEF_FILE} "${KOVIRLM_NT_VERSION_FLAGS}"
   $<TARGET_OBJECTS:kovirlm_core> $<TARGET_OBJECTS:kovirlm_nt_face>
   $<TARGET_OBJECTS:kovirlm_nt_entry>)
